@@ -1,0 +1,31 @@
+# GoogleTest: Debian's packaged build natively; for the cross build, compiled
+# from the sources Debian ships in /usr/src/googletest.
+if(CMAKE_CROSSCOMPILING)
+  set(KIV_GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${KIV_GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  add_library(GTest::gmock ALIAS gmock)
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# kiv_test(NAME sources... LIBS libs...): one GoogleTest executable, registered
+# with ctest as one test (the Wine runner runs the same executables).
+function(kiv_test name)
+  cmake_parse_arguments(KT "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${KT_SOURCES})
+  target_link_libraries(${name} PRIVATE ${KT_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  kiv_warnings(${name})
+  if(CMAKE_CROSSCOMPILING)
+    target_link_options(${name} PRIVATE -static)
+    set_property(GLOBAL APPEND PROPERTY KIV_WINE_TESTS ${name})
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
+endfunction()

@@ -1,0 +1,8 @@
+// Seam: blocking the calling thread.
+#pragma once
+
+namespace kiv {
+
+void SleepMilliseconds(unsigned ms);
+
+}  // namespace kiv

@@ -1,0 +1,81 @@
+// Win32 implementations of the OS seams.
+#include <windows.h>
+
+#include <vector>
+
+#include "kivds/platform/Env.h"
+#include "kivds/platform/GlobalMemory.h"
+#include "kivds/platform/Library.h"
+#include "kivds/platform/NativeMessageBox.h"
+#include "kivds/platform/Paths.h"
+#include "kivds/platform/Sleep.h"
+#include "kivds/platform/win32/Utf.h"
+
+namespace kiv {
+namespace {
+
+class Win32Library final : public DynamicLibrary {
+public:
+    explicit Win32Library(HMODULE module) : module_(module) {}
+    ~Win32Library() override { FreeLibrary(module_); }
+    Win32Library(const Win32Library&) = delete;
+    Win32Library& operator=(const Win32Library&) = delete;
+    void* Symbol(const char* name) const override {
+        return reinterpret_cast<void*>(GetProcAddress(module_, name));
+    }
+
+private:
+    HMODULE module_;
+};
+
+}  // namespace
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
+    HMODULE module = LoadLibraryW(Utf8ToWide(path).c_str());
+    if (!module) return nullptr;
+    return std::make_unique<Win32Library>(module);
+}
+
+std::optional<std::string> GetEnv(const char* name) {
+    std::wstring wideName = Utf8ToWide(name);
+    DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (needed == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return std::string();
+    }
+    std::vector<wchar_t> buffer(needed);
+    DWORD got = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), needed);
+    if (got >= needed) return std::nullopt;
+    return WideToUtf8(std::wstring(buffer.data(), got));
+}
+
+std::string WindowsDirectory() {
+    wchar_t buffer[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return WideToUtf8(std::wstring(buffer, length));
+}
+
+std::string TempDirectory() {
+    char buffer[256];
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
+char PathSeparator() { return '\\'; }
+
+void SleepMilliseconds(unsigned ms) { Sleep(ms); }
+
+void* GlobalMemAlloc(std::size_t size) { return GlobalAlloc(GPTR, size); }
+void* GlobalMemLock(void* handle) { return handle ? GlobalLock(handle) : nullptr; }
+bool GlobalMemUnlock(void* handle) { return GlobalUnlock(handle) != 0 || GetLastError() == NO_ERROR; }
+void GlobalMemFree(void* handle) { GlobalFree(handle); }
+
+bool ShowNativeMessageBox(const ShownMessage& message) {
+    MessageBoxW(static_cast<HWND>(message.owner), Utf8ToWide(message.text).c_str(),
+                Utf8ToWide(message.caption).c_str(), message.style);
+    return true;
+}
+
+}  // namespace kiv
