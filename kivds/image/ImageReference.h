@@ -90,8 +90,9 @@ public:
 
     // Uncompressed RGB TIFF in one strip through libtiff. Converts this image
     // to top-down RGB first; rows are written without their padding bytes.
-    // False on an empty path, without buffer or geometry, or when the file
-    // cannot be opened or written completely (the file is then removed).
+    // False on an empty path, without buffer or geometry that describes it,
+    // or when the file cannot be opened or written completely (whatever was
+    // written stays; the caller reports the failure).
     bool WriteTiff(const std::string& path);
 
     // Digital zoom: stretches the w x h rectangle at (x, y) -- picture

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "kivds/platform/Library.h"
+#include "kivds/twain/KivRect.h"
 #include "kivds/twain/Twain.h"
 
 namespace kiv {
@@ -14,14 +15,6 @@ class CKIVCapabilityMgr;
 class CKIVUVCControl;
 class CImageReference;
 class ICaptureDialog;
-
-// Image frame in camera pixels (the RECT layout: left, top, right, bottom).
-struct KivRect {
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    std::int32_t right = 0;
-    std::int32_t bottom = 0;
-};
 
 class CKIVTwainMgr {
 public:
@@ -89,7 +82,8 @@ private:
     twain::TW_UINT16 FailCamera();
     void ShowError(twain::TW_UINT16 condition);
     void DestroyCamera();
-    bool DefaultFilePath(char (&fileName)[256]);
+    // Grabs a still cut to m_frame; TWCC_SUCCESS or the condition of the failure.
+    twain::TW_UINT16 GrabFrameImage(std::unique_ptr<CImageReference>& image);
 
     twain::TW_UINT16 m_pendingMsg = twain::MSG_NULL;
     twain::TW_IDENTITY m_identity{};

@@ -1,0 +1,38 @@
+// Seam to the UI backend for the two things the camera needs of a window: its
+// client size, and the delivery of the camera's notifications to it from
+// whatever thread the camera backend produces them on.
+#pragma once
+
+#include "kivds/platform/Types.h"
+
+namespace kiv {
+
+// Messages of the capture dialog that the camera raises.
+constexpr unsigned WM_GRAPHNOTIFY = 0x0401;   // graph events are waiting (posted)
+constexpr unsigned WM_FRAMEARRIVED = 0x0403;  // the first frame after arming arrived (sent)
+
+class IWindowBridge {
+public:
+    virtual ~IWindowBridge() = default;
+
+    // The width and height of the window's client area; false when the window
+    // cannot be asked.
+    virtual bool GetClientSize(WindowHandle window, int& width, int& height) = 0;
+
+    // WM_GRAPHNOTIFY to the window without waiting for it to be handled.
+    // Called from any thread.
+    virtual void PostGraphNotify(WindowHandle window) = 0;
+
+    // WM_FRAMEARRIVED to the window. Called from the camera's streaming
+    // thread; a backend that waits for the window's thread must not wait
+    // forever, since stopping the camera on that thread joins the streamer.
+    virtual void SendFrameArrived(WindowHandle window) = 0;
+};
+
+// The process-wide bridge: the one installed last, or a default that knows no
+// window (GetClientSize false) and delivers nothing.
+IWindowBridge& WindowBridge();
+// Installs a bridge (not owned; it must outlive its use); null restores the default.
+void SetWindowBridge(IWindowBridge* bridge);
+
+}  // namespace kiv

@@ -1,0 +1,73 @@
+// The virtual camera's description, read from KIVDS_SIM:
+//
+//   KIVDS_SIM = "none" | device *( "|" device )     ("none" or empty: no device)
+//   device    = field *( ";" field )
+//   field     = "name=" TEXT | "path=" TEXT
+//             | "caps=" ENC ":" W "x" H *( "," ENC ":" W "x" H )   ENC: mjpeg, yuy2, nv12
+//             | "current=" W "x" H | "current=none"
+//             | "fail=" OP ":" KIND *( "," OP ":" KIND )
+//             | "lose=" N | "xu=" ("a" | "b" | "none")
+//             | "buttons=" HEX *( "," HEX ) | "fps=" N
+//
+// Keywords are matched without regard to ASCII case. When KIVDS_SIM is not
+// set at all, one device with every default is simulated.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kivds/camera/IVideoPlatform.h"
+
+namespace kiv {
+namespace sim {
+
+// Operations whose platform result can be injected with "fail=".
+enum class SimOp { Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages, Xu, Count };
+
+enum class SimUnit { None, A, B };
+
+constexpr const wchar_t* kDefaultName = L"KIVCAMA";
+constexpr const wchar_t* kDefaultPath =
+    L"\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+constexpr std::int32_t kMaxDimension = 8192;
+constexpr unsigned kMaxFps = 1000;
+
+struct SimDevice {
+    SimDevice();
+
+    std::wstring name = kDefaultName;
+    std::wstring path = kDefaultPath;
+    std::vector<StreamCapability> caps;  // device order
+    bool hasCurrent = true;              // false: "current=none"
+    std::int32_t currentWidth = 0;       // defaults to the first capability's size
+    std::int32_t currentHeight = 0;
+    std::array<PlatformResult, static_cast<std::size_t>(SimOp::Count)> failures;  // Ok: no failure
+    std::optional<std::uint64_t> loseAfterFrames;
+    SimUnit unit = SimUnit::A;
+    std::vector<std::uint8_t> buttons;  // successive status bytes, the last repeating
+    unsigned fps = 30;
+
+    PlatformResult Failure(SimOp op) const { return failures[static_cast<std::size_t>(op)]; }
+};
+
+struct SimConfig {
+    std::vector<SimDevice> devices;  // enumeration order
+};
+
+// Parses a KIVDS_SIM value. On a malformed value returns false, leaves
+// config empty and describes the bad field in error.
+bool ParseSimConfig(const std::string& text, SimConfig& config, std::string& error);
+
+// KIVDS_SIM as it is now: unset gives one default device; a malformed value
+// is reported in one line on standard error and gives no device.
+SimConfig LoadSimConfig();
+
+// UTF-8 to a wide string (UTF-16 where wchar_t has 16 bits); invalid bytes
+// become U+FFFD.
+std::wstring WidenUtf8(const std::string& text);
+
+}  // namespace sim
+}  // namespace kiv

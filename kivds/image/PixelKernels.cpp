@@ -1,0 +1,165 @@
+#include "kivds/image/PixelKernels.h"
+
+#include <cstring>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KIV_PIXEL_X86 1
+#include <immintrin.h>
+#endif
+
+namespace kiv {
+namespace pixel {
+namespace {
+
+// ---- portable ------------------------------------------------------------
+
+void SwapRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
+}
+
+void StretchPixels(const std::uint8_t* srcRow, const StretchColumns& plan, std::size_t first,
+                   std::uint8_t* dstRow) {
+    const std::size_t width = plan.srcOffset.size();
+    const std::uint32_t* offset = plan.srcOffset.data();
+    std::uint8_t* dst = dstRow + first * 3;
+    for (std::size_t dx = first; dx < width; ++dx, dst += 3) {
+        const std::uint8_t* s = srcRow + offset[dx];
+        dst[0] = s[0];
+        dst[1] = s[1];
+        dst[2] = s[2];
+    }
+}
+
+void StretchRowPortable(const std::uint8_t* srcRow, std::size_t, const StretchColumns& plan,
+                        std::uint8_t* dstRow) {
+    StretchPixels(srcRow, plan, 0, dstRow);
+}
+
+bool Always() { return true; }
+
+#if KIV_PIXEL_X86
+
+// ---- SSSE3: 4 pixels per 16-byte shuffle ----------------------------------
+
+__attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                   std::size_t pixels) {
+    // Bytes 12..15 pass unchanged; the next step (or the tail) rewrites them.
+    const __m128i mask = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    const std::size_t bytes = pixels * 3;
+    std::size_t i = 0;
+    for (; i + 16 <= bytes; i += 12) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_shuffle_epi8(v, mask));
+    }
+    SwapRowPortable(src + i, dst + i, pixels - i / 3);
+}
+
+__attribute__((target("ssse3"))) void StretchRowSsse3(const std::uint8_t* srcRow,
+                                                      std::size_t srcAvailable,
+                                                      const StretchColumns& plan,
+                                                      std::uint8_t* dstRow) {
+    const std::uint32_t* offset = plan.srcOffset.data();
+    const std::uint8_t* shuffle = plan.shuffle.data();
+    std::size_t g = 0;
+    for (; g < plan.groups; ++g) {
+        const std::uint32_t from = offset[g * kGroupPixels];
+        if (from + 16u > srcAvailable) break;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(srcRow + from));
+        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle + g * 16));
+        // 15 pixel bytes and one byte of the next group's first pixel, which
+        // that group (or the tail) rewrites.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dstRow + g * kGroupPixels * 3),
+                         _mm_shuffle_epi8(v, m));
+    }
+    StretchPixels(srcRow, plan, g * kGroupPixels, dstRow);
+}
+
+bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
+
+// ---- AVX2: 8 pixels per step ----------------------------------------------
+
+__attribute__((target("avx2"))) void SwapRowAvx2(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::size_t pixels) {
+    // Spread source bytes 0..23 over the two lanes as 0..15 | 12..27, swap the
+    // first four pixels of each lane, then gather the 24 result bytes back to
+    // the front. Bytes 24..31 of the store are rewritten by the next step.
+    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+    const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    const __m256i mask = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15,  //
+                                          2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    const std::size_t bytes = pixels * 3;
+    std::size_t i = 0;
+    for (; i + 32 <= bytes; i += 24) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        v = _mm256_permutevar8x32_epi32(v, spread);
+        v = _mm256_shuffle_epi8(v, mask);
+        v = _mm256_permutevar8x32_epi32(v, gather);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), v);
+    }
+    SwapRowSsse3(src + i, dst + i, pixels - i / 3);
+}
+
+bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("ssse3"); }
+
+#endif  // KIV_PIXEL_X86
+
+}  // namespace
+
+bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle,
+                         StretchColumns& plan) {
+    if (x < 0 || w <= 0 || width <= 0 || w > width) return false;
+    try {
+        const auto count = static_cast<std::size_t>(width);
+        plan.srcOffset.resize(count);
+        for (std::size_t dx = 0; dx < count; ++dx) {
+            const std::int64_t sx = x + static_cast<std::int64_t>(dx) * w / width;
+            plan.srcOffset[dx] = static_cast<std::uint32_t>(sx * 3);
+        }
+        plan.groups = 0;
+        plan.shuffle.clear();
+        if (!withShuffle || count < kGroupPixels + 1) return true;
+        // A group's 16-byte store must stay inside the row's pixel bytes.
+        plan.groups = (count - (kGroupPixels + 1)) / kGroupPixels + 1;
+        plan.shuffle.resize(plan.groups * 16);
+        for (std::size_t g = 0; g < plan.groups; ++g) {
+            const std::size_t first = g * kGroupPixels;
+            std::uint8_t* m = &plan.shuffle[g * 16];
+            for (std::size_t k = 0; k < kGroupPixels * 3; ++k) {
+                // w <= width keeps each group's sources within 5 pixels of its first.
+                m[k] = static_cast<std::uint8_t>(plan.srcOffset[first + k / 3] - plan.srcOffset[first] +
+                                                 k % 3);
+            }
+            m[15] = 0x80;  // zero; rewritten by the next group
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+const std::vector<Kernels>& AllKernels() {
+    static const std::vector<Kernels> kernels = {
+#if KIV_PIXEL_X86
+        {"avx2", HasAvx2, SwapRowAvx2, StretchRowSsse3, true},
+        {"ssse3", HasSsse3, SwapRowSsse3, StretchRowSsse3, true},
+#endif
+        {"portable", Always, SwapRowPortable, StretchRowPortable, false},
+    };
+    return kernels;
+}
+
+const Kernels& BestKernels() {
+    static const Kernels* best = [] {
+        for (const Kernels& k : AllKernels())
+            if (k.supported()) return &k;
+        return &AllKernels().back();
+    }();
+    return *best;
+}
+
+}  // namespace pixel
+}  // namespace kiv

@@ -1,0 +1,42 @@
+#include "kivds/ui/ErrorMessage.h"
+
+#include "kivds/platform/MessageBox.h"
+#include "kivds/twain/Twain.h"
+#include "kivds/ui/Strings.h"
+
+namespace kiv {
+namespace {
+
+// Values of the camera's last error (see the camera-control interface).
+constexpr int kCameraErrNone = 0;
+constexpr int kCameraErrNotFound = -1;
+constexpr int kCameraErrBusy = -2;
+
+}  // namespace
+
+std::uint16_t CameraErrorToCondition(int lastCameraError) {
+    switch (lastCameraError) {
+        case kCameraErrNone: return 0;
+        case kCameraErrNotFound: return twain::CC_CAMERA_DISCONNECTED;
+        case kCameraErrBusy: return twain::CC_CAMERA_IN_USE;
+        default: return twain::CC_OTHER_ERROR;
+    }
+}
+
+std::string ErrorMessageText(std::uint16_t condition) {
+    switch (condition) {
+        case 0: return {};
+        case twain::CC_CAMERA_DISCONNECTED: return LoadLocalisedString(IDS_ERR_DISCONNECTED);
+        case twain::CC_CAMERA_IN_USE: return LoadLocalisedString(IDS_ERR_INUSE);
+        default:
+            return LoadLocalisedString(IDS_ERR_OTHER) + " (" + std::to_string(static_cast<unsigned>(condition)) + ")";
+    }
+}
+
+void ShowErrorMessage(WindowHandle owner, std::uint16_t condition) {
+    if (condition == 0) return;
+    unsigned style = owner ? kMbIconError : (kMbIconError | kMbTopmost);
+    ShowMessageBox(owner, kMessageCaption, ErrorMessageText(condition), style);
+}
+
+}  // namespace kiv

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Cross-builds a static libtiff for the Windows x64 build from Debian's source
+# package, with every optional codec off (the data source writes uncompressed
+# RGB strips only).
+#
+#   scripts/build-libtiff-mingw.sh [prefix]
+#
+# prefix defaults to build/deps/tiff-x86_64-w64-mingw32 in the repository (the
+# place cmake/KivTiff.cmake looks by default). Does nothing when the prefix
+# already holds the library. Needs root (or sudo) only to add the deb-src
+# entry and install the packaging tools when they are missing.
+set -euo pipefail
+
+TRIPLE=x86_64-w64-mingw32
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+PREFIX="${1:-$ROOT/build/deps/tiff-$TRIPLE}"
+WORK="$ROOT/build/deps/tiff-src"
+
+if [[ -f "$PREFIX/lib/libtiff.a" && -f "$PREFIX/include/tiffio.h" ]]; then
+    echo "libtiff for $TRIPLE already installed in $PREFIX"
+    exit 0
+fi
+
+SUDO=""
+[[ "$(id -u)" -ne 0 ]] && SUDO="sudo"
+
+# A deb-src entry for bookworm, so that apt-get source finds the package.
+if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "adding a deb-src entry for bookworm"
+    $SUDO tee /etc/apt/sources.list.d/kiv-deb-src.sources >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    $SUDO apt-get update -qq
+fi
+
+need=()
+command -v dpkg-source >/dev/null || need+=(dpkg-dev)
+command -v "$TRIPLE-gcc-posix" >/dev/null || need+=(gcc-mingw-w64-x86-64-posix)
+command -v make >/dev/null || need+=(make)
+# Debian's source tree carries no generated configure script.
+command -v autoreconf >/dev/null || need+=(autoconf)
+command -v automake >/dev/null || need+=(automake)
+command -v libtoolize >/dev/null || need+=(libtool)
+if ((${#need[@]})); then
+    $SUDO apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
+mkdir -p "$WORK"
+cd "$WORK"
+src="$(find . -maxdepth 1 -type d -name 'tiff-*' | sort | tail -n 1)"
+if [[ -z "$src" ]]; then
+    apt-get source --only-source tiff
+    src="$(find . -maxdepth 1 -type d -name 'tiff-*' | sort | tail -n 1)"
+fi
+[[ -n "$src" ]] || { echo "apt-get source tiff produced no source tree" >&2; exit 1; }
+if [[ ! -x "$WORK/$src/configure" ]]; then
+    (cd "$WORK/$src" && autoreconf -fi)
+fi
+
+rm -rf "$WORK/build-$TRIPLE"
+mkdir -p "$WORK/build-$TRIPLE"
+cd "$WORK/build-$TRIPLE"
+"$WORK/$src/configure" \
+    --host="$TRIPLE" \
+    CC="$TRIPLE-gcc-posix" CXX="$TRIPLE-g++-posix" \
+    CFLAGS="-O2" \
+    --prefix="$PREFIX" \
+    --disable-shared --enable-static \
+    --disable-cxx \
+    --disable-jpeg --disable-old-jpeg --disable-jpeg12 \
+    --disable-zlib --disable-pixarlog --disable-libdeflate \
+    --disable-lzma --disable-zstd --disable-webp \
+    --disable-jbig --disable-lerc \
+    --disable-tools --disable-tests --disable-contrib --disable-docs \
+    --disable-sphinx --disable-opengl --without-x \
+    --enable-win32-io ac_cv_header_windows_h=yes
+# Win32 file I/O (CreateFileA on the narrow path) needs windows.h, which
+# configure only looks for in its OpenGL test, switched off above.
+grep -q "^WIN32_IO_TRUE=''$" config.log || { echo "configure did not enable Win32 I/O" >&2; exit 1; }
+make -j2 -C port
+make -j2 -C libtiff
+make -C libtiff install
+echo "libtiff for $TRIPLE installed in $PREFIX"

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test. The README's test command; CI runs it.
+#   1. installs what is missing (scripts/bootstrap.sh)
+#   2. cross-builds libtiff for Windows once (build/deps)
+#   3. builds the mingw preset (Windows x64) and the i686 kivsvc.exe
+#   4. builds the linux-asan preset (ASan + UBSan) with the Windows programs
+#      registered as Wine tests, and the libFuzzer targets with clang
+#   5. runs ctest under a virtual display; its summary is the last thing printed
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${KIV_JOBS:-$(nproc)}
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "bootstrap"
+scripts/bootstrap.sh
+
+if [ -x scripts/build-libtiff-mingw.sh ]; then
+    step "libtiff for mingw-w64"
+    scripts/build-libtiff-mingw.sh
+fi
+
+step "mingw (Windows x64)"
+cmake --preset mingw >/dev/null
+cmake --build build/mingw -j"$jobs"
+
+step "mingw32 (kivsvc.exe, i686)"
+cmake --preset mingw32 >/dev/null
+cmake --build build/mingw32 -j"$jobs"
+
+step "fuzz targets (clang, libFuzzer)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVDS_BUILD_FUZZ=ON \
+    -DKIVDS_BUILD_TESTS=OFF >/dev/null
+cmake --build build/fuzz -j"$jobs"
+
+step "linux-asan"
+cmake --preset linux-asan -DKIV_MINGW_BUILD_DIR="$root/build/mingw" -DKIV_FUZZ_BUILD_DIR="$root/build/fuzz" >/dev/null
+cmake --build build/linux-asan -j"$jobs"
+
+step "Wine prefix"
+export KIV_WINEPREFIX="$root/build/mingw/wineprefix"
+(source scripts/wine-env.sh && kiv_wine_init)
+
+step "tests"
+export KIVDS_UI=headless
+set +e
+xvfb-run -a ctest --test-dir build/linux-asan -j"$jobs" --output-on-failure --timeout 900
+rc=$?
+set -e
+(source scripts/wine-env.sh && kiv_wine_stop)
+[ $rc -eq 0 ] || exit 1

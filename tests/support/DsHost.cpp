@@ -1,0 +1,205 @@
+#include "support/DsHost.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace kivtest {
+
+using namespace twain;
+
+namespace {
+
+// The double's source-manager side is reached through plain C callbacks, so
+// its records are process-wide; one DsHost exists at a time.
+struct Recorder {
+    std::mutex lock;
+    std::vector<Notification> notifications;
+    MemoryCounters memory;
+    TW_UINT16 dsmAnswer = TWRC_SUCCESS;
+};
+
+Recorder& Rec() {
+    static Recorder recorder;
+    return recorder;
+}
+
+TW_UINT16 KIV_TWAIN_CALL FakeDsmEntry(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 dg, TW_UINT16 dat,
+                                       TW_UINT16 msg, TW_MEMREF) {
+    Notification n{};
+    if (origin) n.origin = *origin;
+    if (destination) n.destination = *destination;
+    n.dg = dg;
+    n.dat = dat;
+    n.msg = msg;
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    Rec().notifications.push_back(n);
+    return Rec().dsmAnswer;
+}
+
+void CopyName(char* to, const char* from) {
+    std::strncpy(to, from, 33);
+    to[33] = '\0';
+}
+
+std::string ExecutableDirectory() {
+#if defined(_WIN32)
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string full(path, length);
+    return full.substr(0, full.find_last_of("\\/") + 1);
+#else
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "./";
+    std::string full(path, static_cast<std::size_t>(length));
+    return full.substr(0, full.find_last_of('/') + 1);
+#endif
+}
+
+}  // namespace
+
+void SetEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+    SetEnvironmentVariableA(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void UnsetEnv(const char* name) {
+#if defined(_WIN32)
+    _putenv_s(name, "");
+    SetEnvironmentVariableA(name, nullptr);
+#else
+    unsetenv(name);
+#endif
+}
+
+std::string DataSourcePath() {
+    if (const char* path = std::getenv("KIVDS_DS_PATH"); path && *path) return path;
+    return ExecutableDirectory() + "kivds.ds";
+}
+
+TW_HANDLE DsHost::Allocate(TW_UINT32 size) {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    ++Rec().memory.allocations;
+    return std::calloc(size ? size : 1, 1);
+}
+
+void DsHost::Free(TW_HANDLE handle) {
+    {
+        std::lock_guard<std::mutex> guard(Rec().lock);
+        ++Rec().memory.frees;
+    }
+    std::free(handle);
+}
+
+TW_MEMREF DsHost::Lock(TW_HANDLE handle) {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    ++Rec().memory.locks;
+    return handle;
+}
+
+void DsHost::Unlock(TW_HANDLE) {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    ++Rec().memory.unlocks;
+}
+
+DsHost::DsHost() : DsHost(Options{}) {}
+
+DsHost::DsHost(Options options) : options_(options) {
+    {
+        std::lock_guard<std::mutex> guard(Rec().lock);
+        Rec().notifications.clear();
+        Rec().memory = MemoryCounters{};
+        Rec().dsmAnswer = options.dsmAnswer;
+    }
+    app_.Id = 7;
+    app_.Version.MajorNum = 1;
+    app_.Version.Language = TWLG_ENGLISH;
+    app_.Version.Country = TWCY_USA;
+    app_.ProtocolMajor = 2;
+    app_.ProtocolMinor = 4;
+    app_.SupportedGroups = DG_CONTROL | DG_IMAGE | (options.twain2App ? DF_APP2 : 0);
+    CopyName(app_.Manufacturer, "Test House");
+    CopyName(app_.ProductFamily, "Tests");
+    CopyName(app_.ProductName, "kivds protocol tests");
+
+    library_ = kiv::DynamicLibrary::Open(DataSourcePath());
+    if (!library_) return;
+    entry_ = reinterpret_cast<DsEntryProc>(library_->Symbol("DS_Entry"));
+    if (!entry_) return;
+    // What the source manager hands every source it opens: its identity with
+    // the Id it assigned.
+    source_.Id = 42;
+    if (options_.passEntryPoints) {
+        TW_ENTRYPOINT points{};
+        points.Size = sizeof points;
+        points.DSM_Entry = FakeDsmEntry;
+        points.DSM_MemAllocate = &DsHost::Allocate;
+        points.DSM_MemFree = &DsHost::Free;
+        points.DSM_MemLock = &DsHost::Lock;
+        points.DSM_MemUnlock = &DsHost::Unlock;
+        Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points);
+    }
+}
+
+DsHost::~DsHost() {
+    // Unloading runs the source's exit, which closes whatever is still open.
+    library_.reset();
+}
+
+TW_UINT16 DsHost::Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    return CallFrom(&app_, dg, dat, msg, data);
+}
+
+TW_UINT16 DsHost::CallFrom(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    if (!entry_) return TWRC_FAILURE;
+    return entry_(origin, dg, dat, msg, data);
+}
+
+TW_UINT16 DsHost::Status() {
+    TW_STATUS status{};
+    status.ConditionCode = 0xFFFF;
+    if (Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) return 0xFFFF;
+    return status.ConditionCode;
+}
+
+TW_UINT16 DsHost::OpenDS() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_); }
+TW_UINT16 DsHost::CloseDS() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_); }
+
+TW_UINT16 DsHost::EnableNoUi() {
+    TW_USERINTERFACE ui{};
+    ui.ShowUI = 0;
+    return Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+}
+
+TW_UINT16 DsHost::DisableDS() {
+    TW_USERINTERFACE ui{};
+    return Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+}
+
+TW_UINT16 DsHost::EndXfer(TW_UINT16* count) {
+    TW_PENDINGXFERS pending{};
+    TW_UINT16 rc = Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    if (count) *count = pending.Count;
+    return rc;
+}
+
+const std::vector<Notification>& DsHost::Notifications() const { return Rec().notifications; }
+void DsHost::ClearNotifications() {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    Rec().notifications.clear();
+}
+const MemoryCounters& DsHost::Memory() const { return Rec().memory; }
+
+}  // namespace kivtest

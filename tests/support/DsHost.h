@@ -1,0 +1,97 @@
+// A test double of a TWAIN application and its source manager.
+//
+// It loads the built data source (kivds.ds next to the test executable, or
+// the file named by KIVDS_DS_PATH), calls DS_Entry as a source manager does
+// (origin = the application's identity), optionally passes DAT_ENTRYPOINT
+// with its own DSM_Entry and memory functions, records every notification the
+// source sends through DSM_Entry, and counts allocations and outstanding locks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kivds/platform/Library.h"
+#include "kivds/twain/Twain.h"
+
+namespace kivtest {
+
+struct Notification {
+    twain::TW_IDENTITY origin;
+    twain::TW_IDENTITY destination;
+    twain::TW_UINT32 dg;
+    twain::TW_UINT16 dat;
+    twain::TW_UINT16 msg;
+};
+
+// Counters of the memory functions handed to the source.
+struct MemoryCounters {
+    int allocations = 0;
+    int frees = 0;
+    int locks = 0;
+    int unlocks = 0;
+    int outstandingLocks() const { return locks - unlocks; }
+};
+
+// Sets or clears an environment variable for this process (and the data
+// source loaded into it).
+void SetEnv(const char* name, const char* value);
+void UnsetEnv(const char* name);
+
+class DsHost {
+public:
+    struct Options {
+        bool passEntryPoints = true;  // send DAT_ENTRYPOINT after loading
+        bool twain2App = true;        // DF_APP2 in the application's identity
+        twain::TW_UINT16 dsmAnswer = twain::TWRC_SUCCESS;  // what DSM_Entry answers notifications with
+    };
+
+    DsHost();
+    explicit DsHost(Options options);
+    ~DsHost();
+    DsHost(const DsHost&) = delete;
+    DsHost& operator=(const DsHost&) = delete;
+
+    bool Loaded() const { return entry_ != nullptr; }
+
+    twain::TW_UINT16 Call(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data);
+    // Calls DS_Entry with an explicit origin (null allowed).
+    twain::TW_UINT16 CallFrom(twain::TW_IDENTITY* origin, twain::TW_UINT32 dg, twain::TW_UINT16 dat,
+                              twain::TW_UINT16 msg, void* data);
+    // DAT_STATUS/MSG_GET; returns the condition code (0xFFFF when the call itself failed).
+    twain::TW_UINT16 Status();
+
+    twain::TW_UINT16 OpenDS();
+    twain::TW_UINT16 CloseDS();
+    // MSG_ENABLEDS with ShowUI = 0.
+    twain::TW_UINT16 EnableNoUi();
+    twain::TW_UINT16 DisableDS();
+    twain::TW_UINT16 EndXfer(twain::TW_UINT16* count = nullptr);
+
+    twain::TW_IDENTITY& AppIdentity() { return app_; }
+    twain::TW_IDENTITY& SourceIdentity() { return source_; }
+    const std::vector<Notification>& Notifications() const;
+    void ClearNotifications();
+    const MemoryCounters& Memory() const;
+
+    // Memory functions of the double, for tests that free what the source handed over.
+    static twain::TW_HANDLE Allocate(twain::TW_UINT32 size);
+    static void Free(twain::TW_HANDLE handle);
+    static twain::TW_MEMREF Lock(twain::TW_HANDLE handle);
+    static void Unlock(twain::TW_HANDLE handle);
+
+private:
+    Options options_;
+    std::unique_ptr<kiv::DynamicLibrary> library_;
+    using DsEntryProc = twain::TW_UINT16(KIV_TWAIN_CALL*)(twain::TW_IDENTITY*, twain::TW_UINT32, twain::TW_UINT16,
+                                                         twain::TW_UINT16, twain::TW_MEMREF);
+    DsEntryProc entry_ = nullptr;
+    twain::TW_IDENTITY app_{};
+    twain::TW_IDENTITY source_{};
+};
+
+// The path of the data source under test.
+std::string DataSourcePath();
+
+}  // namespace kivtest
