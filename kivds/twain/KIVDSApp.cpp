@@ -5,10 +5,6 @@
 
 #include "kivds/twain/KIVTwainMgr.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace kiv {
 
 bool CKIVDSApp::InitInstance() {
@@ -24,26 +20,4 @@ void CKIVDSApp::ExitInstance() {
     manager_.reset();
 }
 
-namespace {
-CKIVDSApp theApp;
-}  // namespace
-
 }  // namespace kiv
-
-#if defined(_WIN32)
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        return kiv::theApp.InitInstance() ? TRUE : FALSE;
-    case DLL_PROCESS_DETACH:
-        kiv::theApp.ExitInstance();
-        break;
-    default:
-        break;
-    }
-    return TRUE;
-}
-#else
-__attribute__((constructor)) static void KivDsLoad() { kiv::theApp.InitInstance(); }
-__attribute__((destructor)) static void KivDsUnload() { kiv::theApp.ExitInstance(); }
-#endif
