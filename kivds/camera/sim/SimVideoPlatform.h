@@ -1,0 +1,126 @@
+// The virtual camera: an IVideoPlatform that simulates the devices of a
+// SimConfig. Frames of the test pattern are produced on a streaming thread at
+// the device's frame rate from Run on; the latest one is handed over under a
+// lock. It keeps a preview placement and a source rectangle as a renderer
+// does, raises the device-lost event after the configured number of frames,
+// answers the first-frame arming and the extension-unit requests.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "kivds/camera/IVideoPlatform.h"
+#include "kivds/camera/sim/SimConfig.h"
+
+namespace kiv {
+namespace sim {
+
+class SimVideoPlatform final : public IVideoPlatform {
+public:
+    explicit SimVideoPlatform(SimConfig config);
+    ~SimVideoPlatform() override;
+    SimVideoPlatform(const SimVideoPlatform&) = delete;
+    SimVideoPlatform& operator=(const SimVideoPlatform&) = delete;
+
+    PlatformResult InitializeThread() override;
+    void UninitializeThread() override;
+    PlatformResult CreateGraph() override;
+    void DisconnectGraph() override;
+    void ReleaseGraph() override;
+    PlatformResult ListDevices(std::vector<VideoDevice>& devices) override;
+    PlatformResult BindDevice(std::size_t index) override;
+    PlatformResult ReadStreamCaps(StreamCaps& caps) override;
+    PlatformResult SetStreamFormat(const Guid& subtype, std::int32_t width, std::int32_t height) override;
+    PlatformResult ConnectGraph() override;
+    PlatformResult Run() override;
+    PlatformResult Stop() override;
+    PlatformResult SetEventWindow(WindowHandle window) override;
+    EventPoll GetGraphEvent(GraphEvent& event, unsigned waitMs) override;
+    PlatformResult SetFrameNotify(WindowHandle window) override;
+    PlatformResult GetLatestFrame(VideoFrame& frame) override;
+    PlatformResult SetPreviewAutoShow(bool autoShow) override;
+    PlatformResult AttachPreview(WindowHandle owner) override;
+    PlatformResult SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                      std::int32_t height) override;
+    PlatformResult ShowPreview(bool visible) override;
+    PlatformResult GetSourceRect(SourceRect& rect) override;
+    PlatformResult SetSourceRect(const SourceRect& rect) override;
+    PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
+    PlatformResult OpenDevicePath(const std::wstring& path) override;
+    PlatformResult FindExtensionUnit(const Guid& unit) override;
+    PlatformResult ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
+                                    std::size_t length) override;
+    PlatformResult ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
+                                    std::size_t length) override;
+
+    // What a renderer window would show, for tests and demos.
+    struct PreviewState {
+        WindowHandle owner = nullptr;
+        bool autoShow = true;
+        bool visible = false;
+        std::int32_t left = 0, top = 0, width = 0, height = 0;
+    };
+    PreviewState Preview() const;
+    SourceRect Source() const;
+    std::uint64_t FramesProduced() const;  // since the graph was connected
+    bool IsStreaming() const;
+    // The size frames have (fixed when the graph is connected).
+    void FrameSize(std::int32_t& width, std::int32_t& height) const;
+    // Waits until at least count frames were produced since the connection,
+    // or the device was lost, or timeoutMs passed; true in the first case.
+    bool WaitForFrames(std::uint64_t count, unsigned timeoutMs) const;
+
+private:
+    struct DeviceState {
+        bool lost = false;
+        Guid subtype;            // the format the pin is set to
+        bool hasCurrent = true;  // the pin reports a format
+        std::int32_t width = 0, height = 0;
+        std::size_t buttonRead = 0;  // next index into the button script
+    };
+
+    // The injected result of op for the bound device (Ok without a device).
+    PlatformResult Injected(SimOp op) const;
+    const SimDevice* BoundDevice() const;
+    // Stops and joins the streamer; the caller holds lock, which is released
+    // while joining.
+    void StopStreaming(std::unique_lock<std::mutex>& lock);
+    void StreamLoop();
+    // Marks the bound device lost and queues its event; returns the window to notify.
+    WindowHandle LoseBoundDevice();
+
+    const SimConfig m_config;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;  // frames, events, stop requests
+    std::vector<DeviceState> m_devices;
+    std::vector<std::size_t> m_listed;  // config index of each entry of the last listing
+
+    int m_threadInits = 0;
+    bool m_graph = false;
+    std::optional<std::size_t> m_bound;
+    bool m_connected = false;
+    bool m_running = false;
+
+    std::int32_t m_frameWidth = 0, m_frameHeight = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_pattern;  // for the frame size
+    std::shared_ptr<const std::vector<std::uint8_t>> m_latest;   // the sink's buffered frame
+    std::uint64_t m_frames = 0;
+
+    WindowHandle m_eventWindow = nullptr;
+    WindowHandle m_frameTarget = nullptr;  // armed first-frame notification
+    std::deque<GraphEvent> m_events;
+    PreviewState m_preview;
+    SourceRect m_source;
+
+    std::thread m_streamer;
+    bool m_stopRequested = false;
+};
+
+}  // namespace sim
+}  // namespace kiv
