@@ -1,5 +1,7 @@
 #include "kivds/ui/Viewer.h"
 
+#include <cstdint>
+
 namespace kiv {
 namespace {
 
@@ -36,6 +38,16 @@ bool IsFullViewerPath(const std::string& path, PathStyle style) {
         if (IsSeparator(path[i], style)) lastSeparator = i;
     }
     return lastSeparator != std::string::npos && lastSeparator + 1 < path.size();
+}
+
+WindowHandle WindowFromProcessId(std::uint32_t pid) {
+    return reinterpret_cast<WindowHandle>(static_cast<std::uintptr_t>(pid));
+}
+
+std::optional<std::uint32_t> ProcessIdFromWindow(WindowHandle window) {
+    std::uintptr_t value = reinterpret_cast<std::uintptr_t>(window);
+    if (value == 0 || value > 0x7FFFFFFF) return std::nullopt;
+    return static_cast<std::uint32_t>(value);
 }
 
 bool FindRunningViewer(IViewerPlatform& platform, WindowHandle& window, std::string& path) {

@@ -53,6 +53,13 @@ public:
     virtual PathStyle Style() const = 0;
 };
 
+// Where a process is its own "window" (POSIX), the handle carries the process
+// id. ProcessIdFromWindow gives nothing for a handle that carries none: 0, or
+// a value beyond the positive range of a process id, which kill() would read as
+// "my process group" or "every process".
+WindowHandle WindowFromProcessId(std::uint32_t pid);
+std::optional<std::uint32_t> ProcessIdFromWindow(WindowHandle window);
+
 // The backend of this operating system (process-wide, stateless).
 IViewerPlatform& OsViewerPlatform();
 

@@ -88,9 +88,6 @@ bool ForEachPid(Visit visit) {
     return true;
 }
 
-WindowHandle PidToWindow(std::uint32_t pid) { return reinterpret_cast<WindowHandle>(static_cast<std::uintptr_t>(pid)); }
-pid_t WindowToPid(WindowHandle window) { return static_cast<pid_t>(reinterpret_cast<std::uintptr_t>(window)); }
-
 class PosixViewerPlatform final : public IViewerPlatform {
 public:
     std::optional<std::vector<ProcessEntry>> SnapshotProcesses() override {
@@ -103,13 +100,13 @@ public:
 
     std::vector<TopLevelWindow> TopLevelWindows() override {
         std::vector<TopLevelWindow> windows;
-        ForEachPid([&](std::uint32_t pid) { windows.push_back({PidToWindow(pid), pid, false, true}); });
+        ForEachPid([&](std::uint32_t pid) { windows.push_back({WindowFromProcessId(pid), pid, false, true}); });
         return windows;
     }
 
     std::optional<std::string> ModulePath(std::uint32_t pid) override {
         // Only a process we may signal can be asked to close.
-        if (pid == 0 || kill(static_cast<pid_t>(pid), 0) != 0) return std::nullopt;
+        if (pid == 0 || pid > 0x7FFFFFFF || kill(static_cast<pid_t>(pid), 0) != 0) return std::nullopt;
         auto path = ReadLink(ProcPath(pid, "exe"));
         // A running program's file can be deleted or replaced by an update
         // (the link then ends in " (deleted)"); a path that cannot be run again
@@ -119,8 +116,8 @@ public:
     }
 
     bool AskToClose(WindowHandle window) override {
-        pid_t pid = WindowToPid(window);
-        return pid > 0 && kill(pid, SIGTERM) == 0;
+        auto pid = ProcessIdFromWindow(window);  // never 0 or negative: no group signals
+        return pid && kill(static_cast<pid_t>(*pid), SIGTERM) == 0;
     }
 
     bool Start(const std::string& path) override {
