@@ -5,6 +5,11 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KIV_PIXEL_X86 1
 #include <immintrin.h>
+// gcc for Windows does not align the stack for 32-byte spills, which a
+// 256-bit function may need in an unoptimised build: 128-bit only there.
+#if !defined(_WIN32)
+#define KIV_PIXEL_AVX2 1
+#endif
 #endif
 
 namespace kiv {
@@ -43,43 +48,84 @@ bool Always() { return true; }
 
 #if KIV_PIXEL_X86
 
-// ---- SSSE3: 4 pixels per 16-byte shuffle ----------------------------------
+// ---- SSSE3: 16 pixels (three 16-byte vectors) per step ------------------
+
+// Output byte j of a 48-byte block comes from input byte j - j%3 + 2 - j%3,
+// which lies in the same or a neighbouring 16-byte vector. kSwapMasks[o][i]
+// picks the bytes of output vector o found in input vector i (0x80: none).
+struct SwapMasks {
+    std::uint8_t m[3][3][16];
+};
+constexpr SwapMasks MakeSwapMasks() {
+    SwapMasks masks{};
+    for (int o = 0; o < 3; ++o)
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 16; ++j) {
+                const int out = o * 16 + j;
+                const int in = out - out % 3 + 2 - out % 3;
+                masks.m[o][i][j] = static_cast<std::uint8_t>(in / 16 == i ? in % 16 : 0x80);
+            }
+    return masks;
+}
+constexpr SwapMasks kSwapMasks = MakeSwapMasks();
 
 __attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* src, std::uint8_t* dst,
                                                    std::size_t pixels) {
-    // Bytes 12..15 pass unchanged; the next step (or the tail) rewrites them.
-    const __m128i mask = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
-    const std::size_t bytes = pixels * 3;
-    std::size_t i = 0;
-    for (; i + 16 <= bytes; i += 12) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_shuffle_epi8(v, mask));
+    auto mask = [](int o, int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[o][i])); };
+    const __m128i m00 = mask(0, 0), m01 = mask(0, 1);
+    const __m128i m10 = mask(1, 0), m11 = mask(1, 1), m12 = mask(1, 2);
+    const __m128i m21 = mask(2, 1), m22 = mask(2, 2);
+    const std::size_t blocks = pixels / 16;
+    for (std::size_t b = 0; b < blocks; ++b, src += 48, dst += 48) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
+        const __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(v, m01));
+        const __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m10), _mm_shuffle_epi8(v, m11)),
+                                        _mm_shuffle_epi8(c, m12));
+        const __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(v, m21), _mm_shuffle_epi8(c, m22));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), o0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), o1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), o2);
     }
-    SwapRowPortable(src + i, dst + i, pixels - i / 3);
+    SwapRowPortable(src, dst, pixels - blocks * 16);
+}
+
+// 15 pixel bytes per group; the 16th byte stored belongs to the next group's
+// first pixel, which that group (or the tail) rewrites.
+__attribute__((target("ssse3"), always_inline)) inline void StretchGroup(const std::uint8_t* srcRow,
+                                                                          const std::uint32_t* from,
+                                                                          const std::uint8_t* shuffle,
+                                                                          std::uint8_t* dstRow, std::size_t g) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(srcRow + from[g]));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle + g * 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dstRow + g * kGroupPixels * 3), _mm_shuffle_epi8(v, m));
 }
 
 __attribute__((target("ssse3"))) void StretchRowSsse3(const std::uint8_t* srcRow,
                                                       std::size_t srcAvailable,
                                                       const StretchColumns& plan,
                                                       std::uint8_t* dstRow) {
-    const std::uint32_t* offset = plan.srcOffset.data();
+    const std::uint32_t* from = plan.groupOffset.data();
     const std::uint8_t* shuffle = plan.shuffle.data();
+    // Offsets grow with the group: only the last groups of the buffer's
+    // last row can reach past its end.
+    std::size_t safe = plan.groups;
+    while (safe > 0 && from[safe - 1] + std::size_t{16} > srcAvailable) --safe;
     std::size_t g = 0;
-    for (; g < plan.groups; ++g) {
-        const std::uint32_t from = offset[g * kGroupPixels];
-        if (from + 16u > srcAvailable) break;
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(srcRow + from));
-        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle + g * 16));
-        // 15 pixel bytes and one byte of the next group's first pixel, which
-        // that group (or the tail) rewrites.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dstRow + g * kGroupPixels * 3),
-                         _mm_shuffle_epi8(v, m));
+    for (; g + 4 <= safe; g += 4) {
+        StretchGroup(srcRow, from, shuffle, dstRow, g);
+        StretchGroup(srcRow, from, shuffle, dstRow, g + 1);
+        StretchGroup(srcRow, from, shuffle, dstRow, g + 2);
+        StretchGroup(srcRow, from, shuffle, dstRow, g + 3);
     }
+    for (; g < safe; ++g) StretchGroup(srcRow, from, shuffle, dstRow, g);
     StretchPixels(srcRow, plan, g * kGroupPixels, dstRow);
 }
 
 bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
 
+#if KIV_PIXEL_AVX2
 // ---- AVX2: 8 pixels per step ----------------------------------------------
 
 __attribute__((target("avx2"))) void SwapRowAvx2(const std::uint8_t* src, std::uint8_t* dst,
@@ -104,6 +150,7 @@ __attribute__((target("avx2"))) void SwapRowAvx2(const std::uint8_t* src, std::u
 }
 
 bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("ssse3"); }
+#endif  // KIV_PIXEL_AVX2
 
 #endif  // KIV_PIXEL_X86
 
@@ -121,12 +168,15 @@ bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, boo
         }
         plan.groups = 0;
         plan.shuffle.clear();
+        plan.groupOffset.clear();
         if (!withShuffle || count < kGroupPixels + 1) return true;
         // A group's 16-byte store must stay inside the row's pixel bytes.
         plan.groups = (count - (kGroupPixels + 1)) / kGroupPixels + 1;
         plan.shuffle.resize(plan.groups * 16);
+        plan.groupOffset.resize(plan.groups);
         for (std::size_t g = 0; g < plan.groups; ++g) {
             const std::size_t first = g * kGroupPixels;
+            plan.groupOffset[g] = plan.srcOffset[first];
             std::uint8_t* m = &plan.shuffle[g * 16];
             for (std::size_t k = 0; k < kGroupPixels * 3; ++k) {
                 // w <= width keeps each group's sources within 5 pixels of its first.
@@ -143,8 +193,10 @@ bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, boo
 
 const std::vector<Kernels>& AllKernels() {
     static const std::vector<Kernels> kernels = {
-#if KIV_PIXEL_X86
+#if KIV_PIXEL_AVX2
         {"avx2", HasAvx2, SwapRowAvx2, StretchRowSsse3, true},
+#endif
+#if KIV_PIXEL_X86
         {"ssse3", HasSsse3, SwapRowSsse3, StretchRowSsse3, true},
 #endif
         {"portable", Always, SwapRowPortable, StretchRowPortable, false},

@@ -22,7 +22,8 @@ struct StretchColumns {
     // within 16 bytes from srcOffset of the group's first pixel (true when
     // w <= W); one 16-byte shuffle pattern per group.
     std::vector<std::uint8_t> shuffle;
-    std::size_t groups = 0;  // groups usable by the vector path
+    std::vector<std::uint32_t> groupOffset;  // srcOffset of each group's first pixel
+    std::size_t groups = 0;                  // groups usable by the vector path
 };
 constexpr std::size_t kGroupPixels = 5;
 

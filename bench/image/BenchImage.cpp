@@ -1,0 +1,193 @@
+// Steady-state cost of the image operations next to a plain copy (or a plain
+// file write) of the same bytes, measured alternately in the same run so that
+// both see the same machine state. Pixel buffers come from the pool, as they
+// do for successive stills.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kivds/image/ImageReference.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// CPU time of this thread (user + kernel, so file writes count): unlike the
+// wall clock it does not grow when other processes take the cores.
+double ThreadCpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::int32_t Stride(std::int32_t width) { return (width * 3 + 3) / 4 * 4; }
+
+kiv::CImageReference MakeStill(std::int32_t width, std::int32_t height) {
+    kiv::CImageReference image(width, height, Stride(width));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Stride(width)) * height);
+    std::uint32_t v = 1;
+    for (auto& b : bytes) b = static_cast<std::uint8_t>((v = v * 1103515245u + 12345u) >> 16);
+    image.SetData(static_cast<std::uint32_t>(bytes.size()), bytes.data());
+    return image;
+}
+
+std::string BenchDir() {
+    if (const char* d = std::getenv("KIV_BENCH_DIR")) return d;
+    if (const char* d = std::getenv("TMPDIR")) return d;
+    return "/tmp";
+}
+
+// Warm, page-faulted copy buffers for the baseline.
+struct CopyBaseline {
+    explicit CopyBaseline(std::size_t n) : from(n, 1), to(n, 2) {}
+    double Run() {
+        const auto t0 = Clock::now();
+        std::memcpy(to.data(), from.data(), from.size());
+        benchmark::ClobberMemory();
+        return Seconds(t0, Clock::now());
+    }
+    std::vector<std::uint8_t> from, to;
+};
+
+bool RawWrite(const std::string& path, const std::uint8_t* data, std::size_t n) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const bool ok = std::fwrite(data, 1, n, f) == n;
+    return std::fclose(f) == 0 && ok;
+}
+
+// Runs op and baseline alternately. Reports the op's wall time per
+// iteration, the baseline's (base_ms), their ratio, and the ratio of thread
+// CPU times (cpu_ratio), which a loaded machine disturbs less.
+template <typename Op, typename Base>
+void Measure(benchmark::State& state, Op op, Base base) {
+    double opTotal = 0, baseTotal = 0, opCpu = 0, baseCpu = 0;
+    for (auto _ : state) {
+        const double c0 = ThreadCpu();
+        const auto t0 = Clock::now();
+        op();
+        const double t = Seconds(t0, Clock::now());
+        const double c1 = ThreadCpu();
+        state.SetIterationTime(t);
+        opTotal += t;
+        opCpu += c1 - c0;
+        baseTotal += base();
+        baseCpu += ThreadCpu() - c1;
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["base_ms"] = baseTotal / n * 1e3;
+    state.counters["ratio"] = baseTotal > 0 ? opTotal / baseTotal : 0;
+    state.counters["cpu_ratio"] = baseCpu > 0 ? opCpu / baseCpu : 0;
+}
+
+void BM_FlipToTopDownRgb(benchmark::State& state) {
+    auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+    CopyBaseline base(image.Size());
+    image.FlipToTopDownRgb();  // fills the pool
+    Measure(state, [&] { image.FlipToTopDownRgb(); }, [&] { return base.Run(); });
+}
+
+void BM_CopyAll(benchmark::State& state) {
+    auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+    CopyBaseline base(image.Size());
+    std::vector<std::uint8_t> out(image.Size(), 3);
+    Measure(state, [&] { image.CopyAll(image.Size(), out.data()); benchmark::ClobberMemory(); },
+            [&] { return base.Run(); });
+}
+
+// A buffered memory transfer: the whole image in 64 KiB strips into the
+// application's one strip buffer.
+void BM_CopyRangeStrips(benchmark::State& state) {
+    auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+    CopyBaseline base(image.Size());
+    constexpr std::uint32_t kStrip = 64 * 1024;
+    std::vector<std::uint8_t> strip(kStrip, 3);
+    Measure(state,
+            [&] {
+                for (std::uint32_t o = 0; o < image.Size(); o += kStrip) {
+                    image.CopyRange(o, std::min(kStrip, image.Size() - o), strip.data());
+                    benchmark::ClobberMemory();
+                }
+            },
+            [&] { return base.Run(); });
+}
+
+// range(2): zoom in hundredths; the rectangle is centred.
+void BM_CropAndStretch(benchmark::State& state) {
+    const auto width = static_cast<std::int32_t>(state.range(0));
+    const auto height = static_cast<std::int32_t>(state.range(1));
+    const double zoom = static_cast<double>(state.range(2)) / 100.0;
+    auto image = MakeStill(width, height);
+    CopyBaseline base(image.Size());
+    const auto w = static_cast<std::int32_t>(width / zoom), h = static_cast<std::int32_t>(height / zoom);
+    const std::int32_t x = (width - w) / 2, y = (height - h) / 2;
+    image.CropAndStretch(x, y, w, h);
+    Measure(state, [&] { image.CropAndStretch(x, y, w, h); }, [&] { return base.Run(); });
+}
+
+void BM_WriteBmp(benchmark::State& state) {
+    auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+    const std::string path = BenchDir() + "/kiv_bench_image.bmp";
+    const std::string raw = BenchDir() + "/kiv_bench_image.raw";
+    Measure(state, [&] { image.WriteBmp(path); },
+            [&] {
+                const auto t0 = Clock::now();
+                RawWrite(raw, image.Data(), image.Size());
+                return Seconds(t0, Clock::now());
+            });
+    std::remove(path.c_str());
+    std::remove(raw.c_str());
+}
+
+// WriteTiff converts the image it is given, so every iteration pays for the
+// conversion as a file transfer does (the image flips back and forth; the
+// work is the same). The baseline writes the strip's bytes raw.
+void BM_WriteTiff(benchmark::State& state) {
+    const auto width = static_cast<std::int32_t>(state.range(0));
+    const auto height = static_cast<std::int32_t>(state.range(1));
+    auto image = MakeStill(width, height);
+    const std::string path = BenchDir() + "/kiv_bench_image.tif";
+    const std::string raw = BenchDir() + "/kiv_bench_image.raw";
+    const std::size_t stripBytes = static_cast<std::size_t>(width) * 3 * height;
+    Measure(state, [&] { image.WriteTiff(path); },
+            [&] {
+                const auto t0 = Clock::now();
+                RawWrite(raw, image.Data(), stripBytes);
+                return Seconds(t0, Clock::now());
+            });
+    std::remove(path.c_str());
+    std::remove(raw.c_str());
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    for (auto [w, h] : {std::pair{640, 480}, std::pair{1920, 1080}, std::pair{3840, 2160}}) b->Args({w, h});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+void Zooms(benchmark::internal::Benchmark* b) {
+    for (auto [w, h] : {std::pair{640, 480}, std::pair{1920, 1080}, std::pair{3840, 2160}})
+        for (int zoom : {125, 800}) b->Args({w, h, zoom});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_FlipToTopDownRgb)->Apply(Sizes);
+BENCHMARK(BM_CopyAll)->Apply(Sizes);
+BENCHMARK(BM_CopyRangeStrips)->Apply(Sizes);
+BENCHMARK(BM_CropAndStretch)->Apply(Zooms);
+BENCHMARK(BM_WriteBmp)->Apply(Sizes);
+BENCHMARK(BM_WriteTiff)->Apply(Sizes);
+
+BENCHMARK_MAIN();
