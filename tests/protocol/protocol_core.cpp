@@ -34,21 +34,21 @@ TEST_F(ProtocolCore, IdentityIsAnsweredInStateThreeWithEveryValue) {
     TW_IDENTITY identity;
     std::memset(&identity, 0xFF, sizeof identity);
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &identity));
-    EXPECT_EQ(0u, identity.Id);
-    EXPECT_EQ(2, identity.Version.MajorNum);
-    EXPECT_EQ(0, identity.Version.MinorNum);
-    EXPECT_EQ(TWLG_ENGLISH, identity.Version.Language);
-    EXPECT_EQ(TWCY_USA, identity.Version.Country);
+    EXPECT_EQ(0u, +identity.Id);
+    EXPECT_EQ(2, +identity.Version.MajorNum);
+    EXPECT_EQ(0, +identity.Version.MinorNum);
+    EXPECT_EQ(TWLG_ENGLISH, +identity.Version.Language);
+    EXPECT_EQ(TWCY_USA, +identity.Version.Country);
     EXPECT_STREQ("", identity.Version.Info);
-    EXPECT_EQ(2, identity.ProtocolMajor);
-    EXPECT_EQ(0, identity.ProtocolMinor);
-    EXPECT_EQ(0x40000003u, identity.SupportedGroups);
+    EXPECT_EQ(2, +identity.ProtocolMajor);
+    EXPECT_EQ(0, +identity.ProtocolMinor);
+    EXPECT_EQ(0x40000003u, +identity.SupportedGroups);
     EXPECT_STREQ("ORVAN", identity.Manufacturer);
     EXPECT_STREQ("Digital Camera", identity.ProductFamily);
     EXPECT_STREQ("Orvan Document Camera", identity.ProductName);
     // Every byte after the strings' terminators is zero.
     for (std::size_t i = std::strlen(identity.ProductName); i < sizeof identity.ProductName; ++i)
-        EXPECT_EQ(0, identity.ProductName[i]);
+        EXPECT_EQ(0, +identity.ProductName[i]);
 }
 
 TEST_F(ProtocolCore, UnknownTripletsAndExtendedImageInfoAreRefused) {
@@ -107,7 +107,7 @@ TEST_F(ProtocolCore, OpenTakesTheIdFromTheManagersRecordAndRejectsNullRecords) {
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
     TW_IDENTITY identity{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &identity));
-    EXPECT_EQ(4711u, identity.Id);
+    EXPECT_EQ(4711u, +identity.Id);
 }
 
 TEST_F(ProtocolCore, EnableWithoutUiWaitsThenAnnouncesTheImageBeforeReturning) {
@@ -120,12 +120,12 @@ TEST_F(ProtocolCore, EnableWithoutUiWaitsThenAnnouncesTheImageBeforeReturning) {
 
     ASSERT_EQ(1u, host.Notifications().size());
     const kivtest::Notification& n = host.Notifications().front();
-    EXPECT_EQ(DG_CONTROL, n.dg);
-    EXPECT_EQ(DAT_NULL, n.dat);
-    EXPECT_EQ(MSG_XFERREADY, n.msg);
-    EXPECT_EQ(host.SourceIdentity().Id, n.origin.Id);
+    EXPECT_EQ(DG_CONTROL, +n.dg);
+    EXPECT_EQ(DAT_NULL, +n.dat);
+    EXPECT_EQ(MSG_XFERREADY, +n.msg);
+    EXPECT_EQ(+host.SourceIdentity().Id, +n.origin.Id);
     EXPECT_STREQ("Orvan Document Camera", n.origin.ProductName);
-    EXPECT_EQ(host.AppIdentity().Id, n.destination.Id);
+    EXPECT_EQ(+host.AppIdentity().Id, +n.destination.Id);
     EXPECT_STREQ("kivds protocol tests", n.destination.ProductName);
 
     // State 6: disabling is refused until the transfer is ended or reset.
@@ -134,11 +134,11 @@ TEST_F(ProtocolCore, EnableWithoutUiWaitsThenAnnouncesTheImageBeforeReturning) {
     // Delivered by the source manager, so nothing waits for MSG_PROCESSEVENT.
     TW_EVENT event{};
     EXPECT_EQ(TWRC_NOTDSEVENT, host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
-    EXPECT_EQ(MSG_NULL, event.TWMessage);
+    EXPECT_EQ(MSG_NULL, +event.TWMessage);
 
     TW_PENDINGXFERS pending{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
-    EXPECT_EQ(0, pending.Count);
+    EXPECT_EQ(0, +pending.Count);
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
     EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());
 }
@@ -156,10 +156,10 @@ TEST_F(ProtocolCore, WithoutAReachableSourceManagerTheMessageWaitsForProcessEven
     TW_EVENT event{};
     event.TWMessage = 0x7777;
     EXPECT_EQ(TWRC_DSEVENT, host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
-    EXPECT_EQ(MSG_XFERREADY, event.TWMessage);
+    EXPECT_EQ(MSG_XFERREADY, +event.TWMessage);
     event.TWMessage = 0x7777;
     EXPECT_EQ(TWRC_NOTDSEVENT, host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
-    EXPECT_EQ(MSG_NULL, event.TWMessage);
+    EXPECT_EQ(MSG_NULL, +event.TWMessage);
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr));
     EXPECT_EQ(TWCC_BUMMER, host.Status());
 }
@@ -173,7 +173,7 @@ TEST_F(ProtocolCore, ANotificationTheManagerRefusesStaysPending) {
     EXPECT_EQ(1u, host.Notifications().size());
     TW_EVENT event{};
     EXPECT_EQ(TWRC_DSEVENT, host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
-    EXPECT_EQ(MSG_XFERREADY, event.TWMessage);
+    EXPECT_EQ(MSG_XFERREADY, +event.TWMessage);
 }
 
 TEST_F(ProtocolCore, StatesOutsideTheirRangeAreSequenceErrors) {
@@ -223,7 +223,7 @@ TEST_F(ProtocolCore, OpenFailsWhenNoCameraOfTheMakerIsFound) {
         // not clear an unread condition: open a camera that works and read it.
         kivtest::SetEnv("KIVDS_SIM", kSmallCamera);
         EXPECT_EQ(TWRC_SUCCESS, host.OpenDS());
-        EXPECT_EQ(c.condition, host.Status());
+        EXPECT_EQ(+c.condition, host.Status());
     }
 }
 
@@ -256,11 +256,11 @@ TEST_F(ProtocolCore, DefaultFrameFollowsTheChosenFormat) {
         ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
         TW_IMAGELAYOUT layout{};
         ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout));
-        EXPECT_EQ(0, layout.Frame.Left.Whole);
-        EXPECT_EQ(0, layout.Frame.Top.Whole);
-        EXPECT_EQ(c.width, layout.Frame.Right.Whole);
-        EXPECT_EQ(c.height, layout.Frame.Bottom.Whole);
-        EXPECT_EQ(0, layout.Frame.Right.Frac);
+        EXPECT_EQ(0, +layout.Frame.Left.Whole);
+        EXPECT_EQ(0, +layout.Frame.Top.Whole);
+        EXPECT_EQ(+c.width, +layout.Frame.Right.Whole);
+        EXPECT_EQ(+c.height, +layout.Frame.Bottom.Whole);
+        EXPECT_EQ(0, +layout.Frame.Right.Frac);
     }
 }
 

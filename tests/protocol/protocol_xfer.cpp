@@ -73,33 +73,33 @@ TEST_F(Xfer, ImageInfoAndLayoutDescribeTheFrame) {
     TW_IMAGEINFO info;
     std::memset(&info, 0xFF, sizeof info);
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
-    EXPECT_EQ(1, info.XResolution.Whole);
-    EXPECT_EQ(0, info.XResolution.Frac);
-    EXPECT_EQ(1, info.YResolution.Whole);
-    EXPECT_EQ(640, info.ImageWidth);
-    EXPECT_EQ(480, info.ImageLength);
-    EXPECT_EQ(3, info.SamplesPerPixel);
-    EXPECT_EQ(8, info.BitsPerSample[0]);
-    EXPECT_EQ(8, info.BitsPerSample[1]);
-    EXPECT_EQ(8, info.BitsPerSample[2]);
-    EXPECT_EQ(24, info.BitsPerPixel);
-    EXPECT_EQ(0, info.Planar);
-    EXPECT_EQ(TWPT_RGB, info.PixelType);
-    EXPECT_EQ(TWCP_NONE, info.Compression);
+    EXPECT_EQ(1, +info.XResolution.Whole);
+    EXPECT_EQ(0, +info.XResolution.Frac);
+    EXPECT_EQ(1, +info.YResolution.Whole);
+    EXPECT_EQ(640, +info.ImageWidth);
+    EXPECT_EQ(480, +info.ImageLength);
+    EXPECT_EQ(3, +info.SamplesPerPixel);
+    EXPECT_EQ(8, +info.BitsPerSample[0]);
+    EXPECT_EQ(8, +info.BitsPerSample[1]);
+    EXPECT_EQ(8, +info.BitsPerSample[2]);
+    EXPECT_EQ(24, +info.BitsPerPixel);
+    EXPECT_EQ(0, +info.Planar);
+    EXPECT_EQ(TWPT_RGB, +info.PixelType);
+    EXPECT_EQ(TWCP_NONE, +info.Compression);
 
     TW_IMAGELAYOUT layout{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout));
-    EXPECT_EQ(640, layout.Frame.Right.Whole);
-    EXPECT_EQ(480, layout.Frame.Bottom.Whole);
-    EXPECT_EQ(1u, layout.DocumentNumber);
+    EXPECT_EQ(640, +layout.Frame.Right.Whole);
+    EXPECT_EQ(480, +layout.Frame.Bottom.Whole);
+    EXPECT_EQ(1u, +layout.DocumentNumber);
     TW_UINT32 group = 0;
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_XFERGROUP, MSG_GET, &group));
     EXPECT_EQ(DG_IMAGE, group);
     TW_SETUPMEMXFER setup{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup));
-    EXPECT_EQ(6144u, setup.MinBufSize);
-    EXPECT_EQ(65536u, setup.MaxBufSize);
-    EXPECT_EQ(65536u, setup.Preferred);
+    EXPECT_EQ(6144u, +setup.MinBufSize);
+    EXPECT_EQ(65536u, +setup.MaxBufSize);
+    EXPECT_EQ(65536u, +setup.Preferred);
 }
 
 TEST_F(Xfer, NativeDibCarriesTheTrimmedPatternBottomUp) {
@@ -124,9 +124,9 @@ TEST_F(Xfer, NativeDibCarriesTheTrimmedPatternBottomUp) {
             const int row = 479 - y;  // bottom-up
             const kivtest::Rgb want = kivtest::SimPixel(x, TrimmedSourceRow(y, 480));
             const unsigned char* px = bits + row * stride + x * 3;
-            EXPECT_EQ(want.b, px[0]) << x << "," << y;
-            EXPECT_EQ(want.g, px[1]) << x << "," << y;
-            EXPECT_EQ(want.r, px[2]) << x << "," << y;
+            EXPECT_EQ(+want.b, px[0]) << x << "," << y;
+            EXPECT_EQ(+want.g, px[1]) << x << "," << y;
+            EXPECT_EQ(+want.r, px[2]) << x << "," << y;
         }
     }
     DsHost::Free(dib);
@@ -148,8 +148,8 @@ TEST_F(Xfer, Yuy2StreamOfModelAIsNotTrimmed) {
     for (int y : {0, 1, 120, 239}) {
         const kivtest::Rgb want = kivtest::SimPixel(17, y);
         const unsigned char* px = bits + (239 - y) * 960 + 17 * 3;
-        EXPECT_EQ(want.g, px[1]) << y;
-        EXPECT_EQ(want.r, px[2]) << y;
+        EXPECT_EQ(+want.g, px[1]) << y;
+        EXPECT_EQ(+want.r, px[2]) << y;
     }
     DsHost::Free(dib);
 }
@@ -182,13 +182,13 @@ TEST_F(Xfer, MemoryStripsAreWholeRowsTopDownRgb) {
         rc = host.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
         ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) << host.Status();
         ++strips;
-        EXPECT_EQ(1920u, xfer.BytesPerRow);
-        EXPECT_EQ(640u, xfer.Columns);
-        EXPECT_EQ(expectedOffset, xfer.YOffset);
-        EXPECT_EQ(0u, xfer.XOffset);
-        EXPECT_EQ(TWCP_NONE, xfer.Compression);
-        EXPECT_EQ(xfer.Rows * 1920u, xfer.BytesWritten);
-        EXPECT_EQ(rc == TWRC_XFERDONE ? 4u : 7u, xfer.Rows);
+        EXPECT_EQ(1920u, +xfer.BytesPerRow);
+        EXPECT_EQ(640u, +xfer.Columns);
+        EXPECT_EQ(expectedOffset, +xfer.YOffset);
+        EXPECT_EQ(0u, +xfer.XOffset);
+        EXPECT_EQ(TWCP_NONE, +xfer.Compression);
+        EXPECT_EQ(+xfer.Rows * 1920u, +xfer.BytesWritten);
+        EXPECT_EQ(rc == TWRC_XFERDONE ? 4u : 7u, +xfer.Rows);
         picture.insert(picture.end(), buffer.begin(), buffer.begin() + xfer.BytesWritten);
         expectedOffset += xfer.Rows;
     }
@@ -198,14 +198,14 @@ TEST_F(Xfer, MemoryStripsAreWholeRowsTopDownRgb) {
         for (int x : {0, 300, 639}) {
             const kivtest::Rgb want = kivtest::SimPixel(x, TrimmedSourceRow(y, 480));
             const unsigned char* px = &picture[static_cast<std::size_t>(y) * 1920 + x * 3];
-            EXPECT_EQ(want.r, px[0]);
-            EXPECT_EQ(want.g, px[1]);
-            EXPECT_EQ(want.b, px[2]);
+            EXPECT_EQ(+want.r, px[0]);
+            EXPECT_EQ(+want.g, px[1]);
+            EXPECT_EQ(+want.b, px[2]);
         }
     }
     TW_PENDINGXFERS pending{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
-    EXPECT_EQ(0, pending.Count);
+    EXPECT_EQ(0, +pending.Count);
     TW_UINT16 count = 0xAAAA;
     ASSERT_EQ(TWRC_SUCCESS, host.EndXfer(&count));
     EXPECT_EQ(0, count);
@@ -220,7 +220,7 @@ TEST_F(Xfer, MemoryTransferIntoAHandleUnlocksItAgain) {
     xfer.Memory.Length = 65536;
     xfer.Memory.TheMem = handle;
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer));
-    EXPECT_EQ(34u, xfer.Rows);  // 65536 / 1920
+    EXPECT_EQ(34u, +xfer.Rows);  // 65536 / 1920
     EXPECT_GT(host.Memory().locks, 0);
     EXPECT_EQ(0, host.Memory().outstandingLocks());
     // Neither pointer nor handle: refused, nothing locked.
@@ -237,9 +237,9 @@ TEST_F(Xfer, ResetInStateSixReturnsToFiveAndEndCountsDown) {
     TW_PENDINGXFERS pending{};
     pending.Count = 99;
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
-    EXPECT_EQ(0xFFFF, pending.Count);
+    EXPECT_EQ(0xFFFF, +pending.Count);
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
-    EXPECT_EQ(0, pending.Count);
+    EXPECT_EQ(0, +pending.Count);
     // State 5: no transfer is possible any more.
     TW_HANDLE dib = nullptr;
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));
@@ -269,8 +269,8 @@ TEST_F(Xfer, BmpFileOfAnOddWidthHasPaddedRows) {
     EXPECT_EQ(1923u * 100u, Le32(&file[34]));
     const kivtest::Rgb want = kivtest::SimPixel(640, 0);
     const unsigned char* topRight = &file[54 + 99 * 1924 + 640 * 3];
-    EXPECT_EQ(want.b, topRight[0]);
-    EXPECT_EQ(want.r, topRight[2]);
+    EXPECT_EQ(+want.b, topRight[0]);
+    EXPECT_EQ(+want.r, topRight[2]);
     std::remove(path.c_str());
 }
 
@@ -286,9 +286,9 @@ TEST_F(Xfer, TiffFormatWritesATiffEvenAtABmpName) {
     // The default never depends on the chosen format.
     TW_SETUPFILEXFER defaults{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, &defaults));
-    EXPECT_EQ(TWFF_BMP, defaults.Format);
+    EXPECT_EQ(TWFF_BMP, +defaults.Format);
     const std::string defaultName = defaults.FileName;
-    EXPECT_EQ("sample.bmp", defaultName.substr(defaultName.size() - 10));
+    EXPECT_EQ("+sample.bmp", defaultName.substr(defaultName.size() - 10));
     // JFIF is not offered.
     setup.Format = TWFF_JFIF;
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
@@ -325,8 +325,8 @@ TEST_F(Xfer, UnterminatedFileNameIsCutTo255Characters) {
     TW_SETUPFILEXFER back;
     std::memset(&back, 0x55, sizeof back);
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &back));
-    EXPECT_EQ(255u, std::strlen(back.FileName));
-    EXPECT_EQ(0, back.VRefNum);
+    EXPECT_EQ(255u, std::strlen(+back.FileName));
+    EXPECT_EQ(0, +back.VRefNum);
 }
 
 TEST_F(Xfer, LayoutInsideTheStillDeliversThatRegion) {
@@ -341,8 +341,8 @@ TEST_F(Xfer, LayoutInsideTheStillDeliversThatRegion) {
     ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
     TW_IMAGEINFO info{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
-    EXPECT_EQ(201, info.ImageWidth);
-    EXPECT_EQ(100, info.ImageLength);
+    EXPECT_EQ(201, +info.ImageWidth);
+    EXPECT_EQ(100, +info.ImageLength);
     TW_HANDLE dib = nullptr;
     ASSERT_EQ(TWRC_XFERDONE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib)) << host.Status();
     const auto* bytes = static_cast<const unsigned char*>(dib);
@@ -351,8 +351,8 @@ TEST_F(Xfer, LayoutInsideTheStillDeliversThatRegion) {
     // Top-left pixel of the region is the last row of the bottom-up DIB.
     const unsigned char* px = bytes + 40 + 99 * 604;
     const kivtest::Rgb want = kivtest::SimPixel(100, TrimmedSourceRow(50, 480));
-    EXPECT_EQ(want.r, px[2]);
-    EXPECT_EQ(want.g, px[1]);
+    EXPECT_EQ(+want.r, px[2]);
+    EXPECT_EQ(+want.g, px[1]);
     DsHost::Free(dib);
 }
 
@@ -367,7 +367,7 @@ TEST_F(Xfer, LayoutOutsideTheStillIsRefusedAtTransfer) {
     ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
     TW_IMAGEINFO info{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
-    EXPECT_EQ(-5, info.ImageWidth);
+    EXPECT_EQ(-5, +info.ImageWidth);
     TW_HANDLE dib = nullptr;
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));
     EXPECT_EQ(TWCC_BADVALUE, host.Status());
