@@ -25,6 +25,21 @@ CImageReference& CImageReference::operator=(const CImageReference& other) {
     return *this;
 }
 
+CImageReference::CImageReference(CImageReference&& other) noexcept
+    : m_size(other.m_size), m_data(std::move(other.m_data)), m_info(std::move(other.m_info)) {
+    other.m_size = 0;
+}
+
+CImageReference& CImageReference::operator=(CImageReference&& other) noexcept {
+    if (this != &other) {
+        m_size = other.m_size;
+        m_data = std::move(other.m_data);
+        m_info = std::move(other.m_info);
+        other.m_size = 0;
+    }
+    return *this;
+}
+
 void CImageReference::SetInfo(const CImageInfo& info) {
     SetInfo(info.m_width, info.m_height, info.m_bytesPerLine);
 }
@@ -105,6 +120,7 @@ bool CImageReference::CropAndStretch(std::int32_t x, std::int32_t y, std::int32_
     if (x < 0 || y < 0 || static_cast<std::int64_t>(x) + w > width || static_cast<std::int64_t>(y) + h > height)
         return false;
     if (!RowsFit(m_info.get(), m_size)) return false;
+    if (w == width && h == height) return true;  // the whole picture: nothing moves
 
     const pixel::Kernels& kernels = pixel::BestKernels();
     const bool wholeRows = (w == width);  // x is 0: rows are copied as they are

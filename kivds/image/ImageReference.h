@@ -44,8 +44,9 @@ public:
     // the same bytes. If the copy cannot allocate, the target has no buffer.
     CImageReference(const CImageReference& other);
     CImageReference& operator=(const CImageReference& other);
-    CImageReference(CImageReference&& other) noexcept = default;
-    CImageReference& operator=(CImageReference&& other) noexcept = default;
+    // Moving leaves the source empty (no buffer, Size() 0, no geometry).
+    CImageReference(CImageReference&& other) noexcept;
+    CImageReference& operator=(CImageReference&& other) noexcept;
 
     // Geometry. SetInfo replaces the owned CImageInfo with a copy of info.
     void SetInfo(const CImageInfo& info);

@@ -45,6 +45,7 @@ public:
     }
 
     void Give(Block block) {
+        if (block.capacity > kMaxFreeBytes) return;  // freed on return
         std::lock_guard<std::mutex> lock(m_mutex);
         // Capacity reserved up front: this push never allocates.
         m_freeBytes += block.capacity;
@@ -81,11 +82,26 @@ private:
     std::uint64_t m_reuses = 0;
 };
 
-Pool& ThePool() {
-    // Never destroyed: blocks may be released by static destructors of
-    // other modules after this one would have gone.
-    static Pool* pool = new Pool;  // intentionally leaked singleton
-    return *pool;
+// The pool lives until the library's static objects are destroyed (process
+// exit or unloading of the data source), and then frees what it holds: an
+// application that loads and unloads the source repeatedly keeps nothing.
+// Blocks released later still (by other static objects) are simply freed;
+// this flag needs no destruction of its own.
+bool g_poolGone = false;
+
+class PoolLifetime {
+public:
+    ~PoolLifetime() {
+        pool.Trim();
+        g_poolGone = true;
+    }
+    Pool pool;
+};
+
+Pool* ThePool() {
+    if (g_poolGone) return nullptr;
+    static PoolLifetime lifetime;
+    return &lifetime.pool;
 }
 
 }  // namespace
@@ -113,7 +129,8 @@ void PixelBuffer::Swap(PixelBuffer& other) noexcept {
 PixelBuffer PixelBuffer::Acquire(std::size_t size) {
     if (size == 0) return PixelBuffer();
     Block block;
-    if (ThePool().Take(size, block)) return PixelBuffer(std::move(block.storage), block.capacity, size);
+    if (Pool* pool = ThePool(); pool && pool->Take(size, block))
+        return PixelBuffer(std::move(block.storage), block.capacity, size);
     std::unique_ptr<std::uint8_t[]> storage(new (std::nothrow) std::uint8_t[size]);
     if (!storage) return PixelBuffer();
     return PixelBuffer(std::move(storage), size, size);
@@ -124,11 +141,16 @@ void PixelBuffer::Reset() {
     Block block{std::move(m_storage), m_capacity};
     m_capacity = 0;
     m_size = 0;
-    ThePool().Give(std::move(block));
+    if (Pool* pool = ThePool()) pool->Give(std::move(block));  // else freed here
 }
 
-PixelPoolStats GetPixelPoolStats() { return ThePool().Stats(); }
+PixelPoolStats GetPixelPoolStats() {
+    Pool* pool = ThePool();
+    return pool ? pool->Stats() : PixelPoolStats{0, 0, 0, 0};
+}
 
-void TrimPixelPool() { ThePool().Trim(); }
+void TrimPixelPool() {
+    if (Pool* pool = ThePool()) pool->Trim();
+}
 
 }  // namespace kiv

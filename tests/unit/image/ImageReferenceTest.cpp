@@ -94,11 +94,17 @@ TEST(ImageReferenceData, CopiesAreDeepAndIndependent) {
     assigned = alias;
     EXPECT_EQ(Bytes(assigned), bytes);
 
+    CImageReference moved(std::move(assigned));
+    EXPECT_EQ(Bytes(moved), bytes);
+    EXPECT_EQ(assigned.Size(), 0u) << "a moved-from image still claims bytes";
+    std::vector<std::uint8_t> out(bytes.size());
+    EXPECT_FALSE(assigned.CopyAll(0, out.data()));
+
     CImageReference empty;
-    assigned = empty;
-    EXPECT_FALSE(assigned.HasData());
-    EXPECT_EQ(assigned.Info(), nullptr);
-    EXPECT_EQ(assigned.Size(), 0u);
+    moved = empty;
+    EXPECT_FALSE(moved.HasData());
+    EXPECT_EQ(moved.Info(), nullptr);
+    EXPECT_EQ(moved.Size(), 0u);
 }
 
 TEST(ImageReferenceFlip, TwoByTwoWithPaddedRows) {
