@@ -83,18 +83,29 @@ TEST(ServiceLog, MessagesAreCutTo255Characters) {
 
 TEST(ModuleLifetime, LastReleaseEndsOnlyAPlainLocalServer) {
   ModuleLifetime plain(false);
-  EXPECT_TRUE(plain.IdleExpired());
   plain.Lock();
   plain.Lock();
-  EXPECT_FALSE(plain.IdleExpired());
   EXPECT_FALSE(plain.Unlock());
   EXPECT_TRUE(plain.Unlock());
-  EXPECT_TRUE(plain.IdleExpired());
 
   ModuleLifetime service(true);
   service.Lock();
   EXPECT_FALSE(service.Unlock());
-  EXPECT_FALSE(service.IdleExpired());
+}
+
+TEST(ModuleLifetime, IdleTimerEndsOnlyAServerNobodyUsedDuringAWholeTick) {
+  ModuleLifetime plain(false);
+  EXPECT_TRUE(plain.IdleTick());  // nobody ever came
+  plain.Lock();
+  EXPECT_FALSE(plain.IdleTick());  // an object is alive
+  plain.Unlock();
+  plain.Lock();
+  plain.Unlock();
+  EXPECT_FALSE(plain.IdleTick());  // a client came and went during this tick
+  EXPECT_TRUE(plain.IdleTick());
+
+  ModuleLifetime service(true);
+  EXPECT_FALSE(service.IdleTick());
 }
 
 }  // namespace
