@@ -1,0 +1,217 @@
+// Whole kivscan runs against the built data source with the virtual camera:
+// each mechanism delivers the camera's pattern into BMP and TIFF files, and
+// failures end with the condition code's name and the source's message.
+// Every acquisition waits the source's 5 s start, so there are few of them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "kivscan/ReadBack.h"
+#include "support/DsHost.h"
+#include "support/SimPattern.h"
+#include "tools/kivscan/ScanPlatform.h"
+#include "tools/kivscan/Scanner.h"
+
+using namespace kiv::scan;
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+#if defined(_WIN32)
+    if (!dir) dir = std::getenv("TEMP");
+    return std::string(dir ? dir : ".") + "\\" + name;
+#else
+    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
+#endif
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult Scan(std::vector<std::string> args) {
+    Options options;
+    std::string error;
+    EXPECT_TRUE(ParseOptions(args, kivtest::DataSourcePath(), options, error)) << error;
+    std::ostringstream out, err;
+    RunResult run;
+    run.status = RunScan(options, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+// Source row of picture row y for an MJPEG stream, whose still loses its
+// first and last line and is stretched back to H rows.
+int TrimmedRow(int y, int height) { return 1 + y * (height - 2) / height; }
+
+// Compares every pixel with the pattern; `mjpeg` applies the trim,
+// (left, top) is the frame's origin in the camera picture.
+void ExpectPattern(const RgbPicture& picture, int width, int height, bool mjpeg, int left = 0, int top = 0,
+                   int cameraHeight = 0) {
+    ASSERT_EQ(width, picture.width);
+    ASSERT_EQ(height, picture.height);
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int sourceY = mjpeg ? TrimmedRow(y + top, cameraHeight ? cameraHeight : height) : y + top;
+            const kivtest::Rgb want = kivtest::SimPixel(x + left, sourceY);
+            const std::uint8_t* got = picture.Pixel(x, y);
+            if (got[0] != want.r || got[1] != want.g || got[2] != want.b) {
+                if (++wrong <= 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(got[0]) << "," << int(got[1]) << ","
+                                  << int(got[2]) << " instead of " << int(want.r) << "," << int(want.g) << ","
+                                  << int(want.b);
+            }
+        }
+    EXPECT_EQ(0, wrong);
+}
+
+class ScanRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kivtest::SetEnv("KIVDS_UI", "headless");
+        kivtest::UnsetEnv("KIVDS_SIM");
+    }
+    void TearDown() override {
+        for (const std::string& path : files_) std::remove(path.c_str());
+    }
+    std::string File(const std::string& name) {
+        files_.push_back(TempPath(name));
+        std::remove(files_.back().c_str());
+        return files_.back();
+    }
+
+private:
+    std::vector<std::string> files_;
+};
+
+// An MJPEG camera (wider than 256 pixels so that blue changes too) through
+// memory strips into a TIFF assembled by kivscan.
+TEST_F(ScanRun, MemoryTransferIntoTiff) {
+    const std::string path = File("kivscan_memory.tif");
+    const RunResult run = Scan({"--virtual=caps=mjpeg:640x480", "--xfer", "memory", "--format", "tiff", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("Done: 1 picture 640x480, memory transfer, TIFF")) << run.out;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadTiff(path, picture));
+    ExpectPattern(picture, 640, 480, true);
+}
+
+// A YUY2 camera of the default model is untouched: the DIB must come out as
+// the exact pattern, right side up, in a BMP.
+TEST_F(ScanRun, NativeTransferIntoBmp) {
+    const std::string path = File("kivscan_native.bmp");
+    const RunResult run = Scan({"--virtual=name=KIVCAMA;caps=yuy2:322x260", "--xfer", "native", "--format", "bmp", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
+    ExpectPattern(picture, 322, 260, false);
+}
+
+// A frame set with --layout: the native DIB holds that part of the camera
+// picture, written as TIFF.
+TEST_F(ScanRun, NativeTransferOfALayoutIntoTiff) {
+    const std::string path = File("kivscan_layout.tif");
+    const RunResult run = Scan({"--virtual=name=KIVCAMA;caps=yuy2:640x480", "--xfer", "native", "--format", "tiff",
+                          "--layout", "200,250,470,400", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadTiff(path, picture));
+    ExpectPattern(picture, 270, 150, false, 200, 250);
+}
+
+// The file transfer: the source writes the file kivscan names, in the
+// format kivscan asks for.
+TEST_F(ScanRun, FileTransferWritesBmpAndTiff) {
+    const std::string bmp = File("kivscan_file.bmp");
+    RunResult run = Scan({"--virtual=caps=mjpeg:320x240", "--xfer", "file", "--format", "bmp", "-o", bmp});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(bmp, picture));
+    ExpectPattern(picture, 320, 240, true);
+
+    const std::string tiff = File("kivscan_file.tif");
+    run = Scan({"--virtual=caps=mjpeg:320x240", "--xfer", "file", "--format", "tiff", "-o", tiff});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    ASSERT_TRUE(kivscantest::ReadTiff(tiff, picture));
+    ExpectPattern(picture, 320, 240, true);
+}
+
+TEST_F(ScanRun, ACameraInUseEndsWithTheConditionNameAndTheSourcesMessage) {
+    const std::string path = File("kivscan_busy.bmp");
+    const RunResult run = Scan({"--virtual=caps=mjpeg:640x480;fail=run:busy", "--verbose", "-o", path});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("MSG_ENABLEDS failed: CC_CAMERA_IN_USE (0x8002)")) << run.err;
+    // The source's own message box text, which it printed on standard error.
+    EXPECT_NE(std::string::npos, run.err.find("the source says: [")) << run.err;
+    // --verbose shows the triplet with its return and condition code by name.
+    EXPECT_NE(std::string::npos,
+              run.out.find("DG_CONTROL / DAT_USERINTERFACE / MSG_ENABLEDS -> TWRC_FAILURE, CC_CAMERA_IN_USE"))
+        << run.out;
+    // The source was closed again on the way out.
+    EXPECT_NE(std::string::npos, run.out.find("MSG_CLOSEDS -> TWRC_SUCCESS")) << run.out;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    EXPECT_EQ(nullptr, file) << "no picture file after a failure";
+    if (file) std::fclose(file);
+}
+
+TEST_F(ScanRun, NoCameraOrNoSourceFileFailsBeforeAnyWait) {
+    RunResult run = Scan({"--virtual=none", "-o", TempPath("kivscan_none.bmp")});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("MSG_OPENDS failed")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("the source says: [")) << run.err;
+
+    run = Scan({"--source-file", TempPath("no-such-source.ds"), "-o", TempPath("kivscan_none.bmp")});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("cannot load the data source")) << run.err;
+}
+
+TEST_F(ScanRun, CapsTableListsEveryCapabilityWithItsValues) {
+    const RunResult run = Scan({"--virtual=caps=mjpeg:640x480,mjpeg:1280x720", "--caps"});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    auto row = [&](const std::string& cap) {
+        const std::size_t at = run.out.find("\n" + cap + " ");
+        if (at == std::string::npos) return std::string();
+        return run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
+    };
+    const std::string mech = row("ICAP_XFERMECH");
+    EXPECT_NE(std::string::npos, mech.find("TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY")) << mech;
+    EXPECT_NE(std::string::npos, mech.find("GET SET GETDEFAULT GETCURRENT RESET")) << mech;
+    // The widest frame of the camera, whatever size is current.
+    EXPECT_NE(std::string::npos, row("ICAP_PHYSICALWIDTH").find(" 1280 ")) << row("ICAP_PHYSICALWIDTH");
+    const std::string supported = row("CAP_SUPPORTEDCAPS");
+    EXPECT_NE(std::string::npos, supported.find("ICAP_SUPPORTEDSIZES")) << supported;
+    // Every listed capability has its own row.
+    for (const char* cap : {"CAP_XFERCOUNT", "ICAP_IMAGEFILEFORMAT", "CAP_UICONTROLLABLE", "CAP_DEVICEONLINE",
+                            "ICAP_BITDEPTH", "ICAP_YRESOLUTION"})
+        EXPECT_FALSE(row(cap).empty()) << cap;
+}
+
+// Through a source manager (a minimal one built for these tests): the
+// source is found by its product name, the notification arrives through the
+// registered callback, and the memory strips go into a BMP.
+TEST_F(ScanRun, ThroughASourceManagerMemoryTransferIntoBmp) {
+    kivtest::SetEnv("KIVSCAN_FAKEDSM_SOURCE", kivtest::DataSourcePath().c_str());
+    const std::string dsm = ExecutableDirectory() + KIVSCAN_FAKEDSM_NAME;
+    const std::string path = File("kivscan_dsm.bmp");
+    const RunResult run = Scan({"--dsm", dsm, "--virtual=caps=mjpeg:640x480", "--xfer", "memory", "--format", "bmp",
+                                "--verbose", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("DAT_CALLBACK / MSG_REGISTER_CALLBACK -> TWRC_SUCCESS")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("notification from the source: MSG_XFERREADY")) << run.out;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
+    ExpectPattern(picture, 640, 480, true);
+
+    const RunResult other = Scan({"--dsm", dsm, "--source", "Another Scanner", "--virtual", "--caps"});
+    EXPECT_EQ(kExitFailure, other.status);
+    EXPECT_NE(std::string::npos, other.err.find("knows no source \"Another Scanner\" (it lists \"Orvan Document Camera\")"))
+        << other.err;
+}
+
+}  // namespace

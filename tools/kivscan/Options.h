@@ -1,0 +1,52 @@
+// kivscan's command line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/kivscan/PictureFiles.h"
+
+namespace kiv {
+namespace scan {
+
+enum class Mechanism { Native, Memory, File };
+
+struct Options {
+    std::string sourcePath;                // the data source file (direct mode)
+    std::string dsmPath;                   // non-empty: go through this source manager
+    std::string sourceName = "Orvan Document Camera";  // product name picked from the manager's list
+    bool virtualCamera = false;            // --virtual
+    std::optional<std::string> simSpec;    // --virtual=SPEC
+    Mechanism mechanism = Mechanism::Native;
+    FileFormat format = FileFormat::Bmp;
+    bool formatGiven = false;
+    std::string output;                    // -o; empty: a default per format
+    unsigned count = 1;
+    bool listCaps = false;
+    std::optional<std::array<std::int32_t, 4>> layout;  // left, top, right, bottom
+    bool showUi = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+// Parses argv[1..]. `defaultSource` becomes sourcePath unless --source-file
+// names another. False with a one-line reason in `error` on a bad command line.
+bool ParseOptions(const std::vector<std::string>& args, const std::string& defaultSource, Options& options,
+                  std::string& error);
+
+// The output path used when -o is missing: "kivscan.bmp" or "kivscan.tif".
+std::string DefaultOutput(FileFormat format);
+
+// The file of image `index` (1-based) of `count`: the path itself for a
+// single image, else the path with "-<index>" before its extension.
+std::string NumberedPath(const std::string& path, unsigned index, unsigned count);
+
+const char* MechanismName(Mechanism mechanism);  // "native", "memory", "file"
+
+std::string UsageText();
+
+}  // namespace scan
+}  // namespace kiv

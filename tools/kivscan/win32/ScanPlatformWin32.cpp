@@ -1,0 +1,119 @@
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/kivscan/ScanPlatform.h"
+
+namespace kiv {
+namespace scan {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+// The C runtime's descriptor 2 is redirected into a temporary file that is
+// deleted when it is closed.
+struct StderrCapture::State {
+    int file = -1;
+    int saved = -1;
+};
+
+StderrCapture::StderrCapture() : state_(std::make_unique<State>()) {
+    std::fflush(stderr);
+    wchar_t directory[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (!GetTempPathW(MAX_PATH, directory) || !GetTempFileNameW(directory, L"ksc", 0, name)) return;
+    state_->file = _wopen(name, _O_RDWR | _O_BINARY | _O_TEMPORARY | _O_TRUNC, _S_IREAD | _S_IWRITE);
+    if (state_->file < 0) return;
+    state_->saved = _dup(2);
+    if (state_->saved < 0 || _dup2(state_->file, 2) < 0) {
+        if (state_->saved >= 0) _close(state_->saved);
+        state_->saved = -1;
+    }
+}
+
+StderrCapture::~StderrCapture() {
+    if (state_) Finish();
+}
+
+std::string StderrCapture::Finish() {
+    std::string text;
+    if (state_->file < 0) return text;
+    std::fflush(stderr);
+    if (state_->saved >= 0) {
+        _dup2(state_->saved, 2);
+        _close(state_->saved);
+        state_->saved = -1;
+        _lseek(state_->file, 0, SEEK_SET);
+        char buffer[4096];
+        int n;
+        while ((n = _read(state_->file, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    }
+    _close(state_->file);
+    state_->file = -1;
+    return text;
+}
+
+void PumpEvents(unsigned ms, const std::function<bool(void*)>& offer) {
+    const DWORD end = GetTickCount() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!offer(&msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        const DWORD now = GetTickCount();
+        if (static_cast<LONG>(end - now) <= 0) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
+    }
+}
+
+std::string ExecutableDirectory() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::string full = Narrow(std::wstring(path, length));
+    return full.substr(0, full.find_last_of("\\/") + 1);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+long long FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+void SetEnvironment(const char* name, const char* value) {
+    _putenv_s(name, value ? value : "");
+    SetEnvironmentVariableW(Widen(name).c_str(), value ? Widen(value).c_str() : nullptr);
+}
+
+}  // namespace scan
+}  // namespace kiv
