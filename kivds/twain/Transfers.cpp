@@ -391,9 +391,10 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     const bool isHandle = (pXfer->Memory.Flags & TWMF_POINTER) == 0 && (pXfer->Memory.Flags & TWMF_HANDLE) != 0;
     if ((pXfer->Memory.Flags & (TWMF_POINTER | TWMF_HANDLE)) == 0) return FailWithMessage(TWCC_BADVALUE);
     std::unique_ptr<MemLockGuard> lock;
-    void* destination = pXfer->Memory.TheMem;
+    void* const theMem = pXfer->Memory.TheMem;  // a copy: the record is packed
+    void* destination = theMem;
     if (isHandle) {
-        lock = std::make_unique<MemLockGuard>(pXfer->Memory.TheMem);
+        lock = std::make_unique<MemLockGuard>(theMem);
         destination = lock->Data();
     }
     if (!destination) return FailWithMessage(TWCC_BADVALUE);

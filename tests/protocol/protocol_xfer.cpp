@@ -288,7 +288,7 @@ TEST_F(Xfer, TiffFormatWritesATiffEvenAtABmpName) {
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, &defaults));
     EXPECT_EQ(TWFF_BMP, +defaults.Format);
     const std::string defaultName = defaults.FileName;
-    EXPECT_EQ("+sample.bmp", defaultName.substr(defaultName.size() - 10));
+    EXPECT_EQ("sample.bmp", defaultName.substr(defaultName.size() - 10));
     // JFIF is not offered.
     setup.Format = TWFF_JFIF;
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
