@@ -170,7 +170,8 @@ void TakeAnswer(const TW_CAPABILITY& cap) {
         kiv::MemFree(cap.hContainer);
         return;
     }
-    auto it = g_blocks.find(cap.hContainer);
+    const TW_HANDLE answer = cap.hContainer;  // a copy: the packed member is not pointer-aligned
+    auto it = g_blocks.find(answer);
     CHECK(it != g_blocks.end());
     CHECK(!it->second.app);
     CHECK(it->second.locks == 0);

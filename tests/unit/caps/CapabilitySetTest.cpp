@@ -79,7 +79,8 @@ TEST_F(CapabilitySetTest, SupportedCapsIsAnArrayOfTheOtherSeventeenAndOnlyAnswer
         EXPECT_EQ(bad.rc, TWRC_FAILURE) << msg;
         EXPECT_EQ(bad.cc, TWCC_BUMMER) << msg;
         if (msg != MSG_RESET) {
-            EXPECT_EQ(bad.cap.hContainer, nullptr) << msg;
+            const TW_HANDLE stored = bad.cap.hContainer;  // the packed member is not pointer-aligned
+            EXPECT_EQ(stored, nullptr) << msg;
         }
     }
     EXPECT_EQ(SetOne(CAP_SUPPORTEDCAPS, TWTY_UINT16, ICAP_XFERMECH).cc, TWCC_CAPBADOPERATION);
