@@ -4,10 +4,12 @@
 //
 //   registered PATH plain|service   the registry after /RegServer or -Service
 //   unregistered                    the registry after /UnregServer
-//   calls plain|service             the two methods through the interface and IDispatch
+//   calls plain|service|autostart   the two methods through the interface and IDispatch
 //   service-running PATH            the service's configuration and state
 //   service-stop                    stops the service, checks the reported states
 //   no-service                      the service is not installed
+//   service-control CODE...         sends control codes the service ignores or rejects
+//   hold SECONDS                    starts the Service Control Manager and waits
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -298,13 +300,17 @@ DWORD ServiceProcessId() {
   return pid;
 }
 
-int Calls(bool serviceMode) {
+// plain: a local server that COM starts; service: the running service;
+// autostart: the stopped service, which COM starts through the AppID.
+int Calls(const std::wstring& mode) {
+  const bool serviceMode = mode != L"plain";
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
     Expect(false, "CoInitializeEx");
     return 1;
   }
-  const DWORD servicePid = serviceMode ? ServiceProcessId() : 0;
-  if (serviceMode) Expect(servicePid != 0, "service running before the calls");
+  DWORD servicePid = serviceMode ? ServiceProcessId() : 0;
+  if (mode == L"service") Expect(servicePid != 0, "service running before the calls");
+  if (mode == L"autostart") Expect(servicePid == 0, "service stopped before the calls");
 
   CLSID clsid{};
   HRESULT hr = CLSIDFromProgID(L"KIVSVC.KIVSVCAccess.1", &clsid);
@@ -320,6 +326,10 @@ int Calls(bool serviceMode) {
   }
   CoUninitialize();
 
+  if (mode == L"autostart") {
+    servicePid = ServiceProcessId();
+    Expect(servicePid != 0, "service started by COM");
+  }
   if (serviceMode) {
     // The calls were served by the running service, which keeps running.
     Sleep(500);
@@ -439,6 +449,42 @@ int ServiceStop() {
   return g_failures ? 1 : 0;
 }
 
+// Sends control codes the service does not act on; it must keep running.
+int ServiceControl(const std::vector<DWORD>& codes) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service =
+      manager ? OpenServiceW(manager, L"KIVSVC", SERVICE_QUERY_STATUS | SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL)
+              : nullptr;
+  if (!service) {
+    Expect(false, "service KIVSVC installed");
+    if (manager) CloseServiceHandle(manager);
+    return 1;
+  }
+  for (DWORD code : codes) {
+    SERVICE_STATUS status{};
+    const BOOL sent = ControlService(service, code, &status);
+    ExpectF(sent != FALSE, "ControlService(%lu): error %lu", static_cast<unsigned long>(code),
+            static_cast<unsigned long>(GetLastError()));
+  }
+  SERVICE_STATUS status{};
+  Expect(QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING, "still running");
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return g_failures ? 1 : 0;
+}
+
+// Opens the Service Control Manager (which starts it with this process's
+// environment and standard error) and keeps the Wine session alive.
+int Hold(int seconds) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  Expect(manager != nullptr, "OpenSCManager");
+  if (manager) CloseServiceHandle(manager);
+  std::printf("holding\n");
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(seconds) * 1000);
+  return g_failures ? 1 : 0;
+}
+
 int NoService() {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE service = manager ? OpenServiceW(manager, L"KIVSVC", SERVICE_QUERY_STATUS) : nullptr;
@@ -459,10 +505,16 @@ int wmain(int argc, wchar_t** argv) {
   int rc = 2;
   if (command == L"registered") rc = Registered(arg2, arg3 == L"service");
   else if (command == L"unregistered") rc = Unregistered();
-  else if (command == L"calls") rc = Calls(arg2 == L"service");
+  else if (command == L"calls") rc = Calls(arg2);
   else if (command == L"service-running") rc = ServiceRunning(arg2);
   else if (command == L"service-stop") rc = ServiceStop();
   else if (command == L"no-service") rc = NoService();
+  else if (command == L"hold") rc = Hold(_wtoi(arg2.c_str()));
+  else if (command == L"service-control") {
+    std::vector<DWORD> codes;
+    for (int i = 2; i < argc; ++i) codes.push_back(static_cast<DWORD>(_wtoi(argv[i])));
+    rc = ServiceControl(codes);
+  }
   else std::printf("unknown command\n");
   std::fflush(stdout);
   return rc;
