@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds a static libtiff for the Windows x64 build from Debian's source
-# package, with every optional codec off (the data source writes uncompressed
-# RGB strips only).
+# package, with every optional codec off, built-in ones included (the data
+# source writes uncompressed RGB strips only).
 #
 #   scripts/build-libtiff-mingw.sh [prefix]
 #
@@ -71,10 +71,12 @@ cd "$WORK/build-$TRIPLE"
     --prefix="$PREFIX" \
     --disable-shared --enable-static \
     --disable-cxx \
-    --disable-jpeg --disable-old-jpeg --disable-jpeg12 \
+    --disable-jpeg --disable-old-jpeg \
     --disable-zlib --disable-pixarlog --disable-libdeflate \
     --disable-lzma --disable-zstd --disable-webp \
     --disable-jbig --disable-lerc \
+    --disable-ccitt --disable-packbits --disable-lzw --disable-thunder \
+    --disable-next --disable-logluv --disable-mdi \
     --disable-tools --disable-tests --disable-contrib --disable-docs \
     --disable-sphinx --disable-opengl --without-x \
     --enable-win32-io ac_cv_header_windows_h=yes
