@@ -93,11 +93,10 @@ CServiceModule& Module() {
   return module;
 }
 
-CServiceModule::CServiceModule() : core_(*this, marker_), access_(registry_, marker_) {}
+CServiceModule::CServiceModule()
+    : serviceName_(LoadServiceName()), modulePath_(ExecutablePath()), core_(*this, marker_), access_(registry_, marker_) {}
 
 int CServiceModule::Main(const std::wstring& commandLine) {
-  serviceName_ = LoadServiceName();
-  modulePath_ = ExecutablePath();
   const std::string line = Narrow(commandLine);
   switch (ScanCommandLine(line)) {
     case CommandSwitch::UnregServer:
@@ -167,9 +166,11 @@ void CServiceModule::RunServer() {
   if (lifetime_.ServiceMode()) core_.ReportRunning();
   if (SUCCEEDED(registered)) {
     marker_.Create();
-    // A stop request that came before the loop thread was known.
-    if (stopRequested_.load()) marker_.Destroy();
-    if (stopRequested_.load()) PostQuitMessage(0);
+    if (stopRequested_.load()) {
+      // The stop request came before the loop thread was known.
+      marker_.Destroy();
+      PostQuitMessage(0);
+    }
     const UINT_PTR idleTimer =
         (embedding_ && !lifetime_.ServiceMode()) ? SetTimer(nullptr, 0, kIdleTimeoutMs, nullptr) : 0;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

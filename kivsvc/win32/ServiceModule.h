@@ -33,6 +33,7 @@ class CServiceModule : public IServiceHost, public IRegistrationHost {
   // Lock count of the COM objects and of IClassFactory::LockServer.
   void Lock() { lifetime_.Lock(); }
   void Unlock();
+  long LockCount() const { return lifetime_.Count(); }
 
   NodeInterfaceAccess& Access() { return access_; }
   // Type information of IKIVSVCAccess from the embedded type library (loop thread only).

@@ -36,20 +36,27 @@ add_custom_command(
 add_library(kivsvc_idl STATIC ${kiv_idl_out}/kivsvc_idl_i.c ${kiv_idl_out}/kivsvc_idl.h)
 target_include_directories(kivsvc_idl PUBLIC ${kiv_idl_out})
 
-add_executable(kivsvc WIN32
+# Everything of the host but the entry point, so tests can link it.
+add_library(kivsvc_host STATIC
   win32/AccessObject.cpp
   win32/EventLog.cpp
-  win32/Main.cpp
   win32/ServiceInstaller.cpp
   win32/ServiceModule.cpp
   win32/Text.cpp
   win32/Win32Registry.cpp
-  win32/kivsvc.rc
 )
-set_source_files_properties(win32/kivsvc.rc PROPERTIES OBJECT_DEPENDS ${kiv_idl_out}/kivsvc.tlb)
+target_compile_definitions(kivsvc_host PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_libraries(kivsvc_host PUBLIC kivsvc_core kivsvc_idl ole32 oleaut32 advapi32 uuid)
+kiv_warnings(kivsvc_host)
+
+# The resources (string 100, TYPELIB 1) for any executable that hosts the class.
+set(KIVSVC_RC ${CMAKE_CURRENT_SOURCE_DIR}/win32/kivsvc.rc CACHE INTERNAL "")
+set(KIVSVC_IDL_DIR ${kiv_idl_out} CACHE INTERNAL "")
+
+add_executable(kivsvc WIN32 win32/Main.cpp ${KIVSVC_RC})
+set_source_files_properties(${KIVSVC_RC} PROPERTIES OBJECT_DEPENDS ${kiv_idl_out}/kivsvc.tlb)
 target_include_directories(kivsvc PRIVATE ${kiv_idl_out})
-target_compile_definitions(kivsvc PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(kivsvc PRIVATE kivsvc_core kivsvc_idl ole32 oleaut32 advapi32 uuid)
+target_link_libraries(kivsvc PRIVATE kivsvc_host)
 target_link_options(kivsvc PRIVATE -static -municode)
 kiv_warnings(kivsvc)
 
