@@ -3,7 +3,9 @@
 // what must always hold: the application's handle comes back unlocked and
 // unfreed, an answer is a complete unlocked container of its own size, a
 // failure leaves nothing allocated, and the condition code agrees with the
-// return code. The camera is the virtual one (KIVDS_CAMERA=sim).
+// return code. The camera is the virtual one (KIVDS_CAMERA=sim), seen through
+// a wrapper that can, per input, answer the CAP_DEVICEONLINE probe and the
+// device information itself: quickly, and with injected failures.
 //
 // Containers the fuzzer hands over are as large as their own header claims
 // (a whole record header and NumItems elements of up to four bytes): the
@@ -13,9 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
 #include "kivds/caps/KIVContainer.h"
@@ -102,6 +109,54 @@ int LiveSourceBlocks() {
     for (const auto& [h, b] : g_blocks) n += b.app ? 0 : 1;
     return n;
 }
+
+// ---- The camera ------------------------------------------------------------
+
+struct CameraScript {
+    bool scripted = false;  // answer the probe here instead of running the virtual camera
+    int failStep = 0;       // scripted probe: 1 preview, 2 run, 3 stop fails
+    bool failInfo = false;  // GetDeviceInfo fails (the set cannot be built)
+    int probes = 0;
+};
+CameraScript g_script;
+kiv::CCameraControl* g_sim = nullptr;
+
+class FuzzCamera : public kiv::IKIVCameraControl {
+public:
+    explicit FuzzCamera(std::unique_ptr<kiv::CCameraControl> sim) : sim_(std::move(sim)) { g_sim = sim_.get(); }
+    ~FuzzCamera() override { g_sim = nullptr; }
+    int Open() override { return sim_->Open(); }
+    void Close() override { sim_->Close(); }
+    int SetNotifyWindow(kiv::WindowHandle w) override { return sim_->SetNotifyWindow(w); }
+    int SetPreviewWindow(kiv::WindowHandle w) override {
+        ++g_script.probes;
+        if (g_script.scripted) return g_script.failStep == 1 ? 0 : 1;
+        return sim_->SetPreviewWindow(w);
+    }
+    int Run() override {
+        if (g_script.scripted) return g_script.failStep == 2 ? 0 : 1;
+        return sim_->Run();
+    }
+    int Stop() override {
+        if (g_script.scripted) return g_script.failStep == 3 ? 0 : 1;
+        return sim_->Stop();
+    }
+    int SetMediaFormat(int type, const kiv::CResolution& size) override { return sim_->SetMediaFormat(type, size); }
+    int GetDeviceInfo(std::unique_ptr<kiv::CUVCDeviceInfo>& out) override {
+        return g_script.failInfo ? 0 : sim_->GetDeviceInfo(out);
+    }
+    int HandleGraphEvents(kiv::CUVCState& state) override { return sim_->HandleGraphEvents(state); }
+    int SetFrameCallback(kiv::WindowHandle w, int enable) override { return sim_->SetFrameCallback(w, enable); }
+    int GrabStill(std::unique_ptr<kiv::CImageReference>& out) override { return sim_->GrabStill(out); }
+    int ShowPropertyPages(kiv::WindowHandle owner, const std::wstring& caption) override {
+        return sim_->ShowPropertyPages(owner, caption);
+    }
+    int PollButtons(kiv::CameraButtonState* state) override { return sim_->PollButtons(state); }
+    int IsDevicePresent(const std::wstring& modelName) override { return sim_->IsDevicePresent(modelName); }
+
+private:
+    std::unique_ptr<kiv::CCameraControl> sim_;
+};
 
 // ---- Input ---------------------------------------------------------------
 
@@ -213,8 +268,18 @@ void Triplet(kiv::CKIVCapabilityMgr& mgr, Input& in) {
     cap.hContainer = mine;
 
     TW_UINT16 cc = 0xBEEF;
+    const int probesBefore = g_script.probes;
     const TW_UINT16 rc = mgr.HandleCapability(msg, &cap, cc);
     CHECK(rc == TWRC_SUCCESS || rc == TWRC_FAILURE);
+    if (cap.Cap == CAP_DEVICEONLINE && (msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_GETDEFAULT)) {
+        // Probed on every GET; the stream is left stopped; the value is the probe's.
+        CHECK(rc == TWRC_SUCCESS);
+        CHECK(g_script.probes == probesBefore + 1);
+        CHECK(!g_sim->IsRunning());
+        auto* online = dynamic_cast<kiv::CKIVContainerBool*>(mgr.FindCapability(CAP_DEVICEONLINE));
+        CHECK(online != nullptr);
+        if (g_script.scripted) CHECK(online->GetCurrent() == (g_script.failStep == 0 ? 1 : 0));
+    }
     CHECK((rc == TWRC_SUCCESS) == (cc == TWCC_SUCCESS));
 
     const bool answers = msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_GETDEFAULT || msg == MSG_RESET ||
@@ -269,6 +334,11 @@ void CurrentValue(kiv::CKIVCapabilityMgr& mgr, Input& in) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("KIVDS_CAMERA", "sim", 1);
     setenv("KIVDS_SIM", "caps=mjpeg:640x480,mjpeg:1920x1080,mjpeg:1280x720;current=640x480", 1);
+    kiv::CKIVUVCControl::SetCameraFactory([]() -> std::unique_ptr<kiv::IKIVCameraControl> {
+        std::unique_ptr<kiv::IVideoPlatform> platform = kiv::CreateVideoPlatform();
+        if (!platform) return nullptr;
+        return std::make_unique<FuzzCamera>(std::make_unique<kiv::CCameraControl>(std::move(platform)));
+    });
     kiv::CKIVUVCControl* camera = kiv::CKIVUVCControl::GetInstance();
     if (!camera || !camera->Open()) {
         std::fprintf(stderr, "fuzz_caps: the virtual camera does not open\n");
@@ -282,6 +352,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = in.U8();
     const bool twain2 = flags & 1;
     g_dsmMemory = !(flags & 2);
+    g_script = CameraScript{};
+    g_script.scripted = flags & 4;
+    g_script.failStep = (flags >> 3) & 3;
+    const bool failFirstOpen = (flags & 0xE0) == 0xE0;
     kiv::g_entryPoints = TW_ENTRYPOINT{};
     if (g_dsmMemory) {
         kiv::g_entryPoints.DSM_MemAllocate = &DsmAllocate;
@@ -292,6 +366,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     {
         kiv::CKIVCapabilityMgr mgr;
+        if (failFirstOpen) {
+            // An open that cannot build the set leaves no capability behind.
+            g_script.failInfo = true;
+            CHECK(mgr.CreateCapabilities(twain2) == 0);
+            CHECK(mgr.FindCapability(CAP_XFERCOUNT) == nullptr);
+            g_script.failInfo = false;
+        }
         CHECK(mgr.CreateCapabilities(twain2) == 1);
         for (int ops = 0; ops < 64 && !in.Empty(); ++ops) {
             const std::uint8_t op = in.U8() % 8;
