@@ -27,8 +27,8 @@ bool GetFrameExtent(TW_FIX32& width, TW_FIX32& height) {
     if (!camera->GetDeviceInfo(info) || !info) return false;
     CResolution widest;
     if (!WidestFrame(*info, widest)) return false;
-    width = Fix32FromPixels(widest.width);
-    height = Fix32FromPixels(widest.height);
+    width = PixelsToFix32(widest.width);
+    height = PixelsToFix32(widest.height);
     return true;
 }
 

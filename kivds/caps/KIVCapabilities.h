@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "kivds/caps/KIVContainer.h"
+#include "kivds/twain/Fix32.h"
 #include "kivds/twain/Twain.h"
 
 namespace kiv {
@@ -95,7 +96,7 @@ public:
     explicit CKIVFix32Capability(twain::TW_INT32 appIsTwain2) : CKIVContainerFix32(Row.id, Row.mask, appIsTwain2) {}
     twain::TW_UINT16 Initialize() override {
         for (std::size_t i = 0; i < Row.count; ++i)
-            AddValue(Fix32FromPixels(Row.values[i]), static_cast<int>(i) == Row.current ? 1 : 0);
+            AddValue(PixelsToFix32(Row.values[i]), static_cast<int>(i) == Row.current ? 1 : 0);
         return 0;
     }
 };

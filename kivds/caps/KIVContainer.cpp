@@ -1,7 +1,5 @@
 #include "kivds/caps/KIVContainer.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -99,19 +97,6 @@ std::size_t FirstMatch(const std::vector<T>& values, const T& v) {
 }
 
 }  // namespace
-
-TW_FIX32 Fix32FromPixels(std::int32_t pixels) {
-    double scaled = static_cast<double>(static_cast<float>(pixels)) * 65536.0 + 0.5;
-    // Beyond 32767 pixels the product leaves the 32-bit range; saturate rather
-    // than let the conversion overflow.
-    scaled = std::clamp(scaled, static_cast<double>(std::numeric_limits<std::int32_t>::min()),
-                        static_cast<double>(std::numeric_limits<std::int32_t>::max()));
-    const std::int32_t v = static_cast<std::int32_t>(scaled);
-    TW_FIX32 out;
-    out.Whole = static_cast<TW_INT16>(v >> 16);
-    out.Frac = static_cast<TW_UINT16>(static_cast<std::uint32_t>(v) & 0xFFFFu);
-    return out;
-}
 
 // ---------------------------------------------------------------------------
 // CKIVContainer

@@ -16,11 +16,6 @@
 
 namespace kiv {
 
-// A whole number of pixels as a TW_FIX32: the number is taken as a float,
-// scaled by 65536 in double precision, rounded by adding 0.5 and truncated to
-// 32 bits (saturating); Whole is the upper, Frac the lower half.
-twain::TW_FIX32 Fix32FromPixels(std::int32_t pixels);
-
 class CKIVContainer {
 public:
     CKIVContainer(twain::TW_UINT16 capId, twain::TW_UINT16 itemType, twain::TW_UINT16 getConType,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kivds/caps/KIVContainer.h"
+#include "kivds/twain/Fix32.h"
 #include "unit/caps/FakeTwainMemory.h"
 
 using namespace twain;
@@ -304,7 +305,7 @@ TEST_F(ContainerTest, BoolReadsSixteenBitsAndAcceptsOnlyZeroOrOne) {
 
 TEST_F(ContainerTest, Fix32ComparesWholeAndFraction) {
     CKIVContainerFix32 x(ICAP_XRESOLUTION, kAllMsgs, 0);
-    x.AddValue(kiv::Fix32FromPixels(1), 1);
+    x.AddValue(kiv::PixelsToFix32(1), 1);
     Answer a = Get(x, MSG_GET);
     EXPECT_EQ(a.conType, TWON_ONEVALUE);
     EXPECT_EQ(a.d.itemType, TWTY_FIX32);
@@ -314,16 +315,6 @@ TEST_F(ContainerTest, Fix32ComparesWholeAndFraction) {
     EXPECT_EQ(Set(x, TWON_ONEVALUE, kivtest::OneValueBytes(TWTY_FIX32, 2)).cc, TWCC_BADVALUE);           // 2.0
     EXPECT_EQ(Set(x, TWON_ONEVALUE, kivtest::OneValueBytes(TWTY_FIX32, 1)).rc, TWRC_SUCCESS);
     EXPECT_EQ(Set(x, TWON_ENUMERATION, kivtest::EnumerationBytes(TWTY_FIX32, 4, {2, 1}, 1)).rc, TWRC_SUCCESS);
-}
-
-TEST_F(ContainerTest, PixelsToFix32) {
-    const TW_FIX32 w = kiv::Fix32FromPixels(1920);
-    EXPECT_EQ(w.Whole, 1920);
-    EXPECT_EQ(w.Frac, 0);
-    // Past the 16-bit range the value saturates instead of overflowing.
-    const TW_FIX32 big = kiv::Fix32FromPixels(40000);
-    EXPECT_EQ(big.Whole, 32767);
-    EXPECT_EQ(big.Frac, 0xFFFF);
 }
 
 TEST_F(ContainerTest, UnbuildableAnswersReturnNullWithoutLeaking) {
