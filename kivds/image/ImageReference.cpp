@@ -134,10 +134,12 @@ bool CImageReference::CropAndStretch(std::int32_t x, std::int32_t y, std::int32_
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
     const std::uint8_t* src = m_data.Data();
     std::uint8_t* dst = out.Data();
-    // Picture row p (from the top) is buffer row rows - 1 - p.
+    // Picture row p (from the top) is buffer row rows - 1 - p. Rows are
+    // filled in memory order (bottom of the picture first), which keeps both
+    // buffers streaming forwards.
     std::int64_t previousSource = -1;
     const std::uint8_t* previousRow = nullptr;
-    for (std::size_t dy = 0; dy < rows; ++dy) {
+    for (std::size_t dy = rows; dy-- > 0;) {
         const std::int64_t sy = y + static_cast<std::int64_t>(dy) * h / height;
         std::uint8_t* to = dst + (rows - 1 - dy) * stride;
         if (sy == previousSource) {
