@@ -100,7 +100,8 @@ bool CImageReference::FlipToTopDownRgb() {
     const pixel::SwapRowFn swapRow = pixel::BestKernels().swapRow;
     const std::uint8_t* src = m_data.Data();
     std::uint8_t* dst = out.Data();
-    for (std::size_t i = 0; i < height; ++i) {
+    // Source rows in memory order (measured faster than destination order).
+    for (std::size_t i = height; i-- > 0;) {
         const std::uint8_t* from = src + (height - 1 - i) * stride;
         std::uint8_t* to = dst + i * stride;
         swapRow(from, to, pixels);
