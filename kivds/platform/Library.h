@@ -16,4 +16,11 @@ public:
     static std::unique_ptr<DynamicLibrary> Open(const std::string& path);
 };
 
+// Keeps the library that contains this code loaded until the process ends.
+// Windows: a library whose threads (the camera's streaming thread) may still
+// run cannot be torn down safely from DllMain, under the loader lock; once it
+// has opened a camera it stays. Elsewhere a no-op: unloading runs the
+// destructors normally.
+void KeepLibraryLoaded();
+
 }  // namespace kiv

@@ -208,6 +208,7 @@ TW_UINT16 CKIVTwainMgr::OpenDS(TW_IDENTITY* pApp, TW_IDENTITY* pSource) {
 
     m_camera = CKIVUVCControl::GetInstance();
     if (!m_camera) return FailWithMessage(TWCC_LOWMEMORY);
+    KeepLibraryLoaded();
 
     auto failAndDestroy = [this](TW_UINT16 condition) {
         DestroyCamera();

@@ -23,6 +23,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     case DLL_PROCESS_DETACH:
         // At process exit the other threads are already gone and the loader
         // lock is held: tearing the camera down then could only hang.
+        // (A library whose camera was ever opened is pinned and never gets
+        // here before process exit; see KeepLibraryLoaded.)
         if (!reserved) kiv::theApp.ExitInstance();
         break;
     default:

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #if defined(_WIN32)
@@ -23,6 +24,7 @@ struct Recorder {
     std::mutex lock;
     std::vector<Notification> notifications;
     MemoryCounters memory;
+    std::map<void*, std::size_t> sizes;
     TW_UINT16 dsmAnswer = TWRC_SUCCESS;
 };
 
@@ -92,13 +94,22 @@ std::string DataSourcePath() {
 TW_HANDLE DsHost::Allocate(TW_UINT32 size) {
     std::lock_guard<std::mutex> guard(Rec().lock);
     ++Rec().memory.allocations;
-    return std::calloc(size ? size : 1, 1);
+    void* block = std::calloc(size ? size : 1, 1);
+    if (block) Rec().sizes[block] = size;
+    return block;
+}
+
+std::size_t DsHost::BlockSize(TW_HANDLE handle) {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    auto found = Rec().sizes.find(handle);
+    return found == Rec().sizes.end() ? 0 : found->second;
 }
 
 void DsHost::Free(TW_HANDLE handle) {
     {
         std::lock_guard<std::mutex> guard(Rec().lock);
         ++Rec().memory.frees;
+        Rec().sizes.erase(handle);
     }
     std::free(handle);
 }
@@ -154,7 +165,16 @@ DsHost::DsHost(Options options) : options_(options) {
 }
 
 DsHost::~DsHost() {
-    // Unloading runs the source's exit, which closes whatever is still open.
+    // Like a source manager, close the source before unloading it: end or
+    // discard a transfer, disable, close. Each step fails harmlessly when the
+    // source is not in its state.
+    if (entry_) {
+        TW_PENDINGXFERS pending{};
+        Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+        Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+        DisableDS();
+        CloseDS();
+    }
     library_.reset();
 }
 

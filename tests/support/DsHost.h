@@ -80,6 +80,8 @@ public:
     static void Free(twain::TW_HANDLE handle);
     static twain::TW_MEMREF Lock(twain::TW_HANDLE handle);
     static void Unlock(twain::TW_HANDLE handle);
+    // The size a block was allocated with through Allocate (0 for others).
+    static std::size_t BlockSize(twain::TW_HANDLE handle);
 
 private:
     Options options_;

@@ -36,6 +36,8 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
     return std::make_unique<PosixLibrary>(handle);
 }
 
+void KeepLibraryLoaded() {}
+
 std::optional<std::string> GetEnv(const char* name) {
     const char* value = std::getenv(name);
     if (!value) return std::nullopt;

@@ -36,6 +36,12 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
     return std::make_unique<Win32Library>(module);
 }
 
+void KeepLibraryLoaded() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&KeepLibraryLoaded), &self);
+}
+
 std::optional<std::string> GetEnv(const char* name) {
     std::wstring wideName = Utf8ToWide(name);
     DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
