@@ -107,23 +107,28 @@ embedding_idle() {
 service_registration() {
     server_run -Service || { echo "exit code $?"; return 1; }
     client_run registered "$server_win" service || return 1
+    client_run service-running "$server_win" || return 1
+    # Registering again replaces the running service with a new one.
+    server_run -Service || { echo "second registration: exit code $?"; return 1; }
     client_run service-running "$server_win"
 }
 
 ignored_controls() {
     # Interrogate is accepted and does nothing; 128 is no control of this service.
+    local before bad
+    before=$(logged "Bad service request")
     client_run service-control 4 128 || return 1
-    local bad
-    bad=$(logged "Bad service request")
+    bad=$(($(logged "Bad service request") - before))
     echo "\"Bad service request\" logged $bad times"
     [ "$bad" -eq 1 ]
 }
 
 service_stop() {
+    local before stopped
+    before=$(logged "Service stopped")
     client_run service-stop || return 1
-    local stopped
     for _ in $(seq 1 50); do
-        stopped=$(logged "Service stopped")
+        stopped=$(($(logged "Service stopped") - before))
         [ "$stopped" -ge 1 ] && break
         sleep 0.1
     done
@@ -175,7 +180,8 @@ check "/regserver (lower case) registers the local server, its scripts and the t
 check "a client calls both methods through the interface and through IDispatch; the server ends after release" \
     client_run calls plain
 check "a server started with -Embedding that no client uses ends by itself" embedding_idle
-check "-Service installs (auto start, LocalSystem, RPCSS) and starts the service" service_registration
+check "-Service installs (auto start, LocalSystem, RPCSS) and starts the service, also over a running one" \
+    service_registration
 check "the running service serves both methods and keeps running" client_run calls service
 check "other control codes leave the service running; an unknown one logs \"Bad service request\"" ignored_controls
 check "stopping the service reports running, stop-pending, stopped and logs \"Service stopped\"" service_stop
