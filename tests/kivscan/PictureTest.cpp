@@ -15,6 +15,8 @@ using namespace kiv::scan;
 using namespace twain;
 using kivscantest::Le32;
 
+using kivscantest::TempPath;
+
 namespace {
 
 void Put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t value) {
@@ -75,15 +77,6 @@ RgbPicture Gradient(std::int32_t width, std::int32_t height) {
     return picture;
 }
 
-std::string TempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-#if defined(_WIN32)
-    if (!dir) dir = std::getenv("TEMP");
-    return std::string(dir ? dir : ".") + "\\" + name;
-#else
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-#endif
-}
 
 TW_IMAGEINFO Info(std::int32_t width, std::int32_t height) {
     TW_IMAGEINFO info{};

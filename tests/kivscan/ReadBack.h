@@ -5,6 +5,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,6 +14,17 @@
 #include "tools/kivscan/Picture.h"
 
 namespace kivscantest {
+
+// A file in the temporary directory.
+inline std::string TempPath(const std::string& name) {
+#if defined(_WIN32)
+    const char* dir = std::getenv("TEMP");
+    return std::string(dir ? dir : ".") + "\\" + name;
+#else
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
+#endif
+}
 
 inline std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

@@ -15,17 +15,9 @@
 
 using namespace kiv::scan;
 
-namespace {
+using kivscantest::TempPath;
 
-std::string TempPath(const std::string& name) {
-    const char* dir = std::getenv("TMPDIR");
-#if defined(_WIN32)
-    if (!dir) dir = std::getenv("TEMP");
-    return std::string(dir ? dir : ".") + "\\" + name;
-#else
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-#endif
-}
+namespace {
 
 struct RunResult {
     int status = -1;

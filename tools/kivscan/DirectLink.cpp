@@ -84,7 +84,9 @@ public:
 
     bool FindSource(TW_IDENTITY& source, std::string& error) override {
         source = TW_IDENTITY{};
-        if (entry_(app_, DG_CONTROL, DAT_IDENTITY, MSG_GET, &source) != TWRC_SUCCESS) {
+        const TW_UINT16 rc = entry_(app_, DG_CONTROL, DAT_IDENTITY, MSG_GET, &source);
+        Log(DG_CONTROL, DAT_IDENTITY, MSG_GET, rc);
+        if (rc != TWRC_SUCCESS) {
             error = "the data source does not tell its identity (DAT_IDENTITY / MSG_GET failed)";
             return false;
         }
@@ -97,7 +99,7 @@ public:
         points.DSM_MemFree = AppFree;
         points.DSM_MemLock = AppLock;
         points.DSM_MemUnlock = AppUnlock;
-        entry_(app_, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points);
+        Log(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, entry_(app_, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points));
         return true;
     }
 
@@ -109,7 +111,7 @@ public:
         return ToSource(dg, dat, msg, data);
     }
 
-    void SourceOpened(bool, std::string&) override {}
+    void SourceOpened() override {}
 
     void Stop() override {
         entry_ = nullptr;

@@ -54,7 +54,9 @@ public:
             library_.reset();
             return false;
         }
-        if (entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent_) != TWRC_SUCCESS) {
+        const TW_UINT16 opened = entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent_);
+        Log(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, opened);
+        if (opened != TWRC_SUCCESS) {
             error = "the source manager refused MSG_OPENDSM (" + ConditionCodeName(ManagerStatus()) + ")";
             entry_ = nullptr;
             library_.reset();
@@ -65,8 +67,9 @@ public:
         if (app.SupportedGroups & DF_DSM2) {
             TW_ENTRYPOINT points{};
             points.Size = sizeof points;
-            if (entry_(app_, nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &points) == TWRC_SUCCESS)
-                points_ = points;
+            const TW_UINT16 rc = entry_(app_, nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &points);
+            Log(DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, rc);
+            if (rc == TWRC_SUCCESS) points_ = points;
         }
         return true;
     }
@@ -75,6 +78,7 @@ public:
         std::string seen;
         TW_IDENTITY candidate{};
         TW_UINT16 rc = entry_(app_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &candidate);
+        Log(DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, rc);
         while (rc == TWRC_SUCCESS) {
             if (Name(candidate.ProductName) == sourceName_) {
                 source = candidate;
@@ -83,6 +87,7 @@ public:
             seen += (seen.empty() ? "" : ", ") + ("\"" + Name(candidate.ProductName) + "\"");
             candidate = TW_IDENTITY{};
             rc = entry_(app_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &candidate);
+            Log(DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, rc);
         }
         error = "the source manager knows no source \"" + sourceName_ + "\"" +
                 (seen.empty() ? std::string(" (it lists none)") : " (it lists " + seen + ")");
@@ -100,17 +105,18 @@ public:
         return rc;
     }
 
-    void SourceOpened(bool verbose, std::string& log) override {
+    void SourceOpened() override {
         // Without a callback the messages wait for MSG_PROCESSEVENT, which
         // kivscan also polls.
         TwCallback callback{};
         callback.CallBackProc = reinterpret_cast<TW_MEMREF>(&NotificationCallback);
         const TW_UINT16 rc = ToSource(DG_CONTROL, kDatCallback, kMsgRegisterCallback, &callback);
-        if (verbose) log = TripletName(DG_CONTROL, kDatCallback, kMsgRegisterCallback) + " -> " + ReturnCodeName(rc);
+        Log(DG_CONTROL, kDatCallback, kMsgRegisterCallback, rc);
     }
 
     void Stop() override {
-        if (managerOpen_ && entry_) entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_);
+        if (managerOpen_ && entry_)
+            Log(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_));
         managerOpen_ = false;
         entry_ = nullptr;
         library_.reset();

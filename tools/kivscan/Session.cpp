@@ -73,6 +73,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 Session::Session(TwainLink& link, std::ostream& out, std::ostream& err, Settings settings)
     : link_(link), out_(out), err_(err), settings_(settings) {
+    if (settings_.verbose) link_.SetLog([this](const std::string& line) { out_ << "  " << line << '\n'; });
     app_.Id = 1;
     app_.Version.MajorNum = 2;
     app_.Version.MinorNum = 0;
@@ -87,7 +88,10 @@ Session::Session(TwainLink& link, std::ostream& out, std::ostream& err, Settings
     CopyName(app_.ProductName, "kivscan");
 }
 
-Session::~Session() { Shutdown(); }
+Session::~Session() {
+    Shutdown();
+    link_.SetLog(nullptr);
+}
 
 CallResult Session::Send(bool toManager, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, bool quiet) {
     CallResult result;
@@ -111,7 +115,7 @@ CallResult Session::Send(bool toManager, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 
         if (dat == DAT_CAPABILITY && data) out_ << " (" << CapabilityName(static_cast<TW_CAPABILITY*>(data)->Cap) << ')';
         out_ << " -> " << ReturnCodeName(result.rc);
         if (result.rc == TWRC_FAILURE)
-            out_ << ", " << (result.condition ? ConditionCodeName(*result.condition) : "no status");
+            out_ << ", " << (result.condition ? ConditionCodeName(*result.condition) : "DAT_STATUS unanswered");
         out_ << '\n';
         if (!result.sourceMessage.empty()) out_ << "  source: " << result.sourceMessage << '\n';
     }
@@ -149,9 +153,7 @@ void Session::Open() {
         Fail(TripletName(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS) + " failed", opened);
     }
     state_ = 4;
-    std::string log;
-    link_.SourceOpened(settings_.verbose, log);
-    if (!log.empty()) out_ << "  " << log << '\n';
+    link_.SourceOpened();
 }
 
 void Session::SetCapability(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 value) {
@@ -231,7 +233,7 @@ void Session::Enable(bool showUi) {
             out_ << "  " << TripletName(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS) << " -> "
                  << ReturnCodeName(result.rc);
             if (result.rc == TWRC_FAILURE)
-                out_ << ", " << (result.condition ? ConditionCodeName(*result.condition) : "no status");
+                out_ << ", " << (result.condition ? ConditionCodeName(*result.condition) : "DAT_STATUS unanswered");
             out_ << '\n';
         }
     }

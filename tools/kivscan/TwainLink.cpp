@@ -1,4 +1,5 @@
 #include "tools/kivscan/TwainLink.h"
+#include "tools/kivscan/TwainNames.h"
 
 namespace kiv {
 namespace scan {
@@ -29,6 +30,10 @@ std::optional<TW_UINT16> Mailbox::Take(std::chrono::milliseconds timeout) {
 void Mailbox::Clear() {
     std::lock_guard<std::mutex> guard(lock_);
     messages_.clear();
+}
+
+void TwainLink::Log(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc) const {
+    if (log_) log_(TripletName(dg, dat, msg) + " -> " + ReturnCodeName(rc));
 }
 
 }  // namespace scan

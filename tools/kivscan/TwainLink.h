@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <condition_variable>
@@ -62,7 +63,11 @@ public:
 
     // After a successful MSG_OPENDS: whatever the link must arrange for
     // notifications (the manager link registers its callback).
-    virtual void SourceOpened(bool verbose, std::string& log) = 0;
+    virtual void SourceOpened() = 0;
+
+    // Where the link reports the triplets it sends on its own (the source
+    // manager's part), one line each; unset: silent.
+    void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
     // Closes the source manager and unloads the library.
     virtual void Stop() = 0;
@@ -74,6 +79,13 @@ public:
     virtual void Free(twain::TW_HANDLE handle) = 0;
     // The size of a block the source allocated, when the link can tell.
     virtual std::optional<std::size_t> BlockSize(twain::TW_HANDLE handle) const = 0;
+
+protected:
+    // "DG / DAT / MSG -> TWRC_..." for the log.
+    void Log(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, twain::TW_UINT16 rc) const;
+
+private:
+    std::function<void(const std::string&)> log_;
 };
 
 std::unique_ptr<TwainLink> MakeDirectLink(const std::string& sourcePath);
