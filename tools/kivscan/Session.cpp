@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -225,10 +226,9 @@ void Session::Enable(bool showUi) {
             Ticker ticker(out_);
             result = Send(false, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui, true);
         }
-        out_ << (result.rc == TWRC_SUCCESS ? " ready" : " failed") << " after " << std::fixed;
-        out_.precision(1);
-        out_ << SecondsSince(start) << " s\n";
-        out_.unsetf(std::ios::floatfield);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", SecondsSince(start));
+        out_ << (result.rc == TWRC_SUCCESS ? " ready" : " failed") << " after " << seconds << " s\n";
         if (settings_.verbose) {
             out_ << "  " << TripletName(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS) << " -> "
                  << ReturnCodeName(result.rc);
