@@ -12,23 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "common/BenchRatio.h"
 #include "kivds/image/ImageReference.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-// CPU time of this thread (user + kernel, so file writes count): unlike the
-// wall clock it does not grow when other processes take the cores.
-double ThreadCpu() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using namespace kivbench;
 
 std::int32_t Stride(std::int32_t width) { return (width * 3 + 3) / 4 * 4; }
 
@@ -39,56 +28,6 @@ kiv::CImageReference MakeStill(std::int32_t width, std::int32_t height) {
     for (auto& b : bytes) b = static_cast<std::uint8_t>((v = v * 1103515245u + 12345u) >> 16);
     image.SetData(static_cast<std::uint32_t>(bytes.size()), bytes.data());
     return image;
-}
-
-std::string BenchDir() {
-    if (const char* d = std::getenv("KIV_BENCH_DIR")) return d;
-    if (const char* d = std::getenv("TMPDIR")) return d;
-    return "/tmp";
-}
-
-// Warm, page-faulted copy buffers for the baseline.
-struct CopyBaseline {
-    explicit CopyBaseline(std::size_t n) : from(n, 1), to(n, 2) {}
-    double Run() {
-        const auto t0 = Clock::now();
-        std::memcpy(to.data(), from.data(), from.size());
-        benchmark::ClobberMemory();
-        return Seconds(t0, Clock::now());
-    }
-    std::vector<std::uint8_t> from, to;
-};
-
-bool RawWrite(const std::string& path, const std::uint8_t* data, std::size_t n) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    const bool ok = std::fwrite(data, 1, n, f) == n;
-    return std::fclose(f) == 0 && ok;
-}
-
-// Runs op and baseline alternately. Reports the op's wall time per
-// iteration, the baseline's (base_ms), their ratio, and the ratio of thread
-// CPU times (cpu_ratio), which a loaded machine disturbs less.
-template <typename Op, typename Base>
-void Measure(benchmark::State& state, Op op, Base base) {
-    double opTotal = 0, baseTotal = 0, opCpu = 0, baseCpu = 0;
-    for (auto _ : state) {
-        const double c0 = ThreadCpu();
-        const auto t0 = Clock::now();
-        op();
-        const double t = Seconds(t0, Clock::now());
-        const double c1 = ThreadCpu();
-        state.SetIterationTime(t);
-        opTotal += t;
-        opCpu += c1 - c0;
-        baseTotal += base();
-        baseCpu += ThreadCpu() - c1;
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["base_ms"] = baseTotal / n * 1e3;
-    state.counters["ratio"] = baseTotal > 0 ? opTotal / baseTotal : 0;
-    state.counters["cpu_ratio"] = baseCpu > 0 ? opCpu / baseCpu : 0;
 }
 
 void BM_FlipToTopDownRgb(benchmark::State& state) {

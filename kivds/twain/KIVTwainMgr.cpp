@@ -12,6 +12,7 @@
 #include "kivds/caps/KIVCapabilityMgr.h"
 #include "kivds/caps/KIVContainer.h"
 #include "kivds/image/ImageReference.h"
+#include "kivds/image/PixelBuffer.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
 #include "kivds/twain/DialogSeam.h"
@@ -268,6 +269,8 @@ TW_UINT16 CKIVTwainMgr::CloseDS() {
     m_capMgr.reset();
     DestroyCamera();
     m_state = 3;
+    // Pooled still buffers are not needed until the source is opened again.
+    TrimPixelPool();
     return TWRC_SUCCESS;
 }
 

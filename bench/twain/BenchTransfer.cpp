@@ -1,0 +1,193 @@
+// Steady-state cost of the native, memory and file transfers of a TWAIN
+// manager on the virtual camera, as ratios to memcpy / raw writes of the
+// same bytes in the same run.
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/BenchRatio.h"
+#include "kivds/camera/KIVUVCControl.h"
+#include "kivds/twain/KIVTwainMgr.h"
+
+using namespace twain;
+using namespace kivbench;
+
+namespace {
+
+// The application's memory: one warm block reused for every DIB, so the
+// figures do not include first touches of fresh pages by the application.
+struct AppMemory {
+    static std::vector<std::uint8_t>& Block() {
+        static std::vector<std::uint8_t> block;
+        return block;
+    }
+    static TW_HANDLE KIV_TWAIN_CALL Allocate(TW_UINT32 size) {
+        if (Block().size() < size) Block().assign(size, 1);
+        return Block().data();
+    }
+    static void KIV_TWAIN_CALL Free(TW_HANDLE) {}
+    static TW_MEMREF KIV_TWAIN_CALL Lock(TW_HANDLE handle) { return handle; }
+    static void KIV_TWAIN_CALL Unlock(TW_HANDLE) {}
+    static TW_UINT16 KIV_TWAIN_CALL Dsm(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
+        return TWRC_SUCCESS;
+    }
+};
+
+// A manager opened on a virtual camera of the given size and encoding.
+class OpenSource {
+public:
+    OpenSource(int width, int height, const char* encoding) {
+        const std::string sim = std::string("caps=") + encoding + ":" + std::to_string(width) + "x" +
+                                std::to_string(height) + ";fps=1000";
+        setenv("KIVDS_CAMERA", "sim", 1);
+        setenv("KIVDS_SIM", sim.c_str(), 1);
+        setenv("KIVDS_UI", "headless", 1);
+        manager_.InitIdentity();
+        TW_ENTRYPOINT points{};
+        points.Size = sizeof points;
+        points.DSM_Entry = AppMemory::Dsm;
+        points.DSM_MemAllocate = AppMemory::Allocate;
+        points.DSM_MemFree = AppMemory::Free;
+        points.DSM_MemLock = AppMemory::Lock;
+        points.DSM_MemUnlock = AppMemory::Unlock;
+        Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points);
+        source_.Id = 1;
+        app_.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
+        ok_ = Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) == TWRC_SUCCESS;
+        StartCamera();
+    }
+    ~OpenSource() {
+        TW_PENDINGXFERS pending{};
+        Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+        TW_USERINTERFACE ui{};
+        Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+        Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_);
+    }
+    bool ok() const { return ok_; }
+
+    TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+        return manager_.Dispatch(&app_, dg, dat, msg, data);
+    }
+
+    // The camera streams (the memory transfer stops it when there is no dialog).
+    void StartCamera() {
+        kiv::CKIVUVCControl* camera = kiv::CKIVUVCControl::GetInstance();
+        if (!camera) return;
+        camera->SetPreviewWindow(nullptr);
+        camera->Run();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    // What the capture dialog does when the user captures: state 6.
+    void Announce() { manager_.Notify(MSG_XFERREADY, nullptr); }
+    void End() {
+        TW_PENDINGXFERS pending{};
+        Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    }
+
+private:
+    kiv::CKIVTwainMgr manager_;
+    TW_IDENTITY app_{};
+    TW_IDENTITY source_{};
+    bool ok_ = false;
+};
+
+std::size_t ImageBytes(int width, int height) { return static_cast<std::size_t>((width * 3 + 3) / 4 * 4) * height; }
+
+const char* Encoding(benchmark::State& state) { return state.range(2) ? "mjpeg" : "yuy2"; }
+
+void BM_NativeTransfer(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    OpenSource source(width, height, Encoding(state));
+    if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
+    CopyBaseline base(ImageBytes(width, height));
+    Measure(
+        state, [&] { source.Announce(); },
+        [&] {
+            TW_HANDLE dib = nullptr;
+            if (source.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib) != TWRC_XFERDONE)
+                state.SkipWithError("native transfer failed");
+            source.End();
+        },
+        [&] { return base.Run(); });
+}
+
+void BM_MemoryTransfer(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    OpenSource source(width, height, Encoding(state));
+    if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
+    CopyBaseline base(ImageBytes(width, height));
+    std::vector<std::uint8_t> strip(65536, 1);
+    Measure(
+        state,
+        [&] {
+            source.StartCamera();
+            source.Announce();
+        },
+        [&] {
+            TW_IMAGEMEMXFER xfer{};
+            TW_UINT16 rc = TWRC_SUCCESS;
+            while (rc == TWRC_SUCCESS) {
+                xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+                xfer.Memory.Length = static_cast<TW_UINT32>(strip.size());
+                xfer.Memory.TheMem = strip.data();
+                rc = source.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+                benchmark::ClobberMemory();
+            }
+            if (rc != TWRC_XFERDONE) state.SkipWithError("memory transfer failed");
+            source.End();
+        },
+        [&] { return base.Run(); });
+}
+
+// range(3): 0 BMP, 1 TIFF.
+void BM_FileTransfer(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    const bool tiff = state.range(3) != 0;
+    OpenSource source(width, height, Encoding(state));
+    if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
+    const std::string path = BenchDir() + (tiff ? "/kiv_bench_xfer.tif" : "/kiv_bench_xfer.bmp");
+    const std::string raw = BenchDir() + "/kiv_bench_xfer.raw";
+    TW_SETUPFILEXFER setup{};
+    std::snprintf(setup.FileName, sizeof setup.FileName, "%s", path.c_str());
+    setup.Format = tiff ? TWFF_TIFF : TWFF_BMP;
+    source.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
+    // The raw write moves the bytes the file holds (TIFF rows carry no padding).
+    const std::size_t fileBytes = tiff ? static_cast<std::size_t>(width) * 3 * height : ImageBytes(width, height) + 54;
+    std::vector<std::uint8_t> bytes(fileBytes, 7);
+    Measure(
+        state, [&] { source.Announce(); },
+        [&] {
+            if (source.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr) != TWRC_XFERDONE)
+                state.SkipWithError("file transfer failed");
+            source.End();
+        },
+        [&] {
+            const auto t0 = Clock::now();
+            RawWrite(raw, bytes.data(), bytes.size());
+            return Seconds(t0, Clock::now());
+        });
+    std::remove(path.c_str());
+    std::remove(raw.c_str());
+}
+
+void Stills(benchmark::internal::Benchmark* b) {
+    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}})
+        for (int mjpeg : {0, 1}) b->Args({w, h, mjpeg});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+void Files(benchmark::internal::Benchmark* b) {
+    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}})
+        for (int tiff : {0, 1}) b->Args({w, h, 0, tiff});
+    b->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_NativeTransfer)->Apply(Stills);
+BENCHMARK(BM_MemoryTransfer)->Apply(Stills);
+BENCHMARK(BM_FileTransfer)->Apply(Files);
+BENCHMARK_MAIN();
