@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kivds/platform/GlobalMemory.h"
+#include "tools/kivscan/ScanPlatform.h"
 #include "tools/kivscan/TwainLink.h"
 #include "tools/kivscan/TwainNames.h"
 
@@ -43,6 +44,7 @@ public:
 
     bool Start(TW_IDENTITY& app, std::string& error) override {
         app_ = &app;
+        parent_ = ManagerParentWindow();
         library_ = DynamicLibrary::Open(path_);
         if (!library_) {
             error = "cannot load the source manager " + path_;
@@ -149,7 +151,7 @@ private:
     std::string sourceName_;
     TW_IDENTITY* app_ = nullptr;
     TW_IDENTITY source_{};
-    TW_MEMREF parent_ = nullptr;  // no window: kivscan is a console program
+    TW_MEMREF parent_ = nullptr;  // the window handle MSG_OPENDSM receives (a pointer to it is passed)
     std::unique_ptr<DynamicLibrary> library_;
     DSMENTRYPROC entry_ = nullptr;
     bool managerOpen_ = false;

@@ -31,6 +31,10 @@ private:
 // window messages (POSIX) this only waits.
 void PumpEvents(unsigned ms, const std::function<bool(void* nativeEvent)>& offer);
 
+// A window to give a source manager at MSG_OPENDSM: on Windows a hidden
+// window of this thread (created once), elsewhere null.
+void* ManagerParentWindow();
+
 // The directory of the running executable, with a trailing separator.
 std::string ExecutableDirectory();
 

@@ -55,6 +55,8 @@ void PumpEvents(unsigned ms, const std::function<bool(void*)>&) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void* ManagerParentWindow() { return nullptr; }
+
 std::string ExecutableDirectory() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);

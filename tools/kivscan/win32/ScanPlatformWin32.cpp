@@ -92,6 +92,14 @@ void PumpEvents(unsigned ms, const std::function<bool(void*)>& offer) {
     }
 }
 
+void* ManagerParentWindow() {
+    // Windows source managers post their messages to the window they were
+    // opened with; a console program has none of its own.
+    static HWND window = CreateWindowExW(0, L"STATIC", L"kivscan", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                         GetModuleHandleW(nullptr), nullptr);
+    return window;
+}
+
 std::string ExecutableDirectory() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
