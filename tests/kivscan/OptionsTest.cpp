@@ -51,6 +51,8 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
              {"--layout", "1,2,3"},
              {"--layout", "1,2,3,4,5"},
              {"--layout", "0,0,40000,10"},  // beyond what TW_FIX32 carries
+             {"--layout", "10,0,10,10"},    // no width
+             {"--layout", "0,20,10,10"},    // upside down
              {"-o"},
              {"--caps=yes"},
              {"--frobnicate"},

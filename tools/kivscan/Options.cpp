@@ -28,7 +28,8 @@ bool ParseLayout(const std::string& text, std::array<std::int32_t, 4>& frame) {
         frame[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(value);
         start = comma + 1;
     }
-    return true;
+    // An empty or inverted frame holds no picture.
+    return frame[0] < frame[2] && frame[1] < frame[3];
 }
 
 }  // namespace
@@ -126,7 +127,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             std::array<std::int32_t, 4> frame{};
             if (!take(text)) return false;
             if (!ParseLayout(text, frame)) {
-                error = "--layout takes L,T,R,B in whole pixels, not '" + text + "'";
+                error = "--layout takes L,T,R,B in whole pixels with L < R and T < B, not '" + text + "'";
                 return false;
             }
             options.layout = frame;
@@ -157,7 +158,8 @@ std::string UsageText() {
     return "Usage: kivscan [options]\n"
            "Acquires pictures from a TWAIN data source (by default the kivds.ds of this build).\n"
            "\n"
-           "  --virtual[=SPEC]      use the virtual camera (KIVDS_CAMERA=sim; SPEC becomes KIVDS_SIM)\n"
+           "  --virtual[=SPEC]      use the virtual camera (KIVDS_CAMERA=sim; SPEC becomes KIVDS_SIM,\n"
+           "                        without SPEC KIVDS_SIM stays as it is: unset, the default camera)\n"
            "  --xfer native|memory|file   transfer mechanism (default native)\n"
            "  --format bmp|tiff     picture file format (default bmp)\n"
            "  -o FILE               picture file (default kivscan.bmp / kivscan.tif);\n"
