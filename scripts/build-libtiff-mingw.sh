@@ -53,18 +53,23 @@ mkdir -p "$WORK"
 cd "$WORK"
 src="$(find . -maxdepth 1 -type d -name 'tiff-*' | sort | tail -n 1)"
 if [[ -z "$src" ]]; then
-    apt-get source --only-source tiff
+    apt-get source --only-source tiff >/dev/null 2>&1 || { echo "apt-get source tiff failed" >&2; exit 1; }
     src="$(find . -maxdepth 1 -type d -name 'tiff-*' | sort | tail -n 1)"
 fi
 [[ -n "$src" ]] || { echo "apt-get source tiff produced no source tree" >&2; exit 1; }
 if [[ ! -x "$WORK/$src/configure" ]]; then
-    (cd "$WORK/$src" && autoreconf -fi)
+    (cd "$WORK/$src" && autoreconf -fi >/dev/null 2>&1) || { echo "autoreconf failed in $WORK/$src" >&2; exit 1; }
 fi
 
 rm -rf "$WORK/build-$TRIPLE"
 mkdir -p "$WORK/build-$TRIPLE"
 cd "$WORK/build-$TRIPLE"
-"$WORK/$src/configure" \
+# The build's chatter goes to a log; it is shown only when a step fails.
+log="$WORK/build-$TRIPLE.log"
+: >"$log"
+quiet() { "$@" >>"$log" 2>&1 || { tail -n 60 "$log" >&2; echo "libtiff build failed: $* (log: $log)" >&2; exit 1; }; }
+echo "building libtiff for $TRIPLE (log: $log)"
+quiet "$WORK/$src/configure" \
     --host="$TRIPLE" \
     CC="$TRIPLE-gcc-posix" CXX="$TRIPLE-g++-posix" \
     CFLAGS="-O2" \
@@ -83,7 +88,7 @@ cd "$WORK/build-$TRIPLE"
 # Win32 file I/O (CreateFileA on the narrow path) needs windows.h, which
 # configure only looks for in its OpenGL test, switched off above.
 grep -q "^WIN32_IO_TRUE=''$" config.log || { echo "configure did not enable Win32 I/O" >&2; exit 1; }
-make -j2 -C port
-make -j2 -C libtiff
-make -C libtiff install
+quiet make -j2 -C port
+quiet make -j2 -C libtiff
+quiet make -C libtiff install
 echo "libtiff for $TRIPLE installed in $PREFIX"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kivds/twain/KIVDSApp.h"
+#include "kivds/twain/KIVTwainMgr.h"
 #include "kivds/twain/Twain.h"
 
 using namespace twain;
@@ -137,11 +138,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const TW_UINT16 rc = DS_Entry(&session.appIdentity, dg, dat, msg, pData);
         if (pData == record.data() && rc != TWRC_FAILURE) {
-            if (dat == DAT_IMAGENATIVEXFER && rc == TWRC_XFERDONE)
-                session.handed.push_back(*reinterpret_cast<TW_HANDLE*>(record.data()));
+            if (dat == DAT_IMAGENATIVEXFER && rc == TWRC_XFERDONE) {
+                TW_HANDLE dib = nullptr;
+                std::memcpy(&dib, record.data(), sizeof dib);
+                session.handed.push_back(dib);
+            }
             if (dat == DAT_CAPABILITY) {
-                auto* cap = reinterpret_cast<TW_CAPABILITY*>(record.data());
-                if (cap->hContainer && cap->hContainer != container.data()) session.handed.push_back(cap->hContainer);
+                TW_CAPABILITY cap;
+                std::memcpy(&cap, record.data(), sizeof cap);
+                const TW_HANDLE handle = cap.hContainer;
+                if (handle && handle != container.data()) session.handed.push_back(handle);
             }
         }
     }

@@ -112,6 +112,26 @@ bool CImageReference::FlipToTopDownRgb() {
     return true;
 }
 
+bool CImageReference::CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t count, void* destination) const {
+    if (!m_data || !destination || !RowsFit(m_info.get(), m_size)) return false;
+    const std::uint64_t height = static_cast<std::uint64_t>(m_info->m_height);
+    if (static_cast<std::uint64_t>(first) + count > height) return false;
+    const std::size_t stride = static_cast<std::size_t>(m_info->m_bytesPerLine);
+    const std::size_t pixels = static_cast<std::size_t>(m_info->m_width);
+    const std::size_t padding = stride - pixels * 3;
+    const pixel::SwapRowFn swapRow = pixel::BestKernels().swapRow;
+    const std::uint8_t* src = m_data.Data();
+    auto* dst = static_cast<std::uint8_t*>(destination);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        // Picture row r is buffer row height - 1 - r (bottom-up).
+        const std::uint8_t* from = src + (height - 1 - (first + i)) * stride;
+        std::uint8_t* to = dst + static_cast<std::size_t>(i) * stride;
+        swapRow(from, to, pixels);
+        if (padding) std::memcpy(to + pixels * 3, from + pixels * 3, padding);
+    }
+    return true;
+}
+
 bool CImageReference::CropAndStretch(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
     if (!m_info || !m_data) return false;
     const std::int32_t width = m_info->m_width;

@@ -77,6 +77,14 @@ public:
     // no destination -> false; else copies length bytes from byte offset.
     bool CopyRange(std::uint32_t offset, std::uint32_t length, void* destination) const;
 
+    // Writes rows first .. first + count - 1 of the picture (row 0 the top) to
+    // destination as FlipToTopDownRgb followed by CopyRange of those rows
+    // would, without converting the whole image first: each row top-down,
+    // red-green-blue, padding bytes as they are. False without buffer or
+    // destination, when the geometry does not fit the buffer, or when the
+    // rows reach past the last one.
+    bool CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t count, void* destination) const;
+
     // Converts the buffer to top-down rows of red-green-blue pixels (padding
     // bytes move with their rows). The buffer becomes BytesPerLine() * Height()
     // bytes; Size() keeps its value. False (image unchanged) without buffer or

@@ -7,6 +7,8 @@
 
 namespace kiv {
 
+CKIVDSApp::~CKIVDSApp() { ExitInstance(); }
+
 bool CKIVDSApp::InitInstance() {
     ExitInstance();
     manager_.reset(new (std::nothrow) CKIVTwainMgr());

@@ -10,6 +10,13 @@ class CKIVTwainMgr;
 
 class CKIVDSApp {
 public:
+    // Constant-initialised, so the load hook may run before any dynamic
+    // initialisation of the library.
+    constexpr CKIVDSApp() = default;
+    ~CKIVDSApp();
+    CKIVDSApp(const CKIVDSApp&) = delete;
+    CKIVDSApp& operator=(const CKIVDSApp&) = delete;
+
     // Load-time start-up; false makes the library fail to load (Windows) or
     // leaves DS_Entry answering TWRC_FAILURE (POSIX, where a constructor
     // cannot refuse the load).

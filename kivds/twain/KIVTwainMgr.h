@@ -98,6 +98,7 @@ private:
     KivRect m_frame;
     std::unique_ptr<CImageReference> m_image;
     std::uint32_t m_rowsDone = 0;
+    bool m_imageTopDown = false;  // m_image already converted (else converted strip by strip)
     std::unique_ptr<DynamicLibrary> m_dsmModule;
 };
 

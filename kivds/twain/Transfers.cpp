@@ -366,20 +366,23 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
 
     TW_IMAGEINFO info{};
     if (GetImageInfo(&info) != TWRC_SUCCESS) return FailWithMessage(m_conditionCode);
+    // Sizes in 64 bits: an absurd frame must not wrap around.
+    const std::uint64_t width = info.ImageWidth < 0 ? 0 : static_cast<std::uint64_t>(info.ImageWidth);
+    const std::uint64_t bitsPerPixel = info.BitsPerPixel < 0 ? 0 : static_cast<std::uint64_t>(info.BitsPerPixel);
+    const std::uint64_t bytesPerRow64 = ((bitsPerPixel * width + 31) / 32) * 4;
     if (!m_image) {
         std::unique_ptr<CImageReference> image;
         const TW_UINT16 grabbed = GrabFrameImage(image);
         if (grabbed != TWCC_SUCCESS) return FailWithMessage(grabbed);
-        if (!image->FlipToTopDownRgb()) return FailWithMessage(TWCC_LOWMEMORY);
+        // Strips of whole padded rows are converted to top-down RGB as they
+        // are served; any other strip geometry needs the whole image converted.
+        m_imageTopDown = bytesPerRow64 != static_cast<std::uint64_t>(image->BytesPerLine());
+        if (m_imageTopDown && !image->FlipToTopDownRgb()) return FailWithMessage(TWCC_LOWMEMORY);
         if (!m_dialog) m_camera->Stop();
         m_image = std::move(image);
         m_rowsDone = 0;
     }
 
-    // Sizes in 64 bits: an absurd frame must not wrap around.
-    const std::uint64_t width = info.ImageWidth < 0 ? 0 : static_cast<std::uint64_t>(info.ImageWidth);
-    const std::uint64_t bitsPerPixel = info.BitsPerPixel < 0 ? 0 : static_cast<std::uint64_t>(info.BitsPerPixel);
-    const std::uint64_t bytesPerRow64 = ((bitsPerPixel * width + 31) / 32) * 4;
     if (bytesPerRow64 == 0 || bytesPerRow64 > std::numeric_limits<TW_UINT32>::max())
         return FailWithMessage(TWCC_BADVALUE);
     const auto bytesPerRow = static_cast<TW_UINT32>(bytesPerRow64);
@@ -400,9 +403,13 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     if (!destination) return FailWithMessage(TWCC_BADVALUE);
     const std::uint64_t offset = static_cast<std::uint64_t>(m_rowsDone) * bytesPerRow;
     const std::uint64_t count = static_cast<std::uint64_t>(rows) * bytesPerRow;
-    if (offset > std::numeric_limits<TW_UINT32>::max() ||
-        !m_image->CopyRange(static_cast<TW_UINT32>(offset), static_cast<TW_UINT32>(count), destination))
-        return FailWithMessage(TWCC_BADVALUE);
+    const bool copied =
+        m_imageTopDown
+            ? offset <= std::numeric_limits<TW_UINT32>::max() &&
+                  m_image->CopyRange(static_cast<TW_UINT32>(offset), static_cast<TW_UINT32>(count), destination)
+            : bytesPerRow == static_cast<TW_UINT32>(m_image->BytesPerLine()) &&
+                  m_image->CopyRowsTopDownRgb(m_rowsDone, rows, destination);
+    if (!copied) return FailWithMessage(TWCC_BADVALUE);
 
     pXfer->Compression = TWCP_NONE;
     pXfer->BytesPerRow = bytesPerRow;

@@ -141,6 +141,30 @@ TEST(ImageReferenceFlip, MatchesReferenceForManyShapes) {
     }
 }
 
+TEST(ImageReferenceFlip, RowsServedTopDownEqualFlipThenCopyRange) {
+    struct Shape { std::int32_t w, h, stride; };
+    const Shape shapes[] = {{1, 1, 4}, {5, 3, 16}, {7, 9, 21}, {641, 3, 1924}, {100, 7, 300}};
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " stride " << s.stride);
+        const CImageReference image = MakeImage(s.w, s.h, s.stride, 3u * s.w);
+        CImageReference flipped = image;
+        ASSERT_TRUE(flipped.FlipToTopDownRgb());
+        // Every split of the rows into two strips gives the flipped bytes.
+        for (std::int32_t first = 0; first <= s.h; ++first) {
+            const auto stride = static_cast<std::size_t>(s.stride);
+            std::vector<std::uint8_t> strips(stride * s.h, 0xAB), want(stride * s.h, 0xCD);
+            ASSERT_TRUE(image.CopyRowsTopDownRgb(0, first, strips.data()));
+            ASSERT_TRUE(image.CopyRowsTopDownRgb(first, s.h - first, strips.data() + first * stride));
+            ASSERT_TRUE(flipped.CopyRange(0, static_cast<std::uint32_t>(want.size()), want.data()));
+            EXPECT_EQ(want, strips);
+        }
+        std::vector<std::uint8_t> sink(static_cast<std::size_t>(s.stride) * (s.h + 1));
+        EXPECT_FALSE(image.CopyRowsTopDownRgb(1, s.h, sink.data()));
+        EXPECT_FALSE(image.CopyRowsTopDownRgb(0xFFFFFFFFu, 2, sink.data()));
+        EXPECT_FALSE(image.CopyRowsTopDownRgb(0, 1, nullptr));
+    }
+}
+
 TEST(ImageReferenceFlip, RefusesGeometryThatDoesNotDescribeTheBuffer) {
     struct Bad { std::int32_t w, h, stride; };
     // Buffer of 4 rows of 16 bytes (5 pixels wide, padded).
