@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/DsHost.h"
+#include "support/FileBytes.h"
 #include "support/StderrCapture.h"
 
 using namespace twain;
@@ -53,10 +54,8 @@ protected:
     }
 };
 
-std::uint32_t Le32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+using kivtest::Le16;
+using kivtest::Le32;
 
 TEST_F(CapsAndMessages, TransferMechanismIsNegotiatedAndResetToNative) {
     DsHost host;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/DsHost.h"
+#include "support/FileBytes.h"
 #include "support/SimPattern.h"
 
 using namespace twain;
@@ -17,25 +18,8 @@ using kivtest::DsHost;
 
 namespace {
 
-std::uint32_t Le32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::string TempFile(const char* name) {
-#if defined(_WIN32)
-    const char* dir = std::getenv("TEMP");
-    return std::string(dir ? dir : ".") + "\\" + name;
-#else
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/" + name;
-#endif
-}
-
-std::vector<unsigned char> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using kivtest::Le16;
+using kivtest::Le32;
 
 // Picture row y of a W x H still after the one-line trim of an MJPEG stream:
 // lines 1 .. H-2 stretched over H rows.
@@ -249,7 +233,7 @@ TEST_F(Xfer, ResetInStateSixReturnsToFiveAndEndCountsDown) {
 
 TEST_F(Xfer, BmpFileOfAnOddWidthHasPaddedRows) {
     kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:641x100");
-    const std::string path = TempFile("kivds-protocol-641.bmp");
+    const std::string path = kivtest::TempPath("kivds-protocol-641.bmp");
     std::remove(path.c_str());
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
@@ -259,7 +243,7 @@ TEST_F(Xfer, BmpFileOfAnOddWidthHasPaddedRows) {
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
     ASSERT_EQ(TWRC_XFERDONE, host.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr)) << host.Status();
-    const std::vector<unsigned char> file = ReadFile(path);
+    const std::vector<unsigned char> file = kivtest::ReadBytes(path);
     ASSERT_EQ(54u + 1924u * 100u, file.size());
     EXPECT_EQ('B', file[0]);
     EXPECT_EQ('M', file[1]);
@@ -275,7 +259,7 @@ TEST_F(Xfer, BmpFileOfAnOddWidthHasPaddedRows) {
 }
 
 TEST_F(Xfer, TiffFormatWritesATiffEvenAtABmpName) {
-    const std::string path = TempFile("kivds-protocol-tiff.bmp");
+    const std::string path = kivtest::TempPath("kivds-protocol-tiff.bmp");
     std::remove(path.c_str());
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
@@ -296,7 +280,7 @@ TEST_F(Xfer, TiffFormatWritesATiffEvenAtABmpName) {
 
     ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
     ASSERT_EQ(TWRC_XFERDONE, host.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr)) << host.Status();
-    const std::vector<unsigned char> file = ReadFile(path);
+    const std::vector<unsigned char> file = kivtest::ReadBytes(path);
     ASSERT_GT(file.size(), 640u * 480u * 3u);
     EXPECT_TRUE((file[0] == 'I' && file[1] == 'I') || (file[0] == 'M' && file[1] == 'M'));
     std::remove(path.c_str());
@@ -306,7 +290,7 @@ TEST_F(Xfer, UnwritablePathIsAFileWriteError) {
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
     TW_SETUPFILEXFER setup{};
-    std::strcpy(setup.FileName, TempFile("no-such-dir-kivds/x/page.bmp").c_str());
+    std::strcpy(setup.FileName, kivtest::TempPath("no-such-dir-kivds/x/page.bmp").c_str());
     setup.Format = TWFF_BMP;
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());

@@ -68,24 +68,6 @@ std::string ExecutableDirectory() {
 
 }  // namespace
 
-void SetEnv(const char* name, const char* value) {
-#if defined(_WIN32)
-    _putenv_s(name, value);
-    SetEnvironmentVariableA(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-
-void UnsetEnv(const char* name) {
-#if defined(_WIN32)
-    _putenv_s(name, "");
-    SetEnvironmentVariableA(name, nullptr);
-#else
-    unsetenv(name);
-#endif
-}
-
 std::string DataSourcePath() {
     if (const char* path = std::getenv("KIVDS_DS_PATH"); path && *path) return path;
     return ExecutableDirectory() + "kivds.ds";

@@ -14,6 +14,7 @@
 
 #include "kivds/platform/Library.h"
 #include "kivds/twain/Twain.h"
+#include "support/ScopedEnv.h"
 
 namespace kivtest {
 
@@ -33,11 +34,6 @@ struct MemoryCounters {
     int unlocks = 0;
     int outstandingLocks() const { return locks - unlocks; }
 };
-
-// Sets or clears an environment variable for this process (and the data
-// source loaded into it).
-void SetEnv(const char* name, const char* value);
-void UnsetEnv(const char* name);
 
 class DsHost {
 public:

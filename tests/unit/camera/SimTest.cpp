@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "support/ScopedEnv.h"
 #include "kivds/camera/CameraControl.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/sim/SimConfig.h"
@@ -27,30 +28,7 @@ using sim::SimDevice;
 using sim::SimOp;
 using sim::SimUnit;
 
-void SetEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(name, value);
-#else
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-#endif
-}
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        if (old) old_ = old;
-        SetEnvironment(name, value);
-    }
-    ~ScopedEnv() { SetEnvironment(name_, old_ ? old_->c_str() : nullptr); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using kivtest::ScopedEnv;
 
 SimConfig Parse(const std::string& text) {
     SimConfig config;

@@ -12,6 +12,7 @@
 #include <windows.h>
 #endif
 
+#include "support/ScopedEnv.h"
 #include "kivds/camera/CameraControl.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
@@ -21,29 +22,7 @@ using namespace twain;
 
 namespace {
 
-void SetEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(name, value);
-#else
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-#endif
-}
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        SetEnvironment(name, value);
-    }
-    ~ScopedEnv() { SetEnvironment(name_, old_ ? old_->c_str() : nullptr); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using kivtest::ScopedEnv;
 
 constexpr const char* kThreeSizes = "caps=mjpeg:640x480,mjpeg:1920x1080,mjpeg:1280x720";
 

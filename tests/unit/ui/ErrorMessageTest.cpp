@@ -8,7 +8,7 @@
 #include "kivds/ui/Language.h"
 #include "kivds/ui/Strings.h"
 #include "unit/ui/ExpectedTexts.h"
-#include "unit/ui/ScopedEnv.h"
+#include "support/ScopedEnv.h"
 
 namespace kiv {
 namespace {
@@ -32,9 +32,9 @@ protected:
         return HeadlessMessages();
     }
 
-    test::ScopedEnv headless_{"KIVDS_UI", "headless"};
+    kivtest::ScopedEnv headless_{"KIVDS_UI", "headless"};
 #ifndef _WIN32
-    test::ScopedEnv english_{"LC_ALL", "en_US.UTF-8"};
+    kivtest::ScopedEnv english_{"LC_ALL", "en_US.UTF-8"};
 #endif
 };
 
@@ -84,7 +84,7 @@ TEST_F(ErrorMessageBox, CameraConditionsShowTheirOwnTextUnchanged) {
 #ifndef _WIN32
 TEST_F(ErrorMessageBox, TextsFollowTheUsersLanguageButTheCaptionDoesNot) {
     {
-        test::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8");
+        kivtest::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8");
         auto shown = Show(nullptr, 0x8001);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].caption, "Orvan Document Camera");
@@ -92,14 +92,14 @@ TEST_F(ErrorMessageBox, TextsFollowTheUsersLanguageButTheCaptionDoesNot) {
         EXPECT_EQ(Show(nullptr, 0x8003).at(0).text, "その他のエラー (32771)");
     }
     {
-        test::ScopedEnv german("LC_ALL", "de_DE.UTF-8");
+        kivtest::ScopedEnv german("LC_ALL", "de_DE.UTF-8");
         auto shown = Show(nullptr, 0x8002);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].caption, "Orvan Document Camera");
         EXPECT_EQ(shown[0].text, "Verbinden nicht möglich, da von einer anderen Anwendung verwendet.");
     }
     {
-        test::ScopedEnv french("LC_ALL", "fr_FR.UTF-8");
+        kivtest::ScopedEnv french("LC_ALL", "fr_FR.UTF-8");
         EXPECT_EQ(Show(nullptr, 0x0004).at(0).text, "Autre erreur (4)");
     }
 }

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "kivds/ui/Language.h"
-#include "unit/ui/ScopedEnv.h"
+#include "support/ScopedEnv.h"
 
 namespace kiv {
 namespace {
@@ -62,26 +62,26 @@ TEST(LanguageIndex, PosixLocaleNamesMapToTheTableWhateverCodesetOrModifier) {
 
 #ifndef _WIN32
 TEST(LanguageIndex, FirstSetAndNonEmptyOfLcAllLcMessagesLangDecidesAtEveryCall) {
-    test::ScopedEnv all("LC_ALL", std::nullopt);
-    test::ScopedEnv messages("LC_MESSAGES", std::nullopt);
-    test::ScopedEnv lang("LANG", std::nullopt);
+    kivtest::ScopedEnv all("LC_ALL", std::nullopt);
+    kivtest::ScopedEnv messages("LC_MESSAGES", std::nullopt);
+    kivtest::ScopedEnv lang("LANG", std::nullopt);
     EXPECT_EQ(GetLanguageIndex(), 0u);
 
     {
-        test::ScopedEnv setLang("LANG", "ru_RU.UTF-8");
+        kivtest::ScopedEnv setLang("LANG", "ru_RU.UTF-8");
         EXPECT_EQ(GetLanguageIndex(), 12u);
         {
-            test::ScopedEnv setMessages("LC_MESSAGES", "ko_KR.UTF-8");
+            kivtest::ScopedEnv setMessages("LC_MESSAGES", "ko_KR.UTF-8");
             EXPECT_EQ(GetLanguageIndex(), 8u);
-            test::ScopedEnv setAll("LC_ALL", "ja_JP.UTF-8");
+            kivtest::ScopedEnv setAll("LC_ALL", "ja_JP.UTF-8");
             EXPECT_EQ(GetLanguageIndex(), 1u);
         }
         // Set but empty counts as not set.
-        test::ScopedEnv emptyAll("LC_ALL", "");
-        test::ScopedEnv emptyMessages("LC_MESSAGES", "");
+        kivtest::ScopedEnv emptyAll("LC_ALL", "");
+        kivtest::ScopedEnv emptyMessages("LC_MESSAGES", "");
         EXPECT_EQ(GetLanguageIndex(), 12u);
         // A locale without a row does not fall through to the next variable.
-        test::ScopedEnv gb("LC_MESSAGES", "en_GB.UTF-8");
+        kivtest::ScopedEnv gb("LC_MESSAGES", "en_GB.UTF-8");
         EXPECT_EQ(GetLanguageIndex(), 0u);
     }
     EXPECT_EQ(GetLanguageIndex(), 0u);

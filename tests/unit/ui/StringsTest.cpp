@@ -5,7 +5,7 @@
 #include "kivds/ui/Language.h"
 #include "kivds/ui/Strings.h"
 #include "unit/ui/ExpectedTexts.h"
-#include "unit/ui/ScopedEnv.h"
+#include "support/ScopedEnv.h"
 
 namespace kiv {
 namespace {
@@ -97,11 +97,11 @@ TEST(StringTable, LoadedTextsEqualTheSourceTable) {
 
 #ifndef _WIN32
 TEST(StringTable, LocalisedTextFollowsTheLanguageOfTheMoment) {
-    test::ScopedEnv all("LC_ALL", "es_ES.UTF-8");
+    kivtest::ScopedEnv all("LC_ALL", "es_ES.UTF-8");
     EXPECT_EQ(LoadLocalisedString(IDS_OK), "Aceptar");
-    test::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8");
+    kivtest::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8");
     EXPECT_EQ(LoadLocalisedString(IDS_LABEL_FORMAT), "ビデオ方式:");
-    test::ScopedEnv canada("LC_ALL", "fr_CA.UTF-8");
+    kivtest::ScopedEnv canada("LC_ALL", "fr_CA.UTF-8");
     EXPECT_EQ(LoadLocalisedString(IDS_LABEL_SIZE), "Size:");
 }
 #endif
