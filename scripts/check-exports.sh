@@ -10,8 +10,9 @@ linux)
     ;;
 mingw)
     # The export table lists the names after the "[Ordinal/Name Pointer] Table" line.
+    # Entries of the table read "[   0] NAME".
     exports=$(x86_64-w64-mingw32-objdump -p "$file" |
-        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -o '\] .*' | sed 's/^\] //' | sort -u)
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort -u)
     ;;
 *)
     echo "usage: $0 linux|mingw PATH" >&2
