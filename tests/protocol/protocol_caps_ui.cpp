@@ -7,7 +7,7 @@
 
 #include "support/DsHost.h"
 #include "support/FileBytes.h"
-#include "support/StderrCapture.h"
+#include "tools/kivscan/ScanPlatform.h"
 
 using namespace twain;
 using kivtest::DsHost;
@@ -170,7 +170,7 @@ TEST_F(CapsAndMessages, FailingOpenShowsTheDisconnectedTextInJapanese) {
     kivtest::SetEnv("LC_ALL", "ja_JP.UTF-8");
     kivtest::SetEnv("KIVDS_SIM", "none");
     DsHost host;
-    kivtest::StderrCapture capture;
+    kiv::scan::StderrCapture capture;
     EXPECT_EQ(TWRC_FAILURE, host.OpenDS());
     const std::string text = capture.Finish();
     EXPECT_NE(std::string::npos,
@@ -185,7 +185,7 @@ TEST_F(CapsAndMessages, BusyCameraShowsTheInUseTextInGerman) {
     kivtest::SetEnv("KIVDS_SIM", "caps=mjpeg:640x480;fail=run:busy");
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
-    kivtest::StderrCapture capture;
+    kiv::scan::StderrCapture capture;
     EXPECT_EQ(TWRC_FAILURE, host.EnableNoUi());
     const std::string text = capture.Finish();
     EXPECT_NE(std::string::npos,
@@ -196,7 +196,7 @@ TEST_F(CapsAndMessages, BusyCameraShowsTheInUseTextInGerman) {
 TEST_F(CapsAndMessages, OnlyFailuresOfOpenEnableAndTransfersShowAMessage) {
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
-    kivtest::StderrCapture capture;
+    kiv::scan::StderrCapture capture;
     EXPECT_EQ(TWRC_FAILURE, host.CloseDS() == TWRC_SUCCESS ? host.CloseDS() : TWRC_SUCCESS);  // silent
     EXPECT_EQ(TWRC_FAILURE, host.OpenDS() == TWRC_SUCCESS ? host.OpenDS() : TWRC_SUCCESS);    // shown
     const std::string text = capture.Finish();

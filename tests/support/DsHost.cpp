@@ -5,12 +5,7 @@
 #include <map>
 #include <mutex>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <limits.h>
-#include <unistd.h>
-#endif
+#include "tools/kivscan/ScanPlatform.h"
 
 namespace kivtest {
 
@@ -51,26 +46,11 @@ void CopyName(char* to, const char* from) {
     to[33] = '\0';
 }
 
-std::string ExecutableDirectory() {
-#if defined(_WIN32)
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string full(path, length);
-    return full.substr(0, full.find_last_of("\\/") + 1);
-#else
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "./";
-    std::string full(path, static_cast<std::size_t>(length));
-    return full.substr(0, full.find_last_of('/') + 1);
-#endif
-}
-
 }  // namespace
 
 std::string DataSourcePath() {
     if (const char* path = std::getenv("KIVDS_DS_PATH"); path && *path) return path;
-    return ExecutableDirectory() + "kivds.ds";
+    return kiv::scan::ExecutableDirectory() + "kivds.ds";
 }
 
 TW_HANDLE DsHost::Allocate(TW_UINT32 size) {
