@@ -94,6 +94,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 auto* cap = reinterpret_cast<TW_CAPABILITY*>(record.data());
                 std::memcpy(container.data(), record.data() + sizeof(TW_CAPABILITY), 256);
                 cap->hContainer = (record[3] & 0x80) ? nullptr : container.data();
+                // An application's container is as large as its header says
+                // (a source cannot learn a handle's size): keep NumItems of an
+                // enumeration or array within the block.
+                const TW_UINT16 conType = cap->ConType;
+                if (conType == TWON_ENUMERATION || conType == TWON_ARRAY) {
+                    TW_UINT32 items = 0;
+                    std::memcpy(&items, container.data() + 2, sizeof items);
+                    const TW_UINT32 header = conType == TWON_ENUMERATION ? 14 : 6;
+                    const TW_UINT32 fits = static_cast<TW_UINT32>((container.size() - header) / 4);
+                    if (items > fits) items %= fits + 1;
+                    std::memcpy(container.data() + 2, &items, sizeof items);
+                }
                 break;
             }
             case DAT_IDENTITY:
