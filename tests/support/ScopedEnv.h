@@ -9,22 +9,9 @@
 
 #include "kivds/platform/Env.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace kivtest {
 
-// Sets or clears (null) a variable in the C runtime and the process environment.
-inline void SetEnv(const char* name, const char* value) {
-#if defined(_WIN32)
-    _putenv_s(name, value ? value : "");
-    SetEnvironmentVariableA(name, value);
-#else
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-#endif
-}
+using kiv::SetEnv;
 
 inline void UnsetEnv(const char* name) { SetEnv(name, nullptr); }
 

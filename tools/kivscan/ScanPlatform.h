@@ -42,8 +42,5 @@ bool FileExists(const std::string& path);
 // The size of a file in bytes, or -1.
 long long FileSize(const std::string& path);
 
-// Sets or clears an environment variable for this process and the libraries it loads.
-void SetEnvironment(const char* name, const char* value);
-
 }  // namespace scan
 }  // namespace kiv

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "kivds/platform/Env.h"
+#include "kivds/platform/MessageBox.h"
 #include "tools/kivscan/CapabilityTable.h"
 #include "tools/kivscan/PictureFiles.h"
 #include "tools/kivscan/ScanPlatform.h"
@@ -36,12 +38,12 @@ std::string Fixed(double value, int digits) {
 // The environment the source reads when it is opened.
 void PrepareEnvironment(const Options& options) {
     if (options.virtualCamera) {
-        SetEnvironment("KIVDS_CAMERA", "sim");
-        if (options.simSpec) SetEnvironment("KIVDS_SIM", options.simSpec->c_str());
+        SetEnv("KIVDS_CAMERA", "sim");
+        if (options.simSpec) SetEnv("KIVDS_SIM", options.simSpec->c_str());
     }
     // A console tool must not stop at a message box: unless the dialog is
     // wanted, the source prints its messages, and kivscan reports them.
-    if (!options.showUi && !std::getenv("KIVDS_UI")) SetEnvironment("KIVDS_UI", "headless");
+    if (!options.showUi && !GetEnv("KIVDS_UI")) SetEnv("KIVDS_UI", "headless");
 }
 
 TW_UINT16 MechanismValue(Mechanism mechanism) {
@@ -130,10 +132,7 @@ void PrintFailure(const ScanError& failure, std::ostream& err) {
 
 int RunScan(const Options& options, std::ostream& out, std::ostream& err) {
     PrepareEnvironment(options);
-    const bool headless = [] {
-        const char* ui = std::getenv("KIVDS_UI");
-        return ui && std::string(ui) == "headless";
-    }();
+    const bool headless = HeadlessUiRequested();
     std::unique_ptr<TwainLink> link = options.dsmPath.empty() ? MakeDirectLink(options.sourcePath)
                                                               : MakeManagerLink(options.dsmPath, options.sourceName);
     out << "Using " << link->Describe() << (options.virtualCamera ? " with the virtual camera" : "") << '\n';

@@ -44,6 +44,11 @@ std::optional<std::string> GetEnv(const char* name) {
     return std::string(value);
 }
 
+void SetEnv(const char* name, const char* value) {
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
 std::string WindowsDirectory() { return {}; }
 
 std::string TempDirectory() {

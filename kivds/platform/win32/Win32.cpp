@@ -55,6 +55,11 @@ std::optional<std::string> GetEnv(const char* name) {
     return WideToUtf8(std::wstring(buffer.data(), got));
 }
 
+void SetEnv(const char* name, const char* value) {
+    _putenv_s(name, value ? value : "");
+    SetEnvironmentVariableW(Utf8ToWide(name).c_str(), value ? Utf8ToWide(value).c_str() : nullptr);
+}
+
 std::string WindowsDirectory() {
     wchar_t buffer[MAX_PATH];
     UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);

@@ -76,10 +76,5 @@ long long FileSize(const std::string& path) {
     return static_cast<long long>(info.st_size);
 }
 
-void SetEnvironment(const char* name, const char* value) {
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-}
-
 }  // namespace scan
 }  // namespace kiv

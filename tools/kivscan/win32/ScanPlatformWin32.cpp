@@ -7,29 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "kivds/platform/win32/Utf.h"
 #include "tools/kivscan/ScanPlatform.h"
 
 namespace kiv {
 namespace scan {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
 
 }  // namespace
 
@@ -103,24 +87,19 @@ void* ManagerParentWindow() {
 std::string ExecutableDirectory() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::string full = Narrow(std::wstring(path, length));
+    const std::string full = WideToUtf8(std::wstring(path, length));
     return full.substr(0, full.find_last_of("\\/") + 1);
 }
 
 bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+    const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 long long FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
     return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-}
-
-void SetEnvironment(const char* name, const char* value) {
-    _putenv_s(name, value ? value : "");
-    SetEnvironmentVariableW(Widen(name).c_str(), value ? Widen(value).c_str() : nullptr);
 }
 
 }  // namespace scan
