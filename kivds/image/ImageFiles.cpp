@@ -8,21 +8,13 @@
 
 #include <tiffio.h>
 
+#include "kivds/image/BitmapHeader.h"
 #include "kivds/image/ImageReference.h"
 
 namespace kiv {
 namespace {
 
 constexpr std::size_t kBmpHeaderSize = 54;
-
-void PutLe16(std::uint8_t*& p, std::uint32_t v) {
-    *p++ = static_cast<std::uint8_t>(v);
-    *p++ = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutLe32(std::uint8_t*& p, std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) *p++ = static_cast<std::uint8_t>(v >> shift);
-}
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -46,17 +38,8 @@ bool BuildBmpHeader(const CImageInfo& info, std::uint8_t (&header)[kBmpHeaderSiz
     PutLe16(p, 0);   // bfReserved1
     PutLe16(p, 0);   // bfReserved2
     PutLe32(p, 54);  // bfOffBits
-    PutLe32(p, 40);  // biSize
-    PutLe32(p, static_cast<std::uint32_t>(width));
-    PutLe32(p, static_cast<std::uint32_t>(height));  // positive: bottom-up
-    PutLe16(p, 1);                                   // biPlanes
-    PutLe16(p, 24);                                  // biBitCount
-    PutLe32(p, 0);                                   // biCompression BI_RGB
-    PutLe32(p, static_cast<std::uint32_t>(imageSize));
-    PutLe32(p, 0);  // biXPelsPerMeter
-    PutLe32(p, 0);  // biYPelsPerMeter
-    PutLe32(p, 0);  // biClrUsed
-    PutLe32(p, 0);  // biClrImportant
+    PutBitmapInfoHeader(p, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), 24,
+                        static_cast<std::uint32_t>(imageSize));
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "kivds/image/PixelBuffer.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
+#include "kivds/twain/BoundedString.h"
 #include "kivds/twain/DialogSeam.h"
 #include "kivds/twain/TripletTable.h"
 #include "kivds/twain/TwainMemory.h"
@@ -36,12 +37,6 @@ constexpr unsigned kEnableWaitMs = 0;
 #else
 constexpr unsigned kEnableWaitMs = 5000;
 #endif
-
-void CopyBounded(char* destination, const char* source, std::size_t bound) {
-    std::size_t i = 0;
-    for (; i + 1 < bound && source[i] != '\0'; ++i) destination[i] = source[i];
-    destination[i] = '\0';
-}
 
 }  // namespace
 

@@ -7,8 +7,10 @@
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
 #include "kivds/caps/KIVContainer.h"
+#include "kivds/image/BitmapHeader.h"
 #include "kivds/image/ImageReference.h"
 #include "kivds/platform/Paths.h"
+#include "kivds/twain/BoundedString.h"
 #include "kivds/twain/DialogSeam.h"
 #include "kivds/twain/Fix32.h"
 #include "kivds/twain/ImageRegion.h"
@@ -25,28 +27,6 @@ namespace {
 
 constexpr TW_UINT32 kMinBufSize = 6144;
 constexpr TW_UINT32 kMaxBufSize = 65536;
-constexpr TW_UINT32 kBitmapInfoHeaderSize = 40;
-
-void PutLe16(unsigned char* at, std::uint16_t value) {
-    at[0] = static_cast<unsigned char>(value & 0xFF);
-    at[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void PutLe32(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
-}
-
-// BITMAPINFOHEADER of the native transfer, field by field.
-void WriteInfoHeader(unsigned char* at, const TW_IMAGEINFO& info) {
-    std::memset(at, 0, kBitmapInfoHeaderSize);
-    PutLe32(at + 0, kBitmapInfoHeaderSize);
-    PutLe32(at + 4, static_cast<std::uint32_t>(info.ImageWidth));
-    PutLe32(at + 8, static_cast<std::uint32_t>(info.ImageLength));
-    PutLe16(at + 12, 1);
-    PutLe16(at + 14, static_cast<std::uint16_t>(info.BitsPerPixel));
-    PutLe32(at + 16, 0);  // BI_RGB
-    PutLe32(at + 20, static_cast<std::uint32_t>(info.ImageWidth) * static_cast<std::uint32_t>(info.ImageLength) * 3u);
-}
 
 void WriteLayout(TW_IMAGELAYOUT* layout, const KivRect& frame) {
     layout->Frame.Left = PixelsToFix32(frame.left);
@@ -269,10 +249,7 @@ TW_UINT16 CKIVTwainMgr::SetSetupFileXfer(TW_SETUPFILEXFER* pSetup) {
     TW_UINT16 condition = TWCC_SUCCESS;
     if (format->SetCurrent(pSetup->Format, &condition) != TWRC_SUCCESS) return Fail(condition);
     // An unterminated 256-byte name is cut to the 255 characters a TW_STR255 holds.
-    std::size_t length = 0;
-    while (length < sizeof m_fileName - 1 && pSetup->FileName[length] != '\0') ++length;
-    std::memcpy(m_fileName, pSetup->FileName, length);
-    m_fileName[length] = '\0';
+    CopyBounded(m_fileName, pSetup->FileName, sizeof m_fileName);
     return TWRC_SUCCESS;
 }
 
@@ -323,14 +300,16 @@ TW_UINT16 CKIVTwainMgr::NativeXfer(TW_MEMREF pData) {
     std::unique_ptr<CImageReference> image = std::move(m_image);  // destroyed on every path
     const TW_UINT32 n = image->Size();
     if (n > std::numeric_limits<TW_UINT32>::max() - kBitmapInfoHeaderSize) return FailWithMessage(TWCC_LOWMEMORY);
-    TW_HANDLE block = MemAllocate(n + kBitmapInfoHeaderSize);
+    TW_HANDLE block = MemAllocate(n + static_cast<TW_UINT32>(kBitmapInfoHeaderSize));
     if (!block) return FailWithMessage(TWCC_LOWMEMORY);
-    auto* bytes = static_cast<unsigned char*>(MemLock(block));
+    auto* bytes = static_cast<std::uint8_t*>(MemLock(block));
     if (!bytes) {
         MemFree(block);
         return FailWithMessage(TWCC_LOWMEMORY);
     }
-    WriteInfoHeader(bytes, info);
+    PutBitmapInfoHeader(bytes, static_cast<std::uint32_t>(info.ImageWidth), static_cast<std::uint32_t>(info.ImageLength),
+                        static_cast<std::uint16_t>(info.BitsPerPixel),
+                        static_cast<std::uint32_t>(info.ImageWidth) * static_cast<std::uint32_t>(info.ImageLength) * 3u);
     if (!image->CopyAll(n, bytes + kBitmapInfoHeaderSize)) {
         MemUnlock(block);
         MemFree(block);
