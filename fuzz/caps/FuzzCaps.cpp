@@ -27,7 +27,7 @@
 #include "kivds/caps/KIVCapabilityMgr.h"
 #include "kivds/caps/KIVContainer.h"
 #include "kivds/platform/GlobalMemory.h"
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 
 using namespace twain;
 

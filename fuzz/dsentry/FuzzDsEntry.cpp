@@ -14,7 +14,7 @@
 
 #include "kivds/twain/KIVDSApp.h"
 #include "kivds/twain/KIVTwainMgr.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 using namespace twain;
 

@@ -1,6 +1,8 @@
 #include "kivds/camera/CameraControl.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -54,6 +56,22 @@ Ratio ReduceToRatio(int width, int height) {
     return {width / divisor, height / divisor};
 }
 
+// The video's height across the full client width. For the common display
+// ratios (terms up to 16: 4:3, 16:9, 16:10, 5:4, 3:2) it is the whole number
+// of ratio steps that fit the width, (client width / ratio width) x ratio
+// height, as the preview has always been placed. A frame of a coarse ratio
+// (1366x768 is 683:384, 854x480 is 427:240) fits few or no whole steps, and
+// that rounding would lose most of the picture (0 pixels high for 1366x768 in
+// a 640-pixel area), so there the height is the exact proportion, computed in
+// 64 bits so that no product overflows.
+int LetterboxHeight(int clientWidth, int ratioWidth, int ratioHeight) {
+    constexpr int kStepRoundingUpTo = 16;
+    if (ratioWidth <= kStepRoundingUpTo && ratioHeight <= kStepRoundingUpTo)
+        return (clientWidth / ratioWidth) * ratioHeight;
+    const std::int64_t exact = static_cast<std::int64_t>(clientWidth) * ratioHeight / ratioWidth;
+    return static_cast<int>(std::clamp<std::int64_t>(exact, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace
 
 int AspectGcd(int a, int b) {
@@ -74,7 +92,7 @@ PreviewPlacement ComputePreviewPlacement(int clientWidth, int clientHeight, int 
     // A frame without a size (0 : 0) has no ratio to keep: the video fills the
     // client area rather than dividing by zero.
     if (!(client == frame) && frame.width > 0) {
-        const int videoHeight = (clientWidth / frame.width) * frame.height;
+        const int videoHeight = LetterboxHeight(clientWidth, frame.width, frame.height);
         const int offset = (clientHeight - videoHeight) / 2;
         top += offset;
         bottom -= offset;
@@ -352,15 +370,14 @@ int CCameraControl::GrabStill(std::unique_ptr<CImageReference>& out) {
     VideoFrame frame;
     const PlatformResult r = m_platform->GetLatestFrame(frame);
     if (!Ok(r)) return FailWith(r);
-    // A frame whose rows cannot hold its width would make every later reader
-    // run past the buffer: refuse it here.
-    if (!frame.bytes || frame.width <= 0 || frame.height <= 0) return Fail();
+    // A frame whose rows cannot hold its width, or whose size is not its
+    // stride times its height, would be read sheared or past its end: refuse it.
+    if (!IsWellFormed(frame)) return Fail();
     const std::size_t size = frame.bytes->size();
-    const std::size_t bytesPerLine = size / static_cast<std::size_t>(frame.height);
-    if (bytesPerLine < static_cast<std::size_t>(frame.width) * 3 || size > 0xFFFFFFFFu) return Fail();
+    if (size > 0xFFFFFFFFu) return Fail();
     auto image = std::make_unique<CImageReference>();
     if (!image->SetData(static_cast<std::uint32_t>(size), frame.bytes->data())) return Fail();
-    image->SetInfo(frame.width, frame.height, static_cast<std::int32_t>(bytesPerLine));
+    image->SetInfo(frame.width, frame.height, frame.stride);
     frame.bytes.reset();
     CImageReference* still = image.get();
     out = std::move(image);

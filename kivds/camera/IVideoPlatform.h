@@ -62,13 +62,20 @@ struct StreamCaps {
     std::vector<StreamCapability> entries;  // in device order
 };
 
-// The most recent RGB24 frame: bottom-up rows of blue, green, red pixels,
-// each row padded to a multiple of 4 bytes.
+// The most recent RGB24 frame: bottom-up rows of blue, green, red pixels.
+// The backend states the row stride (a multiple of 4, at least width * 3);
+// the sample holds exactly stride * height bytes, and a frame that does not
+// is refused by the camera logic rather than read with a guessed stride.
 struct VideoFrame {
     std::int32_t width = 0;
     std::int32_t height = 0;
+    std::int32_t stride = 0;  // bytes from one row to the next
     std::shared_ptr<const std::vector<std::uint8_t>> bytes;  // the whole sample
 };
+
+// The frame's geometry is consistent: positive size, a stride that holds a
+// row and is a multiple of 4, and exactly stride * height bytes.
+bool IsWellFormed(const VideoFrame& frame);
 
 struct SourceRect {
     std::int32_t left = 0;

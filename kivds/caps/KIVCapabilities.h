@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "kivds/caps/KIVContainer.h"
-#include "kivds/twain/Fix32.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Fix32.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "kivds/caps/KIVContainer.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

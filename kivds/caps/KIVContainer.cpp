@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 
 namespace kiv {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

@@ -18,7 +18,7 @@
 #include "kivds/twain/BoundedString.h"
 #include "kivds/twain/DialogSeam.h"
 #include "kivds/twain/TripletTable.h"
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 #include "kivds/ui/ErrorMessage.h"
 
 namespace kiv {

@@ -7,7 +7,7 @@
 
 #include "kivds/platform/Library.h"
 #include "kivds/twain/KivRect.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

@@ -12,11 +12,11 @@
 #include "kivds/platform/Paths.h"
 #include "kivds/twain/BoundedString.h"
 #include "kivds/twain/DialogSeam.h"
-#include "kivds/twain/Fix32.h"
+#include "kivds/protocol/Fix32.h"
 #include "kivds/twain/ImageRegion.h"
 #include "kivds/twain/KIVTwainMgr.h"
 #include "kivds/twain/TripletTable.h"
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 #include "kivds/ui/ErrorMessage.h"
 
 namespace kiv {

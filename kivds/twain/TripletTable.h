@@ -1,7 +1,7 @@
 // The triplets this source answers, with the TWAIN states each accepts.
 #pragma once
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

@@ -1,7 +1,7 @@
 #include "kivds/ui/ErrorMessage.h"
 
 #include "kivds/platform/MessageBox.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 #include "kivds/ui/Strings.h"
 
 namespace kiv {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "kivds/platform/Library.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 #if defined(_WIN32)
 #define FAKEDSM_EXPORT __declspec(dllexport)

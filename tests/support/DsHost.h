@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "kivds/platform/Library.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 #include "support/ScopedEnv.h"
 
 namespace kivtest {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 #include "tools/kivscan/Session.h"
 
 namespace kiv {

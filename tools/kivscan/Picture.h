@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 namespace scan {

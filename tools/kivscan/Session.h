@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 #include "tools/kivscan/Picture.h"
 #include "tools/kivscan/PictureFiles.h"
 #include "tools/kivscan/TwainLink.h"

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "kivds/platform/Library.h"
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 namespace scan {

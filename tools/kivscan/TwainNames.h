@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 namespace scan {

@@ -295,6 +295,7 @@ PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
     if (!m_latest) return PlatformResult::Failed;  // nothing buffered yet
     frame.width = m_frameWidth;
     frame.height = m_frameHeight;
+    frame.stride = static_cast<std::int32_t>(PatternStride(m_frameWidth));
     frame.bytes = m_latest;
     return PlatformResult::Ok;
 }

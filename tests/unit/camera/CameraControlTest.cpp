@@ -367,6 +367,22 @@ TEST(PreviewArithmetic, LetterboxKeepsTheFrameRatioAcrossTheWidth) {
     const PreviewPlacement odd = ComputePreviewPlacement(500, 400, 1920, 1080);
     EXPECT_EQ(odd.top, 60);
     EXPECT_EQ(odd.height, 400 - 120);
+    // Coarse ratios keep their proportion: 1366x768 (683:384) and 854x480
+    // (427:240) in a 640x480 area are 359 and 360 pixels high, not 0 and 240.
+    const PreviewPlacement wxga = ComputePreviewPlacement(640, 480, 1366, 768);
+    EXPECT_EQ(wxga.height, 480 - 2 * ((480 - 359) / 2));
+    EXPECT_EQ(wxga.top, (480 - 359) / 2);
+    const PreviewPlacement fwvga = ComputePreviewPlacement(640, 480, 854, 480);
+    EXPECT_EQ(fwvga.top, 60);
+    EXPECT_EQ(fwvga.height, 360);
+    // 4:3 frames in a 16:9 area: (640 / 4) * 3 = 480, taller than the area;
+    // the offset is negative and the video overhangs evenly as before.
+    const PreviewPlacement tall = ComputePreviewPlacement(640, 360, 1024, 768);
+    EXPECT_EQ(tall.top, -60);
+    EXPECT_EQ(tall.height, 480);
+    // A very wide client area does not overflow the product.
+    const PreviewPlacement huge = ComputePreviewPlacement(2000000000, 100, 1366, 768);
+    EXPECT_GT(huge.height, 0);
     // A frame without size cannot be letterboxed: the client area is filled.
     const PreviewPlacement unknown = ComputePreviewPlacement(640, 480, 0, 0);
     EXPECT_EQ(unknown.top, 0);
@@ -463,6 +479,7 @@ VideoFrame RowNumberedFrame(std::int32_t width, std::int32_t height) {
     VideoFrame frame;
     frame.width = width;
     frame.height = height;
+    frame.stride = stride;
     frame.bytes = bytes;
     return frame;
 }
@@ -510,6 +527,33 @@ TEST_F(CameraTest, FailedOrMalformedGrabsStoreNoImage) {
     fake->frame.width = 100;  // rows too short for the width
     EXPECT_EQ(camera->GrabStill(image), 0);
     EXPECT_EQ(image, nullptr);
+
+    // A padded frame: 8x4 with 16 bytes more than stride x height. Derived
+    // from size / height its rows would be 28 bytes apart instead of 24.
+    fake->frame = RowNumberedFrame(8, 4);
+    auto padded = std::make_shared<std::vector<std::uint8_t>>(*fake->frame.bytes);
+    padded->resize(padded->size() + 16);
+    fake->frame.bytes = padded;
+    EXPECT_EQ(camera->GrabStill(image), 0);
+    EXPECT_EQ(image, nullptr);
+
+    // A stride that is not a multiple of 4, or shorter than a row.
+    fake->frame = RowNumberedFrame(8, 4);
+    fake->frame.stride = 26;
+    fake->frame.bytes = std::make_shared<std::vector<std::uint8_t>>(26 * 4);
+    EXPECT_EQ(camera->GrabStill(image), 0);
+    fake->frame.stride = 20;
+    fake->frame.bytes = std::make_shared<std::vector<std::uint8_t>>(20 * 4);
+    EXPECT_EQ(camera->GrabStill(image), 0);
+    EXPECT_EQ(image, nullptr);
+
+    // A stride larger than the row is fine and is what the image keeps.
+    fake->frame = RowNumberedFrame(8, 4);
+    fake->frame.stride = 32;
+    fake->frame.bytes = std::make_shared<std::vector<std::uint8_t>>(32 * 4, 7);
+    ASSERT_EQ(camera->GrabStill(image), 1);
+    EXPECT_EQ(image->BytesPerLine(), 32);
+    image.reset();
 
     fake->frame = RowNumberedFrame(4, 6);
     fake->results["GetSourceRect"] = PlatformResult::Failed;

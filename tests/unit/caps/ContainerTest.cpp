@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kivds/caps/KIVContainer.h"
-#include "kivds/twain/Fix32.h"
+#include "kivds/protocol/Fix32.h"
 #include "unit/caps/FakeTwainMemory.h"
 
 using namespace twain;

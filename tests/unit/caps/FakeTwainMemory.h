@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 
 namespace kivtest {
 

@@ -16,7 +16,7 @@
 #include "kivds/camera/CameraControl.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 
 using namespace twain;
 

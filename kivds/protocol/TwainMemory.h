@@ -6,7 +6,7 @@
 // on Windows; a zero-filled malloc on POSIX). The choice is made per call.
 #pragma once
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 

@@ -1,4 +1,4 @@
-#include "kivds/twain/Fix32.h"
+#include "kivds/protocol/Fix32.h"
 
 #include <cmath>
 

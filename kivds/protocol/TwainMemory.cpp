@@ -1,4 +1,4 @@
-#include "kivds/twain/TwainMemory.h"
+#include "kivds/protocol/TwainMemory.h"
 
 #include "kivds/platform/GlobalMemory.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "kivds/twain/Twain.h"
+#include "kivds/protocol/Twain.h"
 
 namespace kiv {
 
