@@ -3,6 +3,10 @@
 // whatever thread the camera backend produces them on.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 #include "kivds/platform/Types.h"
 
 namespace kiv {
@@ -10,6 +14,20 @@ namespace kiv {
 // Messages of the capture dialog that the camera raises.
 constexpr unsigned WM_GRAPHNOTIFY = 0x0401;   // graph events are waiting (posted)
 constexpr unsigned WM_FRAMEARRIVED = 0x0403;  // the first frame after arming arrived (sent)
+
+// One picture of the software preview (backends without a video renderer):
+// the frame cut to the preview's source rectangle and scaled to the
+// letterboxed area, placed at (left, top) of the preview window's client
+// area. Bottom-up BGR24 rows, `stride` bytes apart (a multiple of 4), exactly
+// stride * height bytes. Immutable once handed over.
+struct PreviewPicture {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t stride = 0;
+    std::vector<std::uint8_t> pixels;
+};
 
 class IWindowBridge {
 public:
@@ -27,6 +45,15 @@ public:
     // thread; a backend that waits for the window's thread must not wait
     // forever, since stopping the camera on that thread joins the streamer.
     virtual void SendFrameArrived(WindowHandle window) = 0;
+
+    // Hands the software preview's newest picture to the window. Called from
+    // the camera's streaming thread; must not block: a view that has not yet
+    // drawn the previous picture replaces it (frames are dropped, never
+    // queued). The default shows nothing.
+    virtual void PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
+        (void)window;
+        (void)picture;
+    }
 };
 
 // The process-wide bridge: the one installed last, or a default that knows no

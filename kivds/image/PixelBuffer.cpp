@@ -62,17 +62,23 @@ public:
 
     PixelPoolStats Stats() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return {m_free.size(), m_freeBytes, m_allocations, m_reuses};
+        return {m_free.size(), m_freeBytes, m_allocations, m_reuses, m_free.capacity()};
     }
 
+    // Frees the blocks outside the lock, and keeps the list's reserved
+    // capacity: Give runs in noexcept destructors and must never allocate.
     void Trim() {
         std::vector<Block> dropped;
+        dropped.reserve(kMaxFreeBlocks + 1);  // may throw here, never in Give
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            dropped.swap(m_free);
+            for (Block& block : m_free) dropped.push_back(std::move(block));
+            m_free.clear();
             m_freeBytes = 0;
         }
     }
+
+
 
 private:
     std::mutex m_mutex;
@@ -146,7 +152,7 @@ void PixelBuffer::Reset() {
 
 PixelPoolStats GetPixelPoolStats() {
     Pool* pool = ThePool();
-    return pool ? pool->Stats() : PixelPoolStats{0, 0, 0, 0};
+    return pool ? pool->Stats() : PixelPoolStats{0, 0, 0, 0, 0};
 }
 
 void TrimPixelPool() {

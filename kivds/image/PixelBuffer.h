@@ -53,6 +53,7 @@ struct PixelPoolStats {
     std::size_t freeBytes;
     std::uint64_t allocations;  // blocks newly allocated since start
     std::uint64_t reuses;       // requests served from the pool since start
+    std::size_t reservedSlots;  // free-list entries that can be added without allocating
 };
 PixelPoolStats GetPixelPoolStats();
 // Frees every block the pool holds (blocks in use are unaffected).

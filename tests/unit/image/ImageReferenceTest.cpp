@@ -281,6 +281,22 @@ TEST(PixelPool, StillsReuseTheirBuffersInSteadyState) {
     EXPECT_EQ(kiv::GetPixelPoolStats().freeBytes, 0u);
 }
 
+// Buffers go back to the pool from destructors, which must not throw: the
+// free list keeps room for every block it may take, also after a trim (the
+// data source trims at MSG_CLOSEDS and keeps working afterwards).
+TEST(PixelPool, ReturningBlocksNeverNeedsMemoryAfterATrim) {
+    for (int round = 0; round < 2; ++round) {
+        kiv::TrimPixelPool();
+        EXPECT_GE(kiv::GetPixelPoolStats().reservedSlots, 5u) << "round " << round;
+        {
+            std::vector<kiv::PixelBuffer> held;
+            for (int i = 0; i < 5; ++i) held.push_back(kiv::PixelBuffer::Acquire(std::size_t{1} << 20));
+        }
+        EXPECT_GE(kiv::GetPixelPoolStats().reservedSlots, 5u) << "round " << round;
+    }
+    kiv::TrimPixelPool();
+}
+
 TEST(PixelPool, KeepsOnlyBoundedMemory) {
     kiv::TrimPixelPool();
     {

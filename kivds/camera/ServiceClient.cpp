@@ -1,0 +1,39 @@
+#include <mutex>
+#include <utility>
+
+#include "kivds/camera/IServiceClient.h"
+
+namespace kiv {
+namespace {
+
+// No service on this platform (or none built yet): nothing to call.
+class AbsentServiceClient final : public IKIVSVCClient {
+public:
+    bool HasInstance() const override { return false; }
+    void RegistryDeleteNodeInterfacesKey() override {}
+    void CreateNodeInterfacesKeyForKIVVIEW() override {}
+};
+
+std::mutex g_factoryMutex;
+ServiceClientFactory g_factory;
+
+}  // namespace
+
+std::unique_ptr<IKIVSVCClient> MakeServiceClient() {
+    ServiceClientFactory factory;
+    {
+        std::lock_guard<std::mutex> lock(g_factoryMutex);
+        factory = g_factory;
+    }
+    if (factory) {
+        if (auto client = factory()) return client;
+    }
+    return std::make_unique<AbsentServiceClient>();
+}
+
+void SetServiceClientFactory(ServiceClientFactory factory) {
+    std::lock_guard<std::mutex> lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+}  // namespace kiv
