@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt that are not yet
-# installed. Idempotent: runs apt-get (and its one `apt-get update`) only when
-# something is missing.
+# Installs the Debian packages that are not yet installed:
+#   scripts/bootstrap.sh          everything: scripts/packages-main.txt and scripts/packages.txt
+#   scripts/bootstrap.sh --main   only what the main job needs (scripts/packages-main.txt)
+# Idempotent: runs apt-get (and its one `apt-get update`) only when something
+# is missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-mapfile -t wanted < <(grep -v '^\s*#' "$root/scripts/packages.txt" | sed 's/\s//g' | grep -v '^$')
+lists=("$root/scripts/packages-main.txt")
+options=()
+case "${1:-}" in
+    --main) options+=(--no-install-recommends) ;;
+    "") lists+=("$root/scripts/packages.txt") ;;
+    *) echo "usage: $0 [--main]" >&2; exit 2 ;;
+esac
+mapfile -t wanted < <(cat "${lists[@]}" | grep -v '^\s*#' | sed 's/\s//g' | grep -v '^$' | sort -u)
 missing=()
 for pkg in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
@@ -20,5 +29,5 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+$SUDO apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
 echo "bootstrap: done"

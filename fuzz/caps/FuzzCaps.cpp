@@ -189,7 +189,8 @@ constexpr TW_UINT16 kIds[] = {CAP_XFERCOUNT,      ICAP_COMPRESSION,    ICAP_PIXE
                               ICAP_YRESOLUTION,   ICAP_BITORDER,       ICAP_PIXELFLAVOR,   ICAP_PLANARCHUNKY,
                               ICAP_SUPPORTEDSIZES, ICAP_BITDEPTH};
 constexpr TW_UINT16 kMsgs[] = {MSG_GET,   MSG_GETCURRENT, MSG_GETDEFAULT,   MSG_GETFIRST, MSG_GETNEXT,
-                               MSG_SET,   MSG_RESET,      MSG_QUERYSUPPORT, MSG_RESETALL, 0x000B};
+                               MSG_SET,   MSG_RESET,      MSG_QUERYSUPPORT, MSG_RESETALL, MSG_GETHELP,
+                               MSG_GETLABEL, MSG_GETLABELENUM};
 constexpr TW_UINT16 kConTypes[] = {TWON_ONEVALUE, TWON_ENUMERATION, TWON_ARRAY, TWON_RANGE};
 
 TW_UINT16 PickId(Input& in) {

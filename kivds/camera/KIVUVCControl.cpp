@@ -45,6 +45,11 @@ void CKIVUVCControl::DestroyInstance() {
     g_camera.reset();  // also when the facade was never made
 }
 
+void CKIVUVCControl::AbandonInstance() {
+    (void)g_facade.release();  // deliberately leaked: see the declaration
+    (void)g_camera.release();
+}
+
 void CKIVUVCControl::SetCameraFactory(CameraFactory factory) { g_factory = std::move(factory); }
 
 CKIVUVCControl::~CKIVUVCControl() {

@@ -28,6 +28,11 @@ public:
     // Destroys the facade and the camera object and clears both process-wide
     // pointers; the next GetInstance starts afresh.
     static void DestroyInstance();
+    // Forgets the facade and the camera object without destroying them: for
+    // the end of the process on Windows, where the loader lock is held and
+    // the camera's threads are already gone, so stopping the camera could
+    // only hang. The operating system reclaims everything.
+    static void AbandonInstance();
 
     // Makes the camera objects that GetInstance creates (tests, demos); an
     // empty function restores the default (CCameraControl over

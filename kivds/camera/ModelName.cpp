@@ -1,18 +1,10 @@
 #include "kivds/camera/ModelName.h"
 
+#include "kivds/platform/AsciiCase.h"
+
 namespace kiv {
-namespace {
 
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-}  // namespace
-
-bool SameModelName(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    return true;
-}
+bool SameModelName(const std::wstring& a, const std::wstring& b) { return EqualsIgnoringAsciiCase(a, b); }
 
 bool IsMakerDevicePath(const std::wstring& devicePath) {
     return devicePath.find(kMakerVendorId) != std::wstring::npos;

@@ -12,8 +12,9 @@ public:
     // The address of an exported symbol, or null.
     virtual void* Symbol(const char* name) const = 0;
 
-    // Loads `path` (UTF-8) with the platform's search rules; null on failure.
-    static std::unique_ptr<DynamicLibrary> Open(const std::string& path);
+    // Loads `path` (UTF-8) with the platform's search rules; null on failure,
+    // with the loader's own reason in `error` when it is given.
+    static std::unique_ptr<DynamicLibrary> Open(const std::string& path, std::string* error = nullptr);
 };
 
 // Keeps the library that contains this code loaded until the process ends.

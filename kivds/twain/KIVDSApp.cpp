@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "kivds/camera/KIVUVCControl.h"
 #include "kivds/twain/KIVTwainMgr.h"
 
 namespace kiv {
@@ -15,6 +16,12 @@ bool CKIVDSApp::InitInstance() {
     g_twainMgr = manager_.get();
     if (!g_twainMgr) return false;
     return g_twainMgr->InitIdentity() != 0;
+}
+
+void CKIVDSApp::AbandonAtProcessExit() {
+    g_twainMgr = nullptr;
+    (void)manager_.release();  // deliberately leaked: see the declaration
+    CKIVUVCControl::AbandonInstance();
 }
 
 void CKIVDSApp::ExitInstance() {

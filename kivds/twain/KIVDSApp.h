@@ -22,6 +22,12 @@ public:
     // cannot refuse the load).
     bool InitInstance();
     void ExitInstance();
+    // The end of the process (Windows: DLL_PROCESS_DETACH with the loader
+    // lock held and every other thread already terminated): the manager and
+    // the camera are forgotten, not destroyed, so that nothing stops a
+    // camera or joins a thread then, and the destructor that the C runtime
+    // runs afterwards finds nothing left to tear down.
+    void AbandonAtProcessExit();
 
 private:
     std::unique_ptr<CKIVTwainMgr> manager_;  // published as g_twainMgr

@@ -224,8 +224,13 @@ TW_UINT16 CKIVTwainMgr::OpenDS(TW_IDENTITY* pApp, TW_IDENTITY* pSource) {
 
     m_identity.Id = pSource->Id;
     m_state = 4;
+    // The default file name is optional here: when it cannot be built (a
+    // temporary directory too long for 255 characters) the open still
+    // succeeds, so the failure's code must not stay behind for DAT_STATUS.
     TW_SETUPFILEXFER setup{};
+    const TW_UINT16 unreadCondition = m_conditionCode;
     if (GetDefaultSetupFileXfer(&setup) == TWRC_SUCCESS) CopyBounded(m_fileName, setup.FileName, sizeof m_fileName);
+    m_conditionCode = unreadCondition;
     return TWRC_SUCCESS;
 }
 

@@ -12,7 +12,9 @@ constexpr int kAny = 0;
 
 // DAT_CAPABILITY answers every message while the capability set exists (the
 // capability set itself refuses the ones it does not know); DAT_ENTRYPOINT
-// is accepted in any state.
+// is accepted in any state. DAT_STATUS is answered from state 3 on: after a
+// failed MSG_OPENDS the source managers ask the still closed source why, and
+// a refusal there would turn the camera's reason into TWCC_NODS.
 constexpr TripletRule kTriplets[] = {
     {DG_CONTROL, DAT_CAPABILITY, MSG_NULL, kAny, kAny},
     {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, 5, 7},
@@ -27,7 +29,7 @@ constexpr TripletRule kTriplets[] = {
     {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, 4, 6},
     {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, 4, 6},
     {DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, 4, 4},
-    {DG_CONTROL, DAT_STATUS, MSG_GET, 4, 7},
+    {DG_CONTROL, DAT_STATUS, MSG_GET, 3, 7},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, 4, 4},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, 5, 5},
     {DG_CONTROL, DAT_XFERGROUP, MSG_GET, 4, 6},

@@ -1,24 +1,17 @@
 #include "kivds/ui/ErrorMessage.h"
 
+#include "kivds/camera/IKIVCameraControl.h"
 #include "kivds/platform/MessageBox.h"
 #include "kivds/protocol/Twain.h"
 #include "kivds/ui/Strings.h"
 
 namespace kiv {
-namespace {
-
-// Values of the camera's last error (see the camera-control interface).
-constexpr int kCameraErrNone = 0;
-constexpr int kCameraErrNotFound = -1;
-constexpr int kCameraErrBusy = -2;
-
-}  // namespace
 
 std::uint16_t CameraErrorToCondition(int lastCameraError) {
     switch (lastCameraError) {
-        case kCameraErrNone: return 0;
-        case kCameraErrNotFound: return twain::CC_CAMERA_DISCONNECTED;
-        case kCameraErrBusy: return twain::CC_CAMERA_IN_USE;
+        case 0: return 0;
+        case CAMERA_ERR_NOT_FOUND: return twain::CC_CAMERA_DISCONNECTED;
+        case CAMERA_ERR_BUSY: return twain::CC_CAMERA_IN_USE;
         default: return twain::CC_OTHER_ERROR;
     }
 }

@@ -1,5 +1,7 @@
 #include "kivds/ui/Language.h"
 
+#include "kivds/platform/AsciiCase.h"
+
 #include <cstddef>
 
 namespace kiv {
@@ -22,16 +24,6 @@ constexpr LocaleRow kLocaleRows[] = {
     {"zh", "TW", 0x0404, false}, {"nl", "NL", 0x0413, false}, {"sv", "SE", 0x041D, false},
     {"ru", "RU", 0x0419, false},
 };
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 }  // namespace
 

@@ -1,25 +1,23 @@
 #include "kivds/ui/Viewer.h"
 
 #include <cstdint>
+#include <string_view>
+
+#include "kivds/platform/AsciiCase.h"
 
 namespace kiv {
 namespace {
 
 constexpr char kViewerImageName[] = "KIVVIEW.EXE";
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool IsSeparator(char c, PathStyle style) { return c == '/' || (style == PathStyle::Windows && c == '\\'); }
 
 }  // namespace
 
 bool IsViewerExeName(const std::string& exeName) {
-    const std::string wanted = kViewerImageName;
+    const std::string_view wanted = kViewerImageName;
     if (exeName.size() < wanted.size()) return false;
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-        if (AsciiUpper(exeName[i]) != wanted[i]) return false;
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(std::string_view(exeName).substr(0, wanted.size()), wanted);
 }
 
 bool IsFullViewerPath(const std::string& path, PathStyle style) {

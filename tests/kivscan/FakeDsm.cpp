@@ -120,7 +120,13 @@ TW_UINT16 ManagerTriplet(TW_IDENTITY* app, TW_UINT16 dat, TW_UINT16 msg, TW_MEMR
             TW_ENTRYPOINT points = EntryPoints();
             M().dsEntry(app, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points);
             const TW_UINT16 rc = M().dsEntry(app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, identity);
-            if (rc != TWRC_SUCCESS) return Fail(TWCC_OPERATIONERROR);
+            if (rc != TWRC_SUCCESS) {
+                // As the TWAIN working group's managers do: ask the source,
+                // still closed, why, and report that; TWCC_NODS if it will not say.
+                TW_STATUS status{};
+                const TW_UINT16 asked = M().dsEntry(app, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+                return Fail(asked == TWRC_SUCCESS ? status.ConditionCode : TWCC_NODS);
+            }
             return rc;
         }
         case MSG_CLOSEDS:

@@ -3,7 +3,7 @@
 file(REMOVE_RECURSE ${OUT})
 set(ENV{KIVDS_UI} headless)
 execute_process(
-  COMMAND ${KIVSCAN} --virtual=caps=mjpeg:320x240 --xfer memory --format tiff -o ${OUT}/page.tif
+  COMMAND ${KIVSCAN} --virtual=caps=mjpeg:320x240 --xfer memory --format tiff --create-dirs -o ${OUT}/page.tif
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "kivscan exited with ${status}\n${out}\n${err}")

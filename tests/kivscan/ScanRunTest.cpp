@@ -155,12 +155,60 @@ TEST_F(ScanRun, ACameraInUseEndsWithTheConditionNameAndTheSourcesMessage) {
 TEST_F(ScanRun, NoCameraOrNoSourceFileFailsBeforeAnyWait) {
     RunResult run = Scan({"--virtual=none", "-o", TempPath("kivscan_none.bmp")});
     EXPECT_EQ(kExitFailure, run.status);
-    EXPECT_NE(std::string::npos, run.err.find("MSG_OPENDS failed")) << run.err;
+    // The source tells why, while still closed, and kivscan names it.
+    EXPECT_NE(std::string::npos, run.err.find("MSG_OPENDS failed: CC_CAMERA_DISCONNECTED (0x8001)")) << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("no reason")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("the source says: [")) << run.err;
 
     run = Scan({"--source-file", TempPath("no-such-source.ds"), "-o", TempPath("kivscan_none.bmp")});
     EXPECT_EQ(kExitFailure, run.status);
     EXPECT_NE(std::string::npos, run.err.find("cannot load the data source")) << run.err;
+}
+
+// Checks that need no camera start: the place of the picture and the frame.
+TEST_F(ScanRun, BadOutputPathsAndLayoutsFailBeforeTheCameraStarts) {
+    const std::string missingDir = TempPath("kivscan-no-such-dir");
+    std::remove(missingDir.c_str());
+    RunResult run = Scan({"--virtual=caps=mjpeg:320x240", "-o", missingDir + "/page.bmp"});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("does not exist (--create-dirs creates it)")) << run.err;
+    EXPECT_EQ(std::string::npos, run.out.find("Source:")) << "the source was opened: " << run.out;
+    FILE* created = std::fopen((missingDir + "/page.bmp").c_str(), "rb");
+    EXPECT_EQ(nullptr, created);
+    if (created) std::fclose(created);
+
+    // A "directory" that is a file.
+    const std::string plain = File("kivscan_plain_file");
+    FILE* file = std::fopen(plain.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    std::fclose(file);
+    run = Scan({"--virtual=caps=mjpeg:320x240", "-o", plain + "/page.bmp", "--create-dirs"});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("is not a directory")) << run.err;
+
+    // A frame beyond the camera's picture is refused after the open, before
+    // MSG_ENABLEDS and its start-up wait.
+    run = Scan({"--virtual=caps=mjpeg:320x240", "--layout", "0,0,400,240", "--verbose", "-o",
+                File("kivscan_layout.bmp")});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("--layout 0,0,400,240 does not fit the camera's 320x240 picture"))
+        << run.err;
+    EXPECT_EQ(std::string::npos, run.out.find("MSG_ENABLEDS")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("MSG_CLOSEDS -> TWRC_SUCCESS")) << run.out;
+}
+
+TEST_F(ScanRun, CreateDirsMakesTheMissingDirectories) {
+    const std::string dir = TempPath("kivscan-made-dir");
+    const std::string path = dir + "/sub/page.bmp";
+    std::remove(path.c_str());
+    const RunResult run = Scan({"--virtual=caps=yuy2:320x240", "--create-dirs", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
+    ExpectPattern(picture, 320, 240, false);
+    std::remove(path.c_str());
+    std::remove((dir + "/sub").c_str());
+    std::remove(dir.c_str());
 }
 
 TEST_F(ScanRun, CapsTableListsEveryCapabilityWithItsValues) {
@@ -176,8 +224,22 @@ TEST_F(ScanRun, CapsTableListsEveryCapabilityWithItsValues) {
     EXPECT_NE(std::string::npos, mech.find("GET SET GETDEFAULT GETCURRENT RESET")) << mech;
     // The widest frame of the camera, whatever size is current.
     EXPECT_NE(std::string::npos, row("ICAP_PHYSICALWIDTH").find(" 1280 ")) << row("ICAP_PHYSICALWIDTH");
-    const std::string supported = row("CAP_SUPPORTEDCAPS");
-    EXPECT_NE(std::string::npos, supported.find("ICAP_SUPPORTEDSIZES")) << supported;
+    // The seventeen supported capabilities wrap under the Allowed column; the
+    // last one is on a continuation line.
+    const std::size_t table = run.out.find("\nCapability ");
+    ASSERT_NE(std::string::npos, table);
+    const std::size_t supportedAt = run.out.find("\nCAP_SUPPORTEDCAPS ", table);
+    ASSERT_NE(std::string::npos, supportedAt);
+    EXPECT_NE(std::string::npos, run.out.find("ICAP_SUPPORTEDSIZES", supportedAt)) << run.out;
+    // No line is wider than the rule under the header.
+    std::istringstream lines(run.out.substr(table + 1));
+    std::string header, rule, line;
+    std::getline(lines, header);
+    std::getline(lines, rule);
+    ASSERT_EQ(std::string::npos, rule.find_first_not_of('-')) << rule;
+    EXPECT_GE(rule.size(), header.size());
+    EXPECT_LT(rule.size(), 170u) << "the table is as wide as its longest list";
+    while (std::getline(lines, line)) EXPECT_LE(line.size(), rule.size()) << line;
     // Every listed capability has its own row.
     for (const char* cap : {"CAP_XFERCOUNT", "ICAP_IMAGEFILEFORMAT", "CAP_UICONTROLLABLE", "CAP_DEVICEONLINE",
                             "ICAP_BITDEPTH", "ICAP_YRESOLUTION"})
@@ -204,6 +266,23 @@ TEST_F(ScanRun, ThroughASourceManagerMemoryTransferIntoBmp) {
     EXPECT_EQ(kExitFailure, other.status);
     EXPECT_NE(std::string::npos, other.err.find("knows no source \"Another Scanner\" (it lists \"Orvan Document Camera\")"))
         << other.err;
+
+    // The manager asks the source that failed to open why, and the
+    // application learns it: no camera, a camera in use.
+    const RunResult none = Scan({"--dsm", dsm, "--virtual=none", "--caps"});
+    EXPECT_EQ(kExitFailure, none.status);
+    EXPECT_NE(std::string::npos, none.err.find("MSG_OPENDS failed: CC_CAMERA_DISCONNECTED (0x8001)")) << none.err;
+    const RunResult busy = Scan({"--dsm", dsm, "--virtual=caps=mjpeg:640x480;fail=connect:busy", "--caps"});
+    EXPECT_EQ(kExitFailure, busy.status);
+    EXPECT_NE(std::string::npos, busy.err.find("MSG_OPENDS failed: CC_CAMERA_IN_USE (0x8002)")) << busy.err;
+
+    // A manager that cannot be loaded: the loader's own reason.
+    const RunResult missing = Scan({"--dsm", TempPath("no-such-manager.so"), "--virtual", "--caps"});
+    EXPECT_EQ(kExitFailure, missing.status);
+    const std::string prefix = "cannot load the source manager " + TempPath("no-such-manager.so") + ": ";
+    const std::size_t at = missing.err.find(prefix);
+    ASSERT_NE(std::string::npos, at) << missing.err;
+    EXPECT_GT(missing.err.find('\n', at), at + prefix.size() + 3) << "no reason given: " << missing.err;
 }
 
 }  // namespace

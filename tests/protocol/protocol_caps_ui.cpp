@@ -93,8 +93,10 @@ TEST_F(CapsAndMessages, SupportedCapsAndUnknownIds) {
     EXPECT_EQ(TWCC_BUMMER, host.Status());
     EXPECT_EQ(TWRC_FAILURE, Cap(host, MSG_GET, 0x1234));
     EXPECT_EQ(TWCC_CAPUNSUPPORTED, host.Status());
-    EXPECT_EQ(TWRC_FAILURE, Cap(host, MSG_RESETALL, ICAP_XFERMECH));
-    EXPECT_EQ(TWCC_BADPROTOCOL, host.Status());
+    for (TW_UINT16 msg : {MSG_RESETALL, MSG_GETHELP, MSG_GETLABEL, MSG_GETLABELENUM}) {
+        EXPECT_EQ(TWRC_FAILURE, Cap(host, msg, ICAP_XFERMECH)) << msg;
+        EXPECT_EQ(TWCC_BADPROTOCOL, host.Status()) << msg;
+    }
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, nullptr));
 }
 
@@ -149,10 +151,12 @@ TEST_F(CapsAndMessages, DeviceOnlineProbesTheCameraAndStopsIt) {
 TEST_F(CapsAndMessages, XferCountIsMinusOneAgainAfterEnable) {
     DsHost host;
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
-    SetOne(host, CAP_XFERCOUNT, TWTY_INT16, 1);  // whether 1 is offered or not
-    host.Status();
-    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+    // 1 is an allowed value: the count really is 1 before the enable.
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(host, CAP_XFERCOUNT, TWTY_INT16, 1));
     std::vector<unsigned char> c;
+    ASSERT_EQ(TWRC_SUCCESS, Cap(host, MSG_GETCURRENT, CAP_XFERCOUNT, &c));
+    ASSERT_EQ(1u, Le32(&c[2]));
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
     ASSERT_EQ(TWRC_SUCCESS, Cap(host, MSG_GETCURRENT, CAP_XFERCOUNT, &c));
     EXPECT_EQ(0xFFFFFFFFu, Le32(&c[2]));
 }

@@ -352,11 +352,26 @@ TEST_F(Xfer, LayoutOutsideTheStillIsRefusedAtTransfer) {
     TW_IMAGEINFO info{};
     ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
     EXPECT_EQ(-5, +info.ImageWidth);
+    const int allocationsBefore = host.Memory().allocations;
     TW_HANDLE dib = nullptr;
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));
     EXPECT_EQ(TWCC_BADVALUE, host.Status());
     EXPECT_EQ(nullptr, dib);
+    // The memory transfer refuses the same frame, into the application's own
+    // buffer, and the source stays ready to transfer (state 6).
+    std::vector<unsigned char> strip(65536, 0xFF);
+    TW_IMAGEMEMXFER xfer{};
+    xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+    xfer.Memory.Length = static_cast<TW_UINT32>(strip.size());
+    xfer.Memory.TheMem = strip.data();
+    EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer));
+    EXPECT_EQ(TWCC_BADVALUE, host.Status());
+    EXPECT_EQ(0u, +xfer.BytesWritten);
+    // No block was handed out or left behind by the refused transfers.
+    EXPECT_EQ(allocationsBefore, host.Memory().allocations);
     EXPECT_EQ(host.Memory().allocations, host.Memory().frees);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
 }
 
 }  // namespace

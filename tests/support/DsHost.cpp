@@ -156,7 +156,14 @@ TW_UINT16 DsHost::Status() {
     return status.ConditionCode;
 }
 
-TW_UINT16 DsHost::OpenDS() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_); }
+TW_UINT16 DsHost::OpenDS() {
+    const TW_UINT16 rc = Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_);
+    // The TWAIN working group's source managers ask a source that failed to
+    // open for its status at once, while it is still closed, and hand that
+    // code to the application.
+    if (rc == TWRC_FAILURE && options_.statusAfterFailedOpen) openCondition_ = Status();
+    return rc;
+}
 TW_UINT16 DsHost::CloseDS() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_); }
 
 TW_UINT16 DsHost::EnableNoUi() {

@@ -41,6 +41,9 @@ public:
         bool passEntryPoints = true;  // send DAT_ENTRYPOINT after loading
         bool twain2App = true;        // DF_APP2 in the application's identity
         twain::TW_UINT16 dsmAnswer = twain::TWRC_SUCCESS;  // what DSM_Entry answers notifications with
+        // After a failed MSG_OPENDS, ask DAT_STATUS at once, as the real
+        // source managers do (see OpenFailureCondition).
+        bool statusAfterFailedOpen = true;
     };
 
     DsHost();
@@ -59,6 +62,10 @@ public:
     twain::TW_UINT16 Status();
 
     twain::TW_UINT16 OpenDS();
+    // The condition code DAT_STATUS gave right after the last failed
+    // MSG_OPENDS (what a source manager reports to the application); 0xFFFF
+    // when the source refused DAT_STATUS, or when no open has failed.
+    twain::TW_UINT16 OpenFailureCondition() const { return openCondition_; }
     twain::TW_UINT16 CloseDS();
     // MSG_ENABLEDS with ShowUI = 0.
     twain::TW_UINT16 EnableNoUi();
@@ -87,6 +94,7 @@ private:
     DsEntryProc entry_ = nullptr;
     twain::TW_IDENTITY app_{};
     twain::TW_IDENTITY source_{};
+    twain::TW_UINT16 openCondition_ = 0xFFFF;
 };
 
 // The path of the data source under test.

@@ -145,6 +145,29 @@ bool ReadContainer(const std::uint8_t* bytes, std::optional<std::size_t> size, T
     }
 }
 
+std::optional<TW_FIX32> CurrentFix32(Session& session, TW_UINT16 cap) {
+    TW_UINT16 conType = 0;
+    TW_HANDLE handle = session.QueryCapability(cap, MSG_GETCURRENT, conType);
+    if (!handle) return std::nullopt;
+    TwainLink& link = session.Link();
+    std::optional<TW_FIX32> value;
+    {
+        BlockLock lock(link, handle);
+        const std::optional<std::size_t> size = link.BlockSize(handle);
+        const std::uint8_t* bytes = lock.Data();
+        // TW_ONEVALUE: ItemType, then the item, little-endian as TWAIN packs it.
+        if (bytes && conType == TWON_ONEVALUE && (!size || *size >= sizeof(TW_ONEVALUE)) &&
+            (bytes[0] | bytes[1] << 8) == TWTY_FIX32) {
+            TW_FIX32 fix;
+            fix.Whole = static_cast<TW_INT16>(bytes[2] | bytes[3] << 8);
+            fix.Frac = static_cast<TW_UINT16>(bytes[4] | bytes[5] << 8);
+            value = fix;
+        }
+    }
+    link.Free(handle);
+    return value;
+}
+
 namespace {
 
 // The values of one DAT_CAPABILITY answer, read and freed.
@@ -181,6 +204,30 @@ std::string Allowed(const std::optional<ContainerValues>& values) {
     for (const std::string& item : values->items) text += (text.empty() ? "" : ", ") + item;
     if (values->conType == TWON_RANGE) return "range " + text;
     return text.empty() ? "(none)" : text;
+}
+
+constexpr std::size_t kAllowedColumnWidth = 40;
+
+// `text` split after ", " into lines of at most `width` characters (an item
+// longer than that stands on a line of its own).
+std::vector<std::string> WrapList(const std::string& text, std::size_t width) {
+    std::vector<std::string> lines(1);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(", ", start);
+        end = (end == std::string::npos) ? text.size() : end + 2;
+        std::string piece = text.substr(start, end - start);
+        std::string& last = lines.back();
+        if (!last.empty() && last.size() + piece.size() > width + 1) {  // the trailing blank may overhang
+            while (!last.empty() && last.back() == ' ') last.pop_back();
+            lines.emplace_back();
+        }
+        lines.back() += piece;
+        start = end;
+    }
+    for (std::string& line : lines)
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+    return lines;
 }
 
 }  // namespace
@@ -234,21 +281,24 @@ void PrintCapabilityTable(Session& session, std::ostream& out) {
         row.cells[4] = messages;
         rows.push_back(row);
     }
+    // The allowed values are wrapped between items, so that a long list
+    // (CAP_SUPPORTEDCAPS) continues under its column instead of making every
+    // line of the table as wide as itself.
+    std::vector<std::vector<std::string>> allowed;
+    for (const Row& row : rows) allowed.push_back(WrapList(row.cells[5], kAllowedColumnWidth));
     std::size_t widths[6] = {};
-    for (const Row& row : rows)
-        for (int c = 0; c < 6; ++c) widths[c] = std::max(widths[c], row.cells[c].size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < 5; ++c) widths[c] = std::max(widths[c], rows[r].cells[c].size());
+        for (const std::string& piece : allowed[r]) widths[5] = std::max(widths[5], piece.size());
+    }
+    std::size_t indent = 0;
+    for (int c = 0; c < 5; ++c) indent += widths[c] + 2;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         std::string line;
-        for (int c = 0; c < 6; ++c) {
-            line += rows[r].cells[c];
-            if (c < 5) line += std::string(widths[c] - rows[r].cells[c].size() + 2, ' ');
-        }
-        out << line << '\n';
-        if (r == 0) {
-            std::size_t total = 0;
-            for (int c = 0; c < 6; ++c) total += widths[c] + (c < 5 ? 2 : 0);
-            out << std::string(total, '-') << '\n';
-        }
+        for (int c = 0; c < 5; ++c) line += rows[r].cells[c] + std::string(widths[c] - rows[r].cells[c].size() + 2, ' ');
+        out << line << allowed[r].front() << '\n';
+        for (std::size_t i = 1; i < allowed[r].size(); ++i) out << std::string(indent, ' ') << allowed[r][i] << '\n';
+        if (r == 0) out << std::string(indent + widths[5], '-') << '\n';
     }
 }
 

@@ -34,6 +34,10 @@ bool ReadContainer(const std::uint8_t* bytes, std::optional<std::size_t> size, t
 // One item of `itemType` at `bytes`, as the table shows it.
 std::string FormatItem(twain::TW_UINT16 cap, twain::TW_UINT16 itemType, const std::uint8_t* bytes);
 
+// The current value of a TW_FIX32 capability that answers with a
+// TW_ONEVALUE (ICAP_PHYSICALWIDTH, ...); nullopt when it does not.
+std::optional<twain::TW_FIX32> CurrentFix32(Session& session, twain::TW_UINT16 cap);
+
 // Asks the source about every capability it lists in CAP_SUPPORTEDCAPS (and
 // that one) and prints the table. Capabilities that refuse a question show
 // "-" in that column; nothing here ends the run.

@@ -45,9 +45,10 @@ public:
     bool Start(TW_IDENTITY& app, std::string& error) override {
         app_ = &app;
         parent_ = ManagerParentWindow();
-        library_ = DynamicLibrary::Open(path_);
+        std::string reason;
+        library_ = DynamicLibrary::Open(path_, &reason);
         if (!library_) {
-            error = "cannot load the source manager " + path_;
+            error = "cannot load the source manager " + path_ + ": " + reason;
             return false;
         }
         entry_ = reinterpret_cast<DSMENTRYPROC>(library_->Symbol("DSM_Entry"));

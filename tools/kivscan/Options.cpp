@@ -135,6 +135,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             options.showUi = true;
         } else if (name == "--verbose" || name == "-v") {
             options.verbose = true;
+        } else if (name == "--create-dirs") {
+            options.createDirs = true;
         } else if (name == "--dsm") {
             if (!take(options.dsmPath)) return false;
         } else if (name == "--source") {
@@ -145,7 +147,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             error = "unknown option '" + arg + "' (see --help)";
             return false;
         }
-        if (value && (name == "-h" || name == "--help" || name == "--caps" || name == "--ui" || name == "--verbose")) {
+        if (value && (name == "-h" || name == "--help" || name == "--caps" || name == "--ui" || name == "--verbose" ||
+                      name == "--create-dirs")) {
             error = name + " takes no value";
             return false;
         }
@@ -164,9 +167,10 @@ std::string UsageText() {
            "  --format bmp|tiff     picture file format (default bmp)\n"
            "  -o FILE               picture file (default kivscan.bmp / kivscan.tif);\n"
            "                        with --count N > 1 the files are FILE-1, FILE-2, ...\n"
+           "  --create-dirs         create the directories of -o FILE that do not exist\n"
            "  --count N             acquire N pictures (default 1)\n"
            "  --caps                print every capability of the source and exit\n"
-           "  --layout L,T,R,B      image frame in pixels\n"
+           "  --layout L,T,R,B      image frame in pixels, inside the camera's largest frame\n"
            "  --ui                  show the source's dialog and take the pictures captured there\n"
            "  --verbose             print each TWAIN call with its return and condition code\n"
            "  --source-file PATH    the data source file to load directly\n"

@@ -24,6 +24,7 @@ struct Options {
     FileFormat format = FileFormat::Bmp;
     bool formatGiven = false;
     std::string output;                    // -o; empty: a default per format
+    bool createDirs = false;               // --create-dirs: make -o's missing directories
     unsigned count = 1;
     bool listCaps = false;
     std::optional<std::array<std::int32_t, 4>> layout;  // left, top, right, bottom

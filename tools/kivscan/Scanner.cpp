@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <vector>
@@ -117,13 +118,59 @@ Acquired TransferOne(Session& session, const Options& options, const std::string
     return acquired;
 }
 
+// Before the camera starts: a picture without a place to go is no use. The
+// directory must exist (or be created when asked) and the first file must be
+// writable; an existing file is left as it is, a probe file is removed again.
+bool CheckOutput(const Options& options, std::ostream& err) {
+    const std::string first = NumberedPath(options.output, 1, options.count);
+    const std::filesystem::path path = std::filesystem::u8path(first);
+    const std::filesystem::path parent = path.parent_path();
+    std::error_code failed;
+    if (!parent.empty() && !std::filesystem::is_directory(parent, failed)) {
+        if (!options.createDirs || std::filesystem::exists(parent, failed)) {
+            err << "kivscan: " << parent.u8string()
+                << (std::filesystem::exists(parent, failed) ? " is not a directory\n"
+                                                             : " does not exist (--create-dirs creates it)\n");
+            return false;
+        }
+        if (!std::filesystem::create_directories(parent, failed)) {
+            err << "kivscan: cannot create the directory " << parent.u8string() << ": " << failed.message() << '\n';
+            return false;
+        }
+    }
+    const bool existed = std::filesystem::exists(path, failed);
+    {
+        std::ofstream probe(path, std::ios::app | std::ios::binary);
+        if (!probe) {
+            err << "kivscan: cannot write " << first << '\n';
+            return false;
+        }
+    }
+    if (!existed) std::filesystem::remove(path, failed);
+    return true;
+}
+
+// Before the camera starts: a frame outside the camera's largest picture
+// would only fail at the transfer, after the camera's start-up wait.
+void CheckLayout(Session& session, const std::array<std::int32_t, 4>& frame) {
+    const std::optional<TW_FIX32> width = CurrentFix32(session, ICAP_PHYSICALWIDTH);
+    const std::optional<TW_FIX32> height = CurrentFix32(session, ICAP_PHYSICALHEIGHT);
+    if (!width || !height) return;  // the source does not say: let it judge the frame itself
+    if (frame[0] >= 0 && frame[1] >= 0 && frame[2] <= width->Whole && frame[3] <= height->Whole) return;
+    throw ScanError("--layout " + std::to_string(frame[0]) + "," + std::to_string(frame[1]) + "," +
+                    std::to_string(frame[2]) + "," + std::to_string(frame[3]) + " does not fit the camera's " +
+                    std::to_string(width->Whole) + "x" + std::to_string(height->Whole) + " picture");
+}
+
 void PrintFailure(const ScanError& failure, std::ostream& err) {
     err << "kivscan: " << failure.what();
-    if (failure.Condition())
+    if (failure.Condition() && *failure.Condition() != 0)
         err << ": " << ConditionCodeName(*failure.Condition()) << " (0x" << std::hex << std::setw(4)
             << std::setfill('0') << *failure.Condition() << std::dec << std::setfill(' ') << ')';
-    else if (!failure.SourceMessage().empty())
-        err << " (the source reported no condition code)";
+    else if (failure.Condition())
+        err << " (the source gave no reason)";
+    else if (failure.IsTwainFailure())
+        err << " (the source did not answer DAT_STATUS)";
     if (!failure.SourceMessage().empty()) err << "\nkivscan: the source says: " << failure.SourceMessage();
     err << '\n';
 }
@@ -142,16 +189,7 @@ int RunScan(const Options& options, std::ostream& out, std::ostream& err) {
     settings.captureSourceOutput = headless;
     const auto started = Clock::now();
     std::vector<Acquired> pictures;
-    if (!options.listCaps) {
-        // Before the camera starts: a picture without a place to go is no use.
-        std::error_code failed;
-        const std::filesystem::path parent = std::filesystem::u8path(options.output).parent_path();
-        if (!parent.empty() && !std::filesystem::is_directory(parent, failed) &&
-            !std::filesystem::create_directories(parent, failed)) {
-            err << "kivscan: cannot create the directory " << parent.u8string() << ": " << failed.message() << '\n';
-            return kExitFailure;
-        }
-    }
+    if (!options.listCaps && !CheckOutput(options, err)) return kExitFailure;
     try {
         Session session(*link, out, err, settings);
         session.Open();
@@ -160,7 +198,10 @@ int RunScan(const Options& options, std::ostream& out, std::ostream& err) {
             session.Close();
             return kExitOk;
         }
-        if (options.layout) session.SetLayout(*options.layout);
+        if (options.layout) {
+            CheckLayout(session, *options.layout);
+            session.SetLayout(*options.layout);
+        }
         session.SetCapability(ICAP_XFERMECH, TWTY_UINT16, MechanismValue(options.mechanism));
 
         bool closedByUser = false;

@@ -130,7 +130,7 @@ CallResult Session::Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data)
 void Session::Fail(const std::string& what, const CallResult& result) {
     std::string text = what;
     if (result.rc != TWRC_FAILURE) text += " (" + ReturnCodeName(result.rc) + ")";
-    throw ScanError(text, result.condition, result.sourceMessage);
+    throw ScanError(text, result.condition, result.sourceMessage, true);
 }
 
 CallResult Session::Require(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 expected,
@@ -148,11 +148,8 @@ void Session::Open() {
     if (!link_.FindSource(source_, error)) throw ScanError(error);
     out_ << "Source: " << IdentityText(source_) << '\n';
     CallResult opened = Send(true, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_);
-    if (opened.rc != TWRC_SUCCESS) {
-        // DAT_STATUS is not the source's business before it is open; its
-        // message box is what tells why.
-        Fail(TripletName(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS) + " failed", opened);
-    }
+    // The source answers DAT_STATUS while still closed: Send has asked it why.
+    if (opened.rc != TWRC_SUCCESS) Fail(TripletName(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS) + " failed", opened);
     state_ = 4;
     link_.SourceOpened();
 }

@@ -32,12 +32,20 @@ public:
     explicit ScanError(const std::string& what, std::optional<twain::TW_UINT16> condition = std::nullopt,
                        std::string sourceMessage = {})
         : std::runtime_error(what), condition_(condition), sourceMessage_(std::move(sourceMessage)) {}
+    ScanError(const std::string& what, std::optional<twain::TW_UINT16> condition, std::string sourceMessage,
+              bool twainFailure)
+        : ScanError(what, condition, std::move(sourceMessage)) {
+        twainFailure_ = twainFailure;
+    }
     std::optional<twain::TW_UINT16> Condition() const { return condition_; }
+    // A TWAIN call failed (as opposed to kivscan's own checks).
+    bool IsTwainFailure() const { return twainFailure_; }
     const std::string& SourceMessage() const { return sourceMessage_; }
 
 private:
     std::optional<twain::TW_UINT16> condition_;
     std::string sourceMessage_;
+    bool twainFailure_ = false;
 };
 
 class Session {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "kivds/camera/ModelName.h"
+#include "kivds/platform/AsciiCase.h"
 #include "kivds/platform/Env.h"
 
 namespace kiv {
@@ -20,7 +21,7 @@ constexpr OpName kOps[] = {
     {"run", SimOp::Run},         {"stop", SimOp::Stop},
     {"grab", SimOp::Grab},       {"preview", SimOp::Preview},
     {"sourcerect", SimOp::SourceRect}, {"propertypages", SimOp::PropertyPages},
-    {"xu", SimOp::Xu},
+    {"xu", SimOp::Xu},           {"stream", SimOp::Stream},
 };
 
 struct KindName {
@@ -36,14 +37,7 @@ struct EncodingName {
 };
 const EncodingName kEncodings[] = {{"mjpeg", MediaSubtypeMJPG}, {"yuy2", MediaSubtypeYUY2}, {"nv12", MediaSubtypeNV12}};
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameKeyword(const std::string& text, const char* keyword) {
-    std::size_t i = 0;
-    for (; keyword[i]; ++i)
-        if (i >= text.size() || Lower(text[i]) != keyword[i]) return false;
-    return i == text.size();
-}
+bool SameKeyword(const std::string& text, const char* keyword) { return EqualsIgnoringAsciiCase(text, keyword); }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -70,7 +64,7 @@ bool ParseHexByte(const std::string& text, std::uint8_t& value) {
     if (text.empty() || text.size() > 2) return false;
     unsigned v = 0;
     for (char c : text) {
-        const char l = Lower(c);
+        const char l = AsciiLower(c);
         if (l >= '0' && l <= '9') v = v * 16 + static_cast<unsigned>(l - '0');
         else if (l >= 'a' && l <= 'f') v = v * 16 + static_cast<unsigned>(l - 'a' + 10);
         else return false;
@@ -83,7 +77,7 @@ bool ParseHexByte(const std::string& text, std::uint8_t& value) {
 bool ParseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
     std::size_t x = std::string::npos;
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (Lower(text[i]) == 'x') {
+        if (AsciiLower(text[i]) == 'x') {
             x = i;
             break;
         }

@@ -25,7 +25,9 @@ namespace kiv {
 namespace sim {
 
 // Operations whose platform result can be injected with "fail=".
-enum class SimOp { Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages, Xu, Count };
+// Stream: the streaming thread fails to make its frames (as an allocation
+// failure would); no frame arrives.
+enum class SimOp { Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages, Xu, Stream, Count };
 
 enum class SimUnit { None, A, B };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <utility>
 
 #include "kivds/camera/ExtensionUnit.h"
@@ -225,9 +226,24 @@ WindowHandle SimVideoPlatform::LoseBoundDevice() {
 }
 
 void SimVideoPlatform::StreamLoop() {
+    // Nothing may leave the thread: an exception there would end the
+    // application's process through std::terminate. A stream that cannot make
+    // its frames (no memory for a large pattern) simply delivers none, so
+    // grabs fail as they do before the first frame.
+    try {
+        StreamFrames();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_latest.reset();
+        m_changed.notify_all();
+    }
+}
+
+void SimVideoPlatform::StreamFrames() {
     using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(m_mutex);
     const SimDevice& device = *BoundDevice();
+    if (!Ok(Injected(SimOp::Stream))) throw std::bad_alloc();
     const auto interval = std::chrono::microseconds(1000000 / device.fps);
     if (!m_pattern || PatternStride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
         const std::int32_t width = m_frameWidth, height = m_frameHeight;

@@ -92,6 +92,7 @@ private:
     // while joining.
     void StopStreaming(std::unique_lock<std::mutex>& lock);
     void StreamLoop();
+    void StreamFrames();
     // Marks the bound device lost and queues its event; returns the window to notify.
     WindowHandle LoseBoundDevice();
 

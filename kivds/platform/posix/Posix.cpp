@@ -30,9 +30,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
+    if (!handle) {
+        if (error) {
+            const char* reason = dlerror();
+            *error = reason ? reason : "unknown reason";
+        }
+        return nullptr;
+    }
     return std::make_unique<PosixLibrary>(handle);
 }
 

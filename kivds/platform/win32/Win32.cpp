@@ -28,11 +28,28 @@ private:
     HMODULE module_;
 };
 
+// The system's text for an error code, in English where the system has it,
+// with the code itself.
+std::string SystemErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = (length && buffer) ? std::wstring(buffer, length) : std::wstring();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    std::string result = text.empty() ? "error" : WideToUtf8(text);
+    return result + " (" + std::to_string(static_cast<unsigned long>(code)) + ")";
+}
+
 }  // namespace
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error) {
     HMODULE module = LoadLibraryW(Utf8ToWide(path).c_str());
-    if (!module) return nullptr;
+    if (!module) {
+        if (error) *error = SystemErrorText(GetLastError());
+        return nullptr;
+    }
     return std::make_unique<Win32Library>(module);
 }
 

@@ -222,6 +222,25 @@ TEST_F(SimCameraTest, InjectedFailuresReachTheCallerAsTheirKind) {
     EXPECT_EQ(LastCameraError, CAMERA_ERR_BUSY);
 }
 
+// The streaming thread runs in the application's process: a failure to make
+// frames there (as an allocation failure of a large pattern) must end the
+// stream, not the process.
+TEST_F(SimCameraTest, AStreamThatCannotMakeFramesDeliversNoneAndStopsCleanly) {
+    CCameraControl& camera = Make("caps=yuy2:320x240;fps=200;fail=stream:failed");
+    ASSERT_EQ(camera.Open(), 1);
+    ASSERT_EQ(camera.SetPreviewWindow(nullptr), 1);
+    ASSERT_EQ(camera.Run(), 1);
+    EXPECT_FALSE(Sim().WaitForFrames(1, 300));
+    std::unique_ptr<CImageReference> image;
+    EXPECT_EQ(camera.GrabStill(image), 0);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(camera.Stop(), 1);
+    EXPECT_FALSE(Sim().IsStreaming());
+    // The camera can be started again (and fails the same way, quietly).
+    ASSERT_EQ(camera.Run(), 1);
+    EXPECT_EQ(camera.Stop(), 1);
+}
+
 TEST_F(SimCameraTest, StillsShowThePatternOnlyOnceAFrameArrived) {
     CCameraControl& camera = Make("caps=yuy2:320x240;fps=200");
     ASSERT_EQ(camera.Open(), 1);

@@ -305,7 +305,7 @@ TEST_F(CapabilitySetTest, ProtocolRefusals) {
     Reply unknown = Send(MSG_GET, 0x1101 /* ICAP_BRIGHTNESS */);
     EXPECT_EQ(unknown.rc, TWRC_FAILURE);
     EXPECT_EQ(unknown.cc, TWCC_CAPUNSUPPORTED);
-    for (TW_UINT16 msg : {MSG_RESETALL, MSG_GETFIRST, MSG_GETNEXT, TW_UINT16{0x000B} /* GETHELP */}) {
+    for (TW_UINT16 msg : {MSG_RESETALL, MSG_GETFIRST, MSG_GETNEXT, MSG_GETHELP, MSG_GETLABEL, MSG_GETLABELENUM}) {
         Reply r = Send(msg, ICAP_XFERMECH);
         EXPECT_EQ(r.rc, TWRC_FAILURE) << msg;
         EXPECT_EQ(r.cc, TWCC_BADPROTOCOL) << msg;
