@@ -20,7 +20,8 @@ constexpr OpName kOps[] = {
     {"run", SimOp::Run},         {"stop", SimOp::Stop},
     {"grab", SimOp::Grab},       {"preview", SimOp::Preview},
     {"sourcerect", SimOp::SourceRect}, {"propertypages", SimOp::PropertyPages},
-    {"xu", SimOp::Xu},
+    {"xu", SimOp::Xu},           {"xuget", SimOp::XuGet},
+    {"xuset", SimOp::XuSet},
 };
 
 struct KindName {
