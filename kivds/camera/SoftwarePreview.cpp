@@ -86,11 +86,6 @@ void CSoftwarePreview::Quiesce() {
     Interrupt(lock);
 }
 
-std::uint64_t CSoftwarePreview::Delivered() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_delivered;
-}
-
 void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stop || !Shown()) return;
@@ -121,7 +116,6 @@ void CSoftwarePreview::DeliveryLoop() {
             lock.unlock();
             WindowBridge().PresentPreview(owner, std::move(picture));
             lock.lock();
-            ++m_delivered;
         }
         picture.reset();
         m_busy = false;

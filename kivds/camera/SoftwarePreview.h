@@ -74,9 +74,6 @@ public:
     // thread; malformed frames and frames of another size are ignored.
     void OnFrame(const VideoFrame& frame);
 
-    // Pictures delivered so far (for tests and diagnostics).
-    std::uint64_t Delivered() const;
-
 private:
     // Draws frame into a picture of the settings' placement; null when there
     // is nothing to draw. Delivery thread only.
@@ -96,7 +93,6 @@ private:
     VideoFrame m_pending;            // the newest frame not yet drawn
     bool m_busy = false;             // the delivery thread is drawing or delivering
     bool m_stop = false;
-    std::uint64_t m_delivered = 0;
     std::thread m_thread;
 
     // Delivery thread only.

@@ -78,8 +78,6 @@ public:
     // Waits until at least count frames were produced since the connection,
     // or the device was lost, or timeoutMs passed; true in the first case.
     bool WaitForFrames(std::uint64_t count, unsigned timeoutMs) const;
-    // Pictures the software preview has delivered to its window.
-    std::uint64_t PreviewPicturesDelivered() const { return m_preview.Delivered(); }
 
 private:
     struct DeviceState {
