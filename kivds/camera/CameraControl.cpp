@@ -123,9 +123,8 @@ CCameraControl::~CCameraControl() {
 
 void CCameraControl::ResetButtonState() {
     m_zoomFactor = 1.0f;
-    m_lastButtonStatus = 0;
-    m_repeatCountdown = 0;
-    m_serviceAsked = 0;
+    m_buttonRepeat.Reset();
+    m_registerReader.Reset();
 }
 
 int CCameraControl::Open() {
@@ -396,12 +395,37 @@ int CCameraControl::ShowPropertyPages(WindowHandle owner, const std::wstring& ca
     return 1;
 }
 
+int CCameraControl::ReadButtonsStatus(CameraButtonState& state) {
+    if (!m_deviceBound) return 0;
+    return kiv::ReadButtonsStatus(*m_platform, state);
+}
+
+int CCameraControl::ReadButtonsRegister(CameraButtonState& state) {
+    if (!m_deviceBound || !m_deviceInfo) return 0;
+    return m_registerReader.Read(*m_platform, m_deviceInfo->devicePath, state);
+}
+
 int CCameraControl::PollButtons(CameraButtonState* state) {
     if (!state || !m_deviceInfo) return 0;
     *state = CameraButtonState();
-    // Reading the extension unit and the auto-repeat are not built yet: no
-    // model reports buttons so far.
-    return 0;
+    int read = 0;
+    switch (ButtonReadOfModel(m_deviceInfo->friendlyName)) {
+        case ButtonRead::None: return 0;
+        case ButtonRead::Status: read = ReadButtonsStatus(*state); break;
+        case ButtonRead::Register: read = ReadButtonsRegister(*state); break;
+        case ButtonRead::StatusThenRegister:
+            read = ReadButtonsStatus(*state);
+            if (!read) read = ReadButtonsRegister(*state);
+            break;
+    }
+    if (read && m_buttonRepeat.Poll(*state, m_zoomFactor)) {
+        // The poll reports nothing: neither SetZoom's result nor its error
+        // code outlives it.
+        const int lastError = LastCameraError;
+        SetZoom(m_zoomFactor);
+        LastCameraError = lastError;
+    }
+    return read;
 }
 
 int CCameraControl::IsDevicePresent(const std::wstring& modelName) {

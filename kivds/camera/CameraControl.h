@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "kivds/camera/ButtonReader.h"
 #include "kivds/camera/IKIVCameraControl.h"
 #include "kivds/camera/IVideoPlatform.h"
 
@@ -55,6 +56,12 @@ public:
     // Sets the preview's source rectangle for a digital zoom factor.
     int SetZoom(float factor);
 
+    // Model B's and model A's button reads (slot 13 chooses by model name):
+    // 1 when the state was read; 0 without a bound device or device record,
+    // without the unit, or when model A's camera is gone.
+    int ReadButtonsStatus(CameraButtonState& state);
+    int ReadButtonsRegister(CameraButtonState& state);
+
     // State, for the button logic and for tests.
     const CUVCMediaFormat& ChosenFormat() const { return m_chosenFormat; }
     float ZoomFactor() const { return m_zoomFactor; }
@@ -80,9 +87,8 @@ private:
     CUVCMediaFormat m_chosenFormat;
     int m_threadInitialised = 0;  // owes the platform an UninitializeThread
     float m_zoomFactor = 1.0f;
-    std::uint8_t m_lastButtonStatus = 0;
-    int m_repeatCountdown = 0;
-    int m_serviceAsked = 0;
+    CButtonAutoRepeat m_buttonRepeat;       // last button status, repeat countdown
+    CRegisterButtonReader m_registerReader;  // model A's read, with the service-asked flag
 
     // Which parts of the graph exist.
     bool m_graphCreated = false;  // graph, control, events, video control

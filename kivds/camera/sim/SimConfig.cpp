@@ -21,7 +21,8 @@ constexpr OpName kOps[] = {
     {"run", SimOp::Run},         {"stop", SimOp::Stop},
     {"grab", SimOp::Grab},       {"preview", SimOp::Preview},
     {"sourcerect", SimOp::SourceRect}, {"propertypages", SimOp::PropertyPages},
-    {"xu", SimOp::Xu},           {"stream", SimOp::Stream},
+    {"xu", SimOp::Xu},           {"xuget", SimOp::XuGet},
+    {"xuset", SimOp::XuSet},     {"stream", SimOp::Stream},
 };
 
 struct KindName {

@@ -11,6 +11,27 @@
 //
 // Keywords are matched without regard to ASCII case. When KIVDS_SIM is not
 // set at all, one device with every default is simulated.
+//
+// fail= operations: bind, caps, setformat, connect, run, stop, grab, preview,
+// sourcerect, propertypages; xu (every extension-unit request, finding the
+// unit included: the unit looks absent with "notfound"), xuget and xuset (the
+// unit is found, only its GET or SET requests fail); stream (the streaming
+// thread cannot make its frames, as when memory runs out: no frame arrives).
+//
+// lose=N: the device is removed after N frames: it leaves the device list,
+// its path no longer opens and its extension unit is gone.
+//
+// Extension units. xu= chooses the unit the device carries; without it the
+// name decides ("KIVCAMA": a, "ORVAN KIVCAMB": b, any other: none). The units
+// answer only the requests the cameras answer; anything else fails (a stall):
+//   b: GET selector 10, 2 bytes: the status byte, then 0. SETs fail.
+//   a: SET selector 1 with the byte 02 enables register access; SET selector
+//      2 with 84 01, only after that, selects the button register; GET
+//      selector 2, 1 byte, reads the status. A read consumes the selection,
+//      so each read needs both SETs again; a read without them, or a SET out
+//      of order or with other bytes, fails and drops what was set.
+// buttons= gives the status bytes of successive successful reads, the last
+// repeating; without it the buttons rest (b: 00, a: 42, both zoom bits up).
 #pragma once
 
 #include <array>
@@ -25,9 +46,15 @@ namespace kiv {
 namespace sim {
 
 // Operations whose platform result can be injected with "fail=".
-// Stream: the streaming thread fails to make its frames (as an allocation
-// failure would); no frame arrives.
-enum class SimOp { Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages, Xu, Stream, Count };
+enum class SimOp {
+    Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages,
+    Xu,     // every extension-unit request, finding the unit included
+    XuGet,  // GET requests only (the unit is found)
+    XuSet,  // SET requests only (the unit is found)
+    Stream, // the streaming thread cannot make its frames (as an allocation
+            // failure would): no frame arrives
+    Count
+};
 
 enum class SimUnit { None, A, B };
 

@@ -83,10 +83,11 @@ void SimVideoPlatform::DisconnectGraph() {
     m_running = false;
     m_connected = false;
     m_bound.reset();
-    m_preview.visible = false;
-    m_preview.owner = nullptr;
     m_frameTarget = nullptr;
     m_latest.reset();
+    lock.unlock();
+    m_preview.SetVisible(false);
+    m_preview.SetOwner(nullptr);
 }
 
 void SimVideoPlatform::ReleaseGraph() {
@@ -186,8 +187,7 @@ PlatformResult SimVideoPlatform::ConnectGraph() {
     m_latest.reset();
     m_frames = 0;
     m_frameTarget = nullptr;
-    m_preview = PreviewState();
-    m_source = SourceRect{0, 0, m_frameWidth, m_frameHeight};
+    m_preview.Reset(m_frameWidth, m_frameHeight);
     return PlatformResult::Ok;
 }
 
@@ -211,6 +211,8 @@ PlatformResult SimVideoPlatform::Stop() {
     if (!Ok(injected)) return injected;
     StopStreaming(lock);
     m_running = false;
+    lock.unlock();
+    m_preview.Quiesce();  // no picture arrives after the stream stopped
     return PlatformResult::Ok;
 }
 
@@ -261,8 +263,13 @@ void SimVideoPlatform::StreamFrames() {
 
         const std::optional<std::uint64_t> loseAfter = device.loseAfterFrames;
         WindowHandle frameTarget = nullptr;
+        VideoFrame produced;
         if (!loseAfter || m_frames < *loseAfter) {
             m_latest = m_pattern;
+            produced.width = m_frameWidth;
+            produced.height = m_frameHeight;
+            produced.stride = PatternStride(m_frameWidth);
+            produced.bytes = m_latest;
             ++m_frames;
             frameTarget = m_frameTarget;
             m_frameTarget = nullptr;  // one notification per arming
@@ -272,6 +279,7 @@ void SimVideoPlatform::StreamFrames() {
         WindowHandle eventWindow = lost ? LoseBoundDevice() : nullptr;
         // Deliver outside the lock: the receiver may call back into the camera.
         lock.unlock();
+        if (produced.bytes) m_preview.OnFrame(produced);
         if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
         if (eventWindow) WindowBridge().PostGraphNotify(eventWindow);
         lock.lock();
@@ -323,18 +331,20 @@ PlatformResult SimVideoPlatform::SetPreviewAutoShow(bool autoShow) {
     if (!m_connected) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Preview);
     if (!Ok(injected)) return injected;
-    m_preview.autoShow = autoShow;
+    m_preview.SetAutoShow(autoShow);
     return PlatformResult::Ok;
 }
 
 PlatformResult SimVideoPlatform::AttachPreview(WindowHandle owner) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
-    if (owner) {
-        const PlatformResult injected = Injected(SimOp::Preview);
-        if (!Ok(injected)) return injected;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_connected) return PlatformResult::Failed;
+        if (owner) {
+            const PlatformResult injected = Injected(SimOp::Preview);
+            if (!Ok(injected)) return injected;
+        }
     }
-    m_preview.owner = owner;
+    m_preview.SetOwner(owner);  // may wait for a picture on its way to the old owner
     return PlatformResult::Ok;
 }
 
@@ -344,21 +354,20 @@ PlatformResult SimVideoPlatform::SetPreviewPosition(std::int32_t left, std::int3
     if (!m_connected) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Preview);
     if (!Ok(injected)) return injected;
-    m_preview.left = left;
-    m_preview.top = top;
-    m_preview.width = width;
-    m_preview.height = height;
+    m_preview.SetPlacement(left, top, width, height);
     return PlatformResult::Ok;
 }
 
 PlatformResult SimVideoPlatform::ShowPreview(bool visible) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
-    if (visible) {
-        const PlatformResult injected = Injected(SimOp::Preview);
-        if (!Ok(injected)) return injected;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_connected) return PlatformResult::Failed;
+        if (visible) {
+            const PlatformResult injected = Injected(SimOp::Preview);
+            if (!Ok(injected)) return injected;
+        }
     }
-    m_preview.visible = visible;
+    m_preview.SetVisible(visible);  // hiding may wait for a picture on its way
     return PlatformResult::Ok;
 }
 
@@ -367,7 +376,7 @@ PlatformResult SimVideoPlatform::GetSourceRect(SourceRect& rect) {
     if (!m_connected) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::SourceRect);
     if (!Ok(injected)) return injected;
-    rect = m_source;
+    rect = m_preview.Current().source;
     return PlatformResult::Ok;
 }
 
@@ -377,11 +386,7 @@ PlatformResult SimVideoPlatform::SetSourceRect(const SourceRect& rect) {
     const PlatformResult injected = Injected(SimOp::SourceRect);
     if (!Ok(injected)) return injected;
     // A renderer refuses a rectangle that is empty or leaves the frame.
-    if (rect.left < 0 || rect.top < 0 || rect.width <= 0 || rect.height <= 0 ||
-        rect.width > m_frameWidth - rect.left || rect.height > m_frameHeight - rect.top)
-        return PlatformResult::Failed;
-    m_source = rect;
-    return PlatformResult::Ok;
+    return m_preview.SetSourceRect(rect) ? PlatformResult::Ok : PlatformResult::Failed;
 }
 
 // -- device extras ----------------------------------------------------------------
@@ -411,46 +416,87 @@ PlatformResult SimVideoPlatform::FindExtensionUnit(const Guid& unit) {
     return present ? PlatformResult::Ok : PlatformResult::NotFound;
 }
 
+std::uint8_t SimVideoPlatform::NextButtonStatus() {
+    const SimDevice& device = *BoundDevice();
+    // Without a script the buttons rest: model B reports no bit, model A's
+    // zoom bits are set while their buttons are up.
+    if (device.buttons.empty()) return device.unit == SimUnit::A ? 0x42 : 0x00;
+    DeviceState& state = m_devices[*m_bound];
+    const std::uint8_t status = device.buttons[std::min(state.buttonRead, device.buttons.size() - 1)];
+    if (state.buttonRead < device.buttons.size()) ++state.buttonRead;
+    return status;
+}
+
 PlatformResult SimVideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
                                                   std::size_t length) {
     const PlatformResult found = FindExtensionUnit(unit);
     if (!Ok(found)) return found;
     std::lock_guard<std::mutex> lock(m_mutex);
     const SimDevice& device = *BoundDevice();
-    const bool statusRead = (device.unit == SimUnit::B && selector == kModelBStatusSelector && length >= 1) ||
-                            (device.unit == SimUnit::A && selector == kModelARegisterSelector && length >= 1);
-    if (!statusRead || !data) return PlatformResult::Failed;
-    // Without a script the buttons rest: model B reports no bit, model A's
-    // bits are set while their buttons are up.
-    std::uint8_t status = device.unit == SimUnit::A ? 0x42 : 0x00;
+    const PlatformResult injected = device.Failure(SimOp::XuGet);
+    if (!Ok(injected)) return injected;
+    if (!data) return PlatformResult::Failed;
     DeviceState& state = m_devices[*m_bound];
-    if (!device.buttons.empty()) {
-        status = device.buttons[std::min(state.buttonRead, device.buttons.size() - 1)];
-        if (state.buttonRead < device.buttons.size()) ++state.buttonRead;
+    // Anything but the tabled read is stalled by the device; a stalled read
+    // does not advance the button script.
+    if (device.unit == SimUnit::B) {
+        if (selector != kModelBStatusSelector || length != 2) return PlatformResult::Failed;
+        data[0] = NextButtonStatus();
+        data[1] = 0;
+        return PlatformResult::Ok;
     }
-    for (std::size_t i = 0; i < length; ++i) data[i] = 0;
-    data[0] = status;
+    if (selector != kModelARegisterSelector || length != 1) return PlatformResult::Failed;
+    // Each register read needs the mode and address written before it.
+    const bool selected = state.registerMode && state.registerSelected;
+    state.registerMode = false;
+    state.registerSelected = false;
+    if (!selected) return PlatformResult::Failed;
+    data[0] = NextButtonStatus();
     return PlatformResult::Ok;
 }
 
-PlatformResult SimVideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t, const std::uint8_t* data,
+PlatformResult SimVideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
                                                   std::size_t length) {
     const PlatformResult found = FindExtensionUnit(unit);
     if (!Ok(found)) return found;
-    return (data && length > 0) ? PlatformResult::Ok : PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const SimDevice& device = *BoundDevice();
+    const PlatformResult injected = device.Failure(SimOp::XuSet);
+    if (!Ok(injected)) return injected;
+    if (!data || device.unit != SimUnit::A) return PlatformResult::Failed;  // model B's control is read-only
+    DeviceState& state = m_devices[*m_bound];
+    if (selector == kModelAModeSelector && length == 1 && data[0] == 0x02) {
+        state.registerMode = true;
+        state.registerSelected = false;
+        return PlatformResult::Ok;
+    }
+    if (selector == kModelARegisterSelector && length == 2 && data[0] == 0x84 && data[1] == 0x01 &&
+        state.registerMode) {
+        state.registerSelected = true;
+        return PlatformResult::Ok;
+    }
+    // A write out of order or of other bytes is stalled and drops the mode.
+    state.registerMode = false;
+    state.registerSelected = false;
+    return PlatformResult::Failed;
 }
 
 // -- observation ------------------------------------------------------------------
 
 SimVideoPlatform::PreviewState SimVideoPlatform::Preview() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_preview;
+    const CSoftwarePreview::Settings settings = m_preview.Current();
+    PreviewState state;
+    state.owner = settings.owner;
+    state.autoShow = settings.autoShow;
+    state.visible = settings.visible;
+    state.left = settings.left;
+    state.top = settings.top;
+    state.width = settings.width;
+    state.height = settings.height;
+    return state;
 }
 
-SourceRect SimVideoPlatform::Source() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_source;
-}
+SourceRect SimVideoPlatform::Source() const { return m_preview.Current().source; }
 
 std::uint64_t SimVideoPlatform::FramesProduced() const {
     std::lock_guard<std::mutex> lock(m_mutex);

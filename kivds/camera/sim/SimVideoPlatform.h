@@ -1,9 +1,11 @@
 // The virtual camera: an IVideoPlatform that simulates the devices of a
 // SimConfig. Frames of the test pattern are produced on a streaming thread at
 // the device's frame rate from Run on; the latest one is handed over under a
-// lock. It keeps a preview placement and a source rectangle as a renderer
-// does, raises the device-lost event after the configured number of frames,
-// answers the first-frame arming and the extension-unit requests.
+// lock. Its preview is the software preview (SoftwarePreview.h), which keeps
+// the placement and source rectangle as a renderer does and draws the frames
+// into the owner window through the window bridge. It raises the device-lost
+// event after the configured number of frames, answers the first-frame arming
+// and the extension-unit requests of models A and B (see SimConfig.h).
 #pragma once
 
 #include <condition_variable>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "kivds/camera/IVideoPlatform.h"
+#include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/sim/SimConfig.h"
 
 namespace kiv {
@@ -83,7 +86,13 @@ private:
         bool hasCurrent = true;  // the pin reports a format
         std::int32_t width = 0, height = 0;
         std::size_t buttonRead = 0;  // next index into the button script
+        // Model A's register protocol: SET 1 (0x02) enables register access,
+        // SET 2 (0x84, 0x01) selects the button register, GET 2 reads it.
+        bool registerMode = false;
+        bool registerSelected = false;
     };
+    // One status byte of the bound device's button script.
+    std::uint8_t NextButtonStatus();
 
     // The injected result of op for the bound device (Ok without a device).
     PlatformResult Injected(SimOp op) const;
@@ -116,8 +125,7 @@ private:
     WindowHandle m_eventWindow = nullptr;
     WindowHandle m_frameTarget = nullptr;  // armed first-frame notification
     std::deque<GraphEvent> m_events;
-    PreviewState m_preview;
-    SourceRect m_source;
+    CSoftwarePreview m_preview;  // owner, placement, visibility, source rectangle
 
     std::thread m_streamer;
     bool m_stopRequested = false;
