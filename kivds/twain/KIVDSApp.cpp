@@ -1,8 +1,10 @@
 #include "kivds/twain/KIVDSApp.h"
 
 #include <memory>
+#include <mutex>
 #include <new>
 
+#include "kivds/platform/SourceLock.h"
 #include "kivds/twain/KIVTwainMgr.h"
 
 namespace kiv {
@@ -18,6 +20,8 @@ bool CKIVDSApp::InitInstance() {
 }
 
 void CKIVDSApp::ExitInstance() {
+    // The source's UI thread may be about to call into the manager.
+    std::lock_guard<SourceLock> guard(TheSourceLock());
     g_twainMgr = nullptr;
     manager_.reset();
 }

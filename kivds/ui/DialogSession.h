@@ -1,0 +1,36 @@
+// One capture dialog as the TWAIN manager drives it: created at MSG_ENABLEDS
+// with ShowUI, shown, told about ended transfers, destroyed at MSG_DISABLEDS.
+// A UI backend provides it; the wiring of the data source hands it to the
+// manager (which knows it as ICaptureDialog).
+//
+// Threads: the calls come from the thread that calls DS_Entry, normally
+// holding TheSourceLock(); a backend with a thread of its own carries them to
+// that thread and returns when they are done (SendXferDone may return first).
+#pragma once
+
+#include <memory>
+
+#include "kivds/platform/Types.h"
+
+namespace kiv {
+
+class IDialogSession {
+public:
+    virtual ~IDialogSession() = default;  // deletes the dialog (on its thread)
+    // Creates the dialog and runs its initialisation (the preview starts);
+    // false when the initialisation failed (LastCameraError tells why).
+    virtual bool Create(WindowHandle parent) = 0;
+    virtual void Show() = 0;
+    // The manager's DestroyWindow: the dialog gives the camera's extension
+    // unit back and restarts the viewer it closed.
+    virtual void DestroyWindow() = 0;
+    // WM_XFERDONE.
+    virtual void SendXferDone() = 0;
+    virtual WindowHandle Window() const = 0;
+};
+
+// A session of the UI backend chosen for this process: the headless one when
+// KIVDS_UI=headless or when no other backend is registered.
+std::unique_ptr<IDialogSession> MakeDialogSession();
+
+}  // namespace kiv

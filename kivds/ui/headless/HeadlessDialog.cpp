@@ -1,0 +1,158 @@
+#include "kivds/ui/headless/HeadlessDialog.h"
+
+#include <utility>
+
+#include "kivds/platform/Env.h"
+#include "kivds/platform/MessageBox.h"
+#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/DialogControls.h"
+#include "kivds/ui/DialogThread.h"
+#include "kivds/ui/headless/HeadlessBridge.h"
+#include "kivds/ui/headless/HeadlessScript.h"
+#include "kivds/ui/headless/HeadlessView.h"
+
+namespace kiv {
+namespace {
+
+// What lives on the dialog's thread; deleted there.
+struct Parts {
+    HeadlessView view;
+    std::unique_ptr<CKIVDlg> dlg;
+    std::unique_ptr<HeadlessScript> script;
+    std::size_t messagesSeen = 0;
+    bool registered = false;
+    bool destroyed = false;  // the manager destroyed the window: no more handlers
+};
+
+class HeadlessDialogSession final : public IDialogSession {
+public:
+    HeadlessDialogSession() : parts_(std::make_shared<Parts>()) {
+        HeadlessBridge::Install();
+        parts_->messagesSeen = HeadlessMessages().size();
+    }
+
+    ~HeadlessDialogSession() override {
+        std::shared_ptr<Parts> parts = std::move(parts_);
+        if (thread_.OnThread()) {
+            // Called from inside one of the dialog's own handlers (the
+            // application disabled the source from a callback): the parts go
+            // when the loop lets go of its queue, after that handler.
+            Unregister(*parts);
+            thread_.Post([parts] {});
+            return;
+        }
+        thread_.RunSync([&] {
+            Unregister(*parts);
+            parts.reset();
+        });
+    }
+
+    bool Create(WindowHandle) override {
+        bool ok = false;
+        thread_.RunSync([&] {
+            Parts& p = *parts_;
+            std::weak_ptr<Parts> weak = parts_;
+            p.view.SetTimerSink({[this, weak](unsigned id, unsigned ms) {
+                                     thread_.SetTimer(id, ms, [this, weak, id] {
+                                         if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnTimer(id); });
+                                     });
+                                 },
+                                 [this](unsigned id) { thread_.KillTimer(id); }});
+            const ViewRect preview = p.view.ScreenRect(IDC_PREVIEW);
+            auto deliver = [this, weak](unsigned message) {
+                thread_.Post([this, weak, message] {
+                    if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(message); });
+                });
+            };
+            HeadlessBridge::Instance().Register(p.view.Window(), preview.Width(), preview.Height(), deliver);
+            HeadlessBridge::Instance().Register(p.view.ControlWindow(IDC_PREVIEW), preview.Width(), preview.Height(),
+                                                deliver);
+            p.registered = true;
+            p.dlg = std::make_unique<CKIVDlg>(p.view);
+            JournalLine("create");
+            Handle(p, [&] { ok = p.dlg->OnInitDialog(); });
+            if (ok) {
+                // The preview's size after the dialog's layout.
+                const ViewRect laidOut = p.view.ScreenRect(IDC_PREVIEW);
+                HeadlessBridge::Instance().Register(p.view.ControlWindow(IDC_PREVIEW), laidOut.Width(),
+                                                    laidOut.Height(), deliver);
+            } else {
+                Unregister(p);
+            }
+        });
+        return ok;
+    }
+
+    void Show() override {
+        thread_.RunSync([&] {
+            JournalLine("show");
+            auto text = GetEnv("KIVDS_UI_SCRIPT");
+            if (!text || text->empty()) return;  // the application drives the dialog
+            parts_->script = std::make_unique<HeadlessScript>(*text);
+            std::weak_ptr<Parts> weak = parts_;
+            thread_.SetIdleHook([this, weak]() -> std::optional<DialogThread::Clock::time_point> {
+                auto parts = weak.lock();
+                if (!parts || !parts->script || !parts->dlg) return std::nullopt;
+                std::optional<DialogThread::Clock::time_point> next;
+                Handle(*parts, [&] { next = parts->script->Advance(parts->view, *parts->dlg); });
+                return next;
+            });
+        });
+    }
+
+    void DestroyWindow() override {
+        thread_.RunSync([&] {
+            thread_.SetIdleHook(nullptr);
+            if (parts_->dlg && !parts_->destroyed) parts_->dlg->DestroyWindow();
+            parts_->destroyed = true;
+            Unregister(*parts_);
+            JournalLine("destroy");
+        });
+    }
+
+    void SendXferDone() override {
+        std::weak_ptr<Parts> weak = parts_;
+        thread_.Post([this, weak] {
+            if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(WM_XFERDONE); });
+        });
+    }
+
+    WindowHandle Window() const override { return parts_ ? parts_->view.Window() : nullptr; }
+
+private:
+    // Runs a handler of the dialog and journals the message boxes it showed.
+    template <typename Handler>
+    static void Handle(Parts& parts, Handler handler) {
+        if (!parts.dlg || parts.destroyed) return;
+        handler();
+        const std::vector<ShownMessage> shown = HeadlessMessages();
+        for (std::size_t i = parts.messagesSeen; i < shown.size(); ++i) {
+            const WindowHandle owner = shown[i].owner;
+            IVersionDialogView* version = parts.view.VersionDialog();
+            const char* ownerName = !owner                                     ? "none"
+                                    : owner == parts.view.Window()             ? "dialog"
+                                    : (version && owner == version->Window()) ? "version"
+                                                                               : "window";
+            JournalLine(std::string("message ") + ownerName + " " + shown[i].text);
+        }
+        parts.messagesSeen = shown.size();
+    }
+
+    static void Unregister(Parts& parts) {
+        if (!parts.registered) return;
+        HeadlessBridge::Instance().Unregister(parts.view.Window());
+        HeadlessBridge::Instance().Unregister(parts.view.ControlWindow(IDC_PREVIEW));
+        parts.registered = false;
+    }
+
+    std::shared_ptr<Parts> parts_;
+    DialogThread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<IDialogSession> MakeHeadlessDialogSession() { return std::make_unique<HeadlessDialogSession>(); }
+
+std::unique_ptr<IDialogSession> MakeDialogSession() { return MakeHeadlessDialogSession(); }
+
+}  // namespace kiv
