@@ -101,7 +101,7 @@ bool CKIVDlg::OnInitDialog() {
         OnCancel();
         return false;
     }
-    m_camera->SetFrameCallback(m_view.Window(), 1);
+    ArmFrameCallback();
 
     std::unique_ptr<IKIVSVCClient> service = MakeServiceClient();
     if (service->HasInstance()) service->RegistryDeleteNodeInterfacesKey();
@@ -223,7 +223,7 @@ void CKIVDlg::ChangeFormatOrSize(int formatIndex, int sizeIndex, bool formatChan
         m_curFormatIndex = formatIndex;
     else
         m_curSizeIndex = sizeIndex;
-    m_camera->SetFrameCallback(m_view.Window(), 1);  // the controls return with the next frame
+    ArmFrameCallback();  // the controls return with the next frame
 }
 
 void CKIVDlg::Capture() {
@@ -265,8 +265,14 @@ void CKIVDlg::OnMessage(unsigned message) {
     }
 }
 
+void CKIVDlg::ArmFrameCallback() {
+    m_awaitingFrame = true;
+    m_camera->SetFrameCallback(m_view.Window(), 1);  // its result does not matter
+}
+
 void CKIVDlg::FirstFrame() {
-    if (!m_camera) return;
+    if (!m_camera || !m_awaitingFrame) return;
+    m_awaitingFrame = false;
     m_camera->SetFrameCallback(nullptr, 0);
     EnableControls(true);
     if (m_deviceInfo && IsOneOf(m_deviceInfo->friendlyName, kPolledModels)) m_view.SetTimer(kPollTimer, kPollPeriodMs);

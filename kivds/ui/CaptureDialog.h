@@ -85,6 +85,7 @@ private:
     void GraphEvents();
     void FirstFrame();
     void FailCameraOperation();
+    void ArmFrameCallback();
     void EndDialog(int result);
 
     ICaptureDialogView& m_view;
@@ -98,6 +99,9 @@ private:
     int m_propertyFrameOpen = 0;
     CVersionDlg m_versionDlg;
     bool m_ended = false;
+    // The first-frame notification is armed. Notifications may be queued,
+    // so one that arrives unarmed (a late duplicate) is ignored.
+    bool m_awaitingFrame = false;
 };
 
 }  // namespace kiv
