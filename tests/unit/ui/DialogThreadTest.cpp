@@ -1,0 +1,157 @@
+// The source-owned dialog thread and the source lock it shares with DS_Entry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kivds/platform/SourceLock.h"
+#include "kivds/ui/DialogThread.h"
+
+namespace kiv {
+namespace {
+
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+    for (int i = 0; i < 2000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+struct Trace {
+    std::mutex mutex;
+    std::vector<std::string> steps;
+    void Add(const std::string& step) {
+        std::lock_guard<std::mutex> guard(mutex);
+        steps.push_back(step);
+    }
+    std::vector<std::string> Get() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return steps;
+    }
+};
+
+TEST(DialogThread, SynchronousTaskOfTheLockHolderRunsWhileAnEventWaitsForTheLock) {
+    DialogThread thread;
+    Trace trace;
+    std::unique_lock<SourceLock> held(TheSourceLock());  // inside a DS_Entry call
+    thread.Post([&] {
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        trace.Add("event");
+    });
+    ASSERT_TRUE(thread.RunSync([&] {
+        // Lent to the dialog's thread: the manager could be called from here.
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        std::lock_guard<SourceLock> again(TheSourceLock());
+        trace.Add("task");
+    }));
+    EXPECT_TRUE(TheSourceLock().HeldByMe());  // given back
+    EXPECT_EQ(std::vector<std::string>{"task"}, trace.Get());
+    held.unlock();
+    ASSERT_TRUE(WaitUntil([&] { return trace.Get().size() == 2; }));
+    EXPECT_EQ("event", trace.Get()[1]);
+}
+
+TEST(DialogThread, EventsAreSerialisedWithOtherLockHolders) {
+    DialogThread thread;
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> events{0};
+    auto critical = [&] {
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        std::this_thread::yield();
+        inside.fetch_sub(1);
+    };
+    for (int i = 0; i < 200; ++i) thread.Post([&] {
+        critical();
+        ++events;
+    });
+    std::thread other([&] {
+        for (int i = 0; i < 200; ++i) {
+            std::lock_guard<SourceLock> guard(TheSourceLock());
+            critical();
+        }
+    });
+    other.join();
+    ASSERT_TRUE(WaitUntil([&] { return events.load() == 200; }));
+    EXPECT_EQ(0, overlaps.load());
+}
+
+TEST(DialogThread, RunSyncOnTheThreadItselfRunsAtOnce) {
+    DialogThread thread;
+    std::atomic<bool> ran{false};
+    std::atomic<bool> nestedRan{false};
+    thread.Post([&] {
+        EXPECT_TRUE(thread.OnThread());
+        thread.RunSync([&] { nestedRan = true; });
+        EXPECT_TRUE(nestedRan.load());
+        ran = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return ran.load(); }));
+    EXPECT_FALSE(thread.OnThread());
+}
+
+TEST(DialogThread, TimersRepeatUntilKilledAndIdleHookIsCalledUnderTheLock) {
+    DialogThread thread;
+    std::atomic<int> ticks{0};
+    std::atomic<int> idles{0};
+    thread.SetTimer(0, 5, [&] { ++ticks; });
+    ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 3; }));
+    thread.KillTimer(0);
+    EXPECT_FALSE(thread.TimerRunning(0));
+    thread.SetIdleHook([&]() -> std::optional<DialogThread::Clock::time_point> {
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        ++idles;
+        return std::nullopt;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return idles.load() >= 1; }));
+}
+
+TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAlone) {
+    auto thread = std::make_unique<DialogThread>();
+    std::atomic<bool> destroyed{false};
+    DialogThread* raw = thread.get();
+    raw->Post([&thread, &destroyed] {
+        thread.reset();  // the application disabled the source from a callback
+        destroyed = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
+    EXPECT_EQ(nullptr, thread);
+}
+
+TEST(DialogThread, StoppedLoopRefusesWorkAndReturnsTheLentLock) {
+    DialogThread thread;
+    thread.Stop();
+    std::lock_guard<SourceLock> held(TheSourceLock());
+    EXPECT_FALSE(thread.RunSync([] { ADD_FAILURE() << "ran on a stopped loop"; }));
+    EXPECT_TRUE(TheSourceLock().HeldByMe());
+}
+
+TEST(SourceLock, IsRecursiveAndExclusive) {
+    SourceLock lock;
+    lock.lock();
+    EXPECT_TRUE(lock.try_lock());
+    std::atomic<bool> otherGot{true};
+    std::thread other([&] { otherGot = lock.try_lock(); });
+    other.join();
+    EXPECT_FALSE(otherGot.load());
+    lock.unlock();
+    EXPECT_TRUE(lock.HeldByMe());
+    lock.unlock();
+    EXPECT_FALSE(lock.HeldByMe());
+    std::thread later([&] {
+        otherGot = lock.try_lock();
+        if (otherGot) lock.unlock();
+    });
+    later.join();
+    EXPECT_TRUE(otherGot.load());
+}
+
+}  // namespace
+}  // namespace kiv
