@@ -1,5 +1,7 @@
 #include "kivds/ui/headless/HeadlessDialog.h"
 
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include "kivds/platform/Env.h"
@@ -24,14 +26,26 @@ struct Parts {
     bool destroyed = false;  // the manager destroyed the window: no more handlers
 };
 
+class HeadlessDialogSession;
+
+// The sessions alive in this process, for DriveHeadlessDialogs.
+std::mutex g_sessionsMutex;
+std::set<HeadlessDialogSession*> g_sessions;
+
 class HeadlessDialogSession final : public IDialogSession {
 public:
     HeadlessDialogSession() : parts_(std::make_shared<Parts>()) {
         HeadlessBridge::Install();
         parts_->messagesSeen = HeadlessMessages().size();
+        std::lock_guard<std::mutex> guard(g_sessionsMutex);
+        g_sessions.insert(this);
     }
 
     ~HeadlessDialogSession() override {
+        {
+            std::lock_guard<std::mutex> guard(g_sessionsMutex);
+            g_sessions.erase(this);
+        }
         std::shared_ptr<Parts> parts = std::move(parts_);
         if (thread_.OnThread()) {
             // Called from inside one of the dialog's own handlers (the
@@ -119,6 +133,25 @@ public:
 
     WindowHandle Window() const override { return parts_ ? parts_->view.Window() : nullptr; }
 
+    // One step of DriveHeadlessDialogs; true when the dialog took it.
+    bool Drive(const std::string& step) {
+        bool taken = false;
+        thread_.RunSync([&] {
+            Parts& p = *parts_;
+            if (!p.dlg || p.destroyed || p.view.Snapshot().ended) return;
+            taken = true;
+            Handle(p, [&] {
+                if (step == "xferdone") p.dlg->OnMessage(WM_XFERDONE);
+                else if (step == "graphnotify") p.dlg->OnMessage(WM_GRAPHNOTIFY);
+                else if (step == "framearrived") p.dlg->OnMessage(WM_FRAMEARRIVED);
+                else if (step == "devicechange") p.dlg->OnDeviceChange();
+                else if (step == "timer") p.dlg->OnTimer(kPollTimer);
+                else HeadlessScript(step).Advance(p.view, *p.dlg);
+            });
+        });
+        return taken;
+    }
+
 private:
     // Runs a handler of the dialog and journals the message boxes it showed.
     template <typename Handler>
@@ -152,6 +185,15 @@ private:
 }  // namespace
 
 std::unique_ptr<IDialogSession> MakeHeadlessDialogSession() { return std::make_unique<HeadlessDialogSession>(); }
+
+int DriveHeadlessDialogs(const std::string& step) {
+    // The session list stays locked while the steps run: a session cannot be
+    // destroyed meanwhile (its destructor waits for the list).
+    std::lock_guard<std::mutex> guard(g_sessionsMutex);
+    int taken = 0;
+    for (HeadlessDialogSession* session : g_sessions) taken += session->Drive(step) ? 1 : 0;
+    return taken;
+}
 
 std::unique_ptr<IDialogSession> MakeDialogSession() { return MakeHeadlessDialogSession(); }
 
