@@ -67,14 +67,14 @@ public:
             Parts& p = *parts_;
             std::weak_ptr<Parts> weak = parts_;
             p.view.SetTimerSink({[this, weak](unsigned id, unsigned ms) {
-                                     thread_.SetTimer(id, ms, [this, weak, id] {
+                                     thread_.SetTimer(id, ms, [weak, id] {
                                          if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnTimer(id); });
                                      });
                                  },
                                  [this](unsigned id) { thread_.KillTimer(id); }});
             const ViewRect preview = p.view.ScreenRect(IDC_PREVIEW);
             auto deliver = [this, weak](unsigned message) {
-                thread_.Post([this, weak, message] {
+                thread_.Post([weak, message] {
                     if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(message); });
                 });
             };
@@ -104,7 +104,7 @@ public:
             if (!text || text->empty()) return;  // the application drives the dialog
             parts_->script = std::make_unique<HeadlessScript>(*text);
             std::weak_ptr<Parts> weak = parts_;
-            thread_.SetIdleHook([this, weak]() -> std::optional<DialogThread::Clock::time_point> {
+            thread_.SetIdleHook([weak]() -> std::optional<DialogThread::Clock::time_point> {
                 auto parts = weak.lock();
                 if (!parts || !parts->script || !parts->dlg) return std::nullopt;
                 std::optional<DialogThread::Clock::time_point> next;
@@ -126,7 +126,7 @@ public:
 
     void SendXferDone() override {
         std::weak_ptr<Parts> weak = parts_;
-        thread_.Post([this, weak] {
+        thread_.Post([weak] {
             if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(WM_XFERDONE); });
         });
     }

@@ -124,7 +124,6 @@ private:
     std::map<int, std::unique_ptr<char>> controlHandles_;
     std::vector<OwnedWindow> owned_;
     std::unique_ptr<VersionView> version_;
-    bool versionOpen_ = false;
     TimerSink timerSink_;
     std::function<void()> versionHook_;
 };
