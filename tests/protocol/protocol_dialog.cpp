@@ -218,6 +218,20 @@ TEST_F(Dialog, ShowsTitleLabelsAndListsAndEnablesOnTheFirstFrame) {
     EXPECT_TRUE(Journal().Has("destroy"));
 }
 
+TEST_F(Dialog, ACameraThatCannotRunFailsTheEnableWithItsCondition) {
+    kivtest::SetEnv("KIVDS_SIM", "caps=mjpeg:640x480;fail=run:busy");
+    DsHost host;
+    ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
+    EXPECT_EQ(TWRC_FAILURE, host.EnableUi());
+    EXPECT_EQ(CC_CAMERA_IN_USE, host.Status());
+    const Shown shown = Journal();
+    EXPECT_TRUE(shown.Has("end 2"));  // the dialog ended itself during its start
+    EXPECT_TRUE(shown.messages.empty());  // the manager shows the message, not the dialog
+    EXPECT_EQ(0u, host.Notifications().size());
+    // The source stays open in state 4.
+    EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());
+}
+
 TEST_F(Dialog, Yuy2OnlyCameraOfModelCListsOneFormatAndPollsNoButtons) {
     kivtest::SetEnv("KIVDS_SIM", "name=ORVAN KIVCAMC;path=\\\\?\\usb#vid_1a3c&pid_0c33&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global;caps=yuy2:640x480,yuy2:320x240");
     DsHost host;

@@ -2,6 +2,9 @@
 
 #include <map>
 #include <mutex>
+#include <string>
+
+#include "kivds/ui/headless/HeadlessView.h"
 
 namespace kiv {
 
@@ -69,9 +72,21 @@ void HeadlessBridge::PostGraphNotify(WindowHandle window) { Deliver(window, WM_G
 void HeadlessBridge::SendFrameArrived(WindowHandle window) { Deliver(window, WM_FRAMEARRIVED); }
 
 void HeadlessBridge::PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
-    std::lock_guard<std::mutex> guard(State().mutex);
-    auto it = State().targets.find(window);
-    if (it != State().targets.end()) it->second.picture = std::move(picture);
+    std::string line;
+    {
+        std::lock_guard<std::mutex> guard(State().mutex);
+        auto it = State().targets.find(window);
+        if (it == State().targets.end() || !picture) return;
+        const auto& previous = it->second.picture;
+        // The journal notes a new placement, not every frame.
+        if (!previous || previous->left != picture->left || previous->top != picture->top ||
+            previous->width != picture->width || previous->height != picture->height) {
+            line = "preview " + std::to_string(picture->left) + "," + std::to_string(picture->top) + " " +
+                   std::to_string(picture->width) + "x" + std::to_string(picture->height);
+        }
+        it->second.picture = std::move(picture);
+    }
+    if (!line.empty()) JournalLine(line);
 }
 
 }  // namespace kiv

@@ -11,6 +11,7 @@
 
 #include "kivds/platform/SourceLock.h"
 #include "kivds/ui/DialogThread.h"
+#include "kivds/ui/headless/HeadlessBridge.h"
 
 namespace kiv {
 namespace {
@@ -151,6 +152,36 @@ TEST(SourceLock, IsRecursiveAndExclusive) {
     });
     later.join();
     EXPECT_TRUE(otherGot.load());
+}
+
+TEST(HeadlessBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
+    HeadlessBridge& bridge = HeadlessBridge::Instance();
+    int window = 0;
+    WindowHandle handle = &window;
+    std::vector<unsigned> delivered;
+    bridge.Register(handle, 405, 324, [&](unsigned message) { delivered.push_back(message); });
+    int width = 0, height = 0;
+    ASSERT_TRUE(bridge.GetClientSize(handle, width, height));
+    EXPECT_EQ(405, width);
+    EXPECT_EQ(324, height);
+    bridge.PostGraphNotify(handle);
+    bridge.SendFrameArrived(handle);
+    EXPECT_EQ((std::vector<unsigned>{WM_GRAPHNOTIFY, WM_FRAMEARRIVED}), delivered);
+
+    auto first = std::make_shared<PreviewPicture>();
+    first->width = 4;
+    auto second = std::make_shared<PreviewPicture>();
+    second->width = 8;
+    bridge.PresentPreview(handle, first);
+    bridge.PresentPreview(handle, second);
+    EXPECT_EQ(second, bridge.LastPicture(handle));
+
+    bridge.Unregister(handle);
+    bridge.PostGraphNotify(handle);
+    bridge.PresentPreview(handle, first);
+    EXPECT_EQ(2u, delivered.size());
+    EXPECT_EQ(nullptr, bridge.LastPicture(handle));
+    EXPECT_FALSE(bridge.GetClientSize(handle, width, height));
 }
 
 }  // namespace
