@@ -8,6 +8,7 @@
 // that thread and returns when they are done (SendXferDone may return first).
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "kivds/platform/Types.h"
@@ -30,7 +31,13 @@ public:
 };
 
 // A session of the UI backend chosen for this process: the headless one when
-// KIVDS_UI=headless or when no other backend is registered.
+// KIVDS_UI=headless, when no toolkit backend is registered, or when the
+// registered one makes none (no display, say).
 std::unique_ptr<IDialogSession> MakeDialogSession();
+
+// A toolkit backend (win32, fltk) registers its sessions here; an empty
+// function removes it. Any thread.
+using DialogSessionFactory = std::function<std::unique_ptr<IDialogSession>()>;
+void RegisterDialogBackend(DialogSessionFactory factory);
 
 }  // namespace kiv

@@ -195,6 +195,28 @@ int DriveHeadlessDialogs(const std::string& step) {
     return taken;
 }
 
-std::unique_ptr<IDialogSession> MakeDialogSession() { return MakeHeadlessDialogSession(); }
+namespace {
+std::mutex g_backendMutex;
+DialogSessionFactory g_backend;
+}  // namespace
+
+void RegisterDialogBackend(DialogSessionFactory factory) {
+    std::lock_guard<std::mutex> guard(g_backendMutex);
+    g_backend = std::move(factory);
+}
+
+std::unique_ptr<IDialogSession> MakeDialogSession() {
+    if (!HeadlessUiRequested()) {
+        DialogSessionFactory backend;
+        {
+            std::lock_guard<std::mutex> guard(g_backendMutex);
+            backend = g_backend;
+        }
+        if (backend) {
+            if (auto session = backend()) return session;
+        }
+    }
+    return MakeHeadlessDialogSession();
+}
 
 }  // namespace kiv

@@ -11,7 +11,9 @@
 
 #include "kivds/platform/SourceLock.h"
 #include "kivds/ui/DialogThread.h"
+#include "kivds/ui/DialogSession.h"
 #include "kivds/ui/headless/HeadlessBridge.h"
+#include "support/ScopedEnv.h"
 
 namespace kiv {
 namespace {
@@ -152,6 +154,38 @@ TEST(SourceLock, IsRecursiveAndExclusive) {
     });
     later.join();
     EXPECT_TRUE(otherGot.load());
+}
+
+class MarkedSession final : public IDialogSession {
+public:
+    bool Create(WindowHandle) override { return false; }
+    void Show() override {}
+    void DestroyWindow() override {}
+    void SendXferDone() override {}
+    WindowHandle Window() const override { return const_cast<MarkedSession*>(this); }
+};
+
+TEST(DialogSession, ARegisteredToolkitBackendIsUsedUnlessHeadlessIsRequested) {
+    int made = 0;
+    RegisterDialogBackend([&made]() -> std::unique_ptr<IDialogSession> {
+        ++made;
+        return std::make_unique<MarkedSession>();
+    });
+    {
+        kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
+        auto session = MakeDialogSession();
+        EXPECT_NE(nullptr, dynamic_cast<MarkedSession*>(session.get()));
+    }
+    {
+        kivtest::ScopedEnv ui("KIVDS_UI", "headless");
+        auto session = MakeDialogSession();
+        ASSERT_NE(nullptr, session);
+        EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(session.get()));
+    }
+    EXPECT_EQ(1, made);
+    RegisterDialogBackend({});
+    kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
+    EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(MakeDialogSession().get()));
 }
 
 TEST(HeadlessBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
