@@ -17,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/DsHost.h"
 #include "support/FileBytes.h"
 #include "tools/kivscan/ScanPlatform.h"
@@ -448,5 +452,44 @@ TEST_F(Dialog, ConcurrentCallsWhileTheDialogRuns) {
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
     EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());
 }
+
+#ifdef _WIN32
+// The viewer program (a stand-in named kivview.exe beside this test) is asked
+// to close while the dialog runs and is started again when it is destroyed.
+// Windows only: under Wine the test's prefix holds nobody else's processes.
+TEST_F(Dialog, RunningViewerIsClosedWhileTheDialogRunsAndStartedAgain) {
+    auto viewerWindow = [] { return FindWindowW(L"KivFakeViewer", nullptr); };
+    auto waitFor = [](const std::function<bool()>& condition) {
+        for (int i = 0; i < 1000; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring viewerPath(self, length);
+    viewerPath = viewerPath.substr(0, viewerPath.find_last_of(L"\\/") + 1) + L"kivview.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + viewerPath + L"\"";
+    ASSERT_TRUE(CreateProcessW(viewerPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    ASSERT_TRUE(waitFor([&] { return viewerWindow() != nullptr && IsWindowVisible(viewerWindow()); }));
+
+    DsHost host;
+    OpenAndEnable(host, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 10000));  // closed at initialisation
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(nullptr, viewerWindow());
+
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+    ASSERT_TRUE(waitFor([&] { return viewerWindow() != nullptr; }));  // started again
+    PostMessageW(viewerWindow(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitFor([&] { return viewerWindow() == nullptr; }));
+}
+#endif
 
 }  // namespace
