@@ -44,10 +44,9 @@ HeadlessScript::HeadlessScript(const std::string& text) {
     }
 }
 
-bool HeadlessScript::Fail(const std::string& why) {
+void HeadlessScript::Fail(const std::string& why) {
     std::fprintf(stderr, "kivds: headless script: %s\n", why.c_str());
     next_ = steps_.size();
-    return false;
 }
 
 std::optional<HeadlessScript::Clock::time_point> HeadlessScript::Advance(HeadlessView& view, CKIVDlg& dlg) {
@@ -60,7 +59,10 @@ std::optional<HeadlessScript::Clock::time_point> HeadlessScript::Advance(Headles
         }
         if (step.compare(0, 5, "wait=") == 0) {
             unsigned long ms = 0;
-            if (!ParseNumber(step.substr(5), ms)) return Fail("bad step \"" + step + "\""), std::nullopt;
+            if (!ParseNumber(step.substr(5), ms)) {
+                Fail("bad step \"" + step + "\"");
+                return std::nullopt;
+            }
             if (!waitUntil_) waitUntil_ = Clock::now() + std::chrono::milliseconds(ms);
             if (Clock::now() < *waitUntil_) return waitUntil_;
             waitUntil_.reset();

@@ -34,7 +34,7 @@ public:
     bool Finished() const { return next_ >= steps_.size(); }
 
 private:
-    bool Fail(const std::string& why);
+    void Fail(const std::string& why);
 
     std::vector<std::string> steps_;
     std::size_t next_ = 0;
