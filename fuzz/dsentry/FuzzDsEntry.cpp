@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "kivds/twain/KIVDSApp.h"
+#include "kivds/ui/headless/HeadlessDialog.h"
+#include "kivds/wiring/DialogWiring.h"
 #include "kivds/twain/KIVTwainMgr.h"
 #include "kivds/protocol/Twain.h"
 
@@ -39,6 +41,12 @@ const TW_UINT16 kMsgs[] = {MSG_GET,     MSG_GETCURRENT, MSG_GETDEFAULT, MSG_SET,
                            MSG_PROCESSEVENT, MSG_ENDXFER, MSG_RESETALL, MSG_GETFIRST, MSG_USERSELECT,
                            MSG_ENABLEDSUIONLY, MSG_NULL, 0x7FFF};
 
+// What a user or the system does to a shown dialog between two triplets;
+// empty entries do nothing, so most triplets are not followed by one.
+const char* const kDialogSteps[] = {"capture", "settings", "version", "close", "format=MJPEG", "format=YUY2",
+                                    "size=32x24", "size=64x48", "xferdone", "graphnotify", "framearrived",
+                                    "devicechange", "timer", "", "", ""};
+
 template <typename T, std::size_t N>
 T Pick(const T (&table)[N], std::uint8_t selector) {
     return table[selector % N];
@@ -55,6 +63,8 @@ struct Session {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("KIVDS_UI", "headless", 1);
+    unsetenv("KIVDS_UI_SCRIPT");
+    kiv::InstallCaptureDialog();
     setenv("KIVDS_CAMERA", "sim", 1);
     setenv("KIVDS_SIM", "caps=mjpeg:64x48,yuy2:32x24;fps=1000", 1);
     setenv("TMPDIR", "/tmp/kivds-fuzz", 1);
@@ -75,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t at = 0;
     int steps = 0;
     while (at + 4 <= size && steps++ < 64) {
+        const char* dialogStep = Pick(kDialogSteps, static_cast<std::uint8_t>(data[at] >> 2));
         const TW_UINT32 dg = Pick(kGroups, data[at]);
         const TW_UINT16 dat = Pick(kDats, data[at + 1]);
         const TW_UINT16 msg = Pick(kMsgs, data[at + 2]);
@@ -149,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         const TW_UINT16 rc = DS_Entry(&session.appIdentity, dg, dat, msg, pData);
+        if (*dialogStep) kiv::DriveHeadlessDialogs(dialogStep);
         if (pData == record.data() && rc != TWRC_FAILURE) {
             if (dat == DAT_IMAGENATIVEXFER && rc == TWRC_XFERDONE) {
                 TW_HANDLE dib = nullptr;

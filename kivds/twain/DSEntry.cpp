@@ -1,4 +1,7 @@
 // The data source's single export.
+#include <mutex>
+
+#include "kivds/platform/SourceLock.h"
 #include "kivds/twain/KIVTwainMgr.h"
 
 #if defined(_WIN32)
@@ -13,6 +16,9 @@ extern "C" KIV_DS_EXPORT TW_UINT16 KIV_TWAIN_CALL DS_Entry(TW_IDENTITY* pOrigin,
                                                            TW_UINT16 MSG, TW_MEMREF pData) {
     // Nothing may escape into the application's process: the manager turns
     // its own failures into condition codes, and this is the last catch-all.
+    // One caller at a time: the application's threads and the source's own
+    // UI thread all take the source lock.
+    std::lock_guard<kiv::SourceLock> guard(kiv::TheSourceLock());
     try {
         kiv::CKIVTwainMgr* manager = kiv::g_twainMgr;
         if (!manager) return TWRC_FAILURE;

@@ -1,10 +1,13 @@
 #include "kivds/twain/KIVDSApp.h"
 
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "kivds/camera/KIVUVCControl.h"
+#include "kivds/platform/SourceLock.h"
 #include "kivds/twain/KIVTwainMgr.h"
+#include "kivds/ui/DialogThread.h"
 
 namespace kiv {
 
@@ -19,12 +22,15 @@ bool CKIVDSApp::InitInstance() {
 }
 
 void CKIVDSApp::AbandonAtProcessExit() {
+    AbandonDialogThreads();  // a dialog thread killed by the system is never joined
     g_twainMgr = nullptr;
     (void)manager_.release();  // deliberately leaked: see the declaration
     CKIVUVCControl::AbandonInstance();
 }
 
 void CKIVDSApp::ExitInstance() {
+    // The source's UI thread may be about to call into the manager.
+    std::lock_guard<SourceLock> guard(TheSourceLock());
     g_twainMgr = nullptr;
     manager_.reset();
 }

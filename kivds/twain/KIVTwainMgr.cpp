@@ -49,6 +49,7 @@ CKIVTwainMgr::~CKIVTwainMgr() {
     m_dialog.reset();
     DestroyCamera();
     if (g_activeMgr == this) g_activeMgr = nullptr;
+    if (ActiveNotifier() == this) SetActiveNotifier(nullptr);
     m_dsmModule.reset();
     g_entryPoints = TW_ENTRYPOINT{};
 }
@@ -74,6 +75,7 @@ int CKIVTwainMgr::InitIdentity() {
     CopyBounded(m_identity.ProductFamily, "Digital Camera", sizeof(TW_STR32));
     CopyBounded(m_identity.ProductName, "Orvan Document Camera", sizeof(TW_STR32));
     g_activeMgr = this;
+    SetActiveNotifier(this);
     return 1;
 }
 

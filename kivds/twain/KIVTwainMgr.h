@@ -7,6 +7,7 @@
 
 #include "kivds/platform/Library.h"
 #include "kivds/twain/KivRect.h"
+#include "kivds/protocol/SourceNotifier.h"
 #include "kivds/protocol/Twain.h"
 
 namespace kiv {
@@ -16,17 +17,19 @@ class CKIVUVCControl;
 class CImageReference;
 class ICaptureDialog;
 
-class CKIVTwainMgr {
+// Implements ISourceNotifier so that the capture dialog reaches Notify
+// without knowing this class.
+class CKIVTwainMgr : public ISourceNotifier {
 public:
     CKIVTwainMgr();
-    virtual ~CKIVTwainMgr();
+    ~CKIVTwainMgr() override;
     CKIVTwainMgr(const CKIVTwainMgr&) = delete;
     CKIVTwainMgr& operator=(const CKIVTwainMgr&) = delete;
 
     virtual twain::TW_UINT16 Dispatch(twain::TW_IDENTITY* pOrigin, twain::TW_UINT32 dg, twain::TW_UINT16 dat,
                                       twain::TW_UINT16 msg, twain::TW_MEMREF pData);
     virtual int InitIdentity();
-    virtual int Notify(twain::TW_UINT16 message, void* data);
+    int Notify(twain::TW_UINT16 message, void* data) override;
     virtual twain::TW_UINT16 OnStatus(twain::TW_UINT16 msg, twain::TW_MEMREF pData);
     virtual twain::TW_UINT16 OnEvent(twain::TW_UINT16 msg, twain::TW_MEMREF pData);
     virtual twain::TW_UINT16 OnIdentity(twain::TW_IDENTITY* pOrigin, twain::TW_UINT16 msg, twain::TW_MEMREF pData);

@@ -94,6 +94,24 @@ TEST_F(ScanRun, MemoryTransferIntoTiff) {
     ExpectPattern(picture, 640, 480, true);
 }
 
+// Through the source's dialog, driven by its script: the size picked there
+// is the picture's size; without a script each picture is one capture.
+TEST_F(ScanRun, DialogScriptPicksTheSizeOfThePicture) {
+    kivtest::ScopedEnv script("KIVDS_UI_SCRIPT", nullptr);
+    const std::string path = File("kivscan_ui.bmp");
+    const RunResult run = Scan({"--virtual=caps=mjpeg:640x480,mjpeg:320x240", "--ui-script",
+                                "frame;size=320x240;frame;capture", "-o", path});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
+    ExpectPattern(picture, 320, 240, true);
+
+    kivtest::UnsetEnv("KIVDS_UI_SCRIPT");  // kivscan sets it for the process
+    const RunResult two = Scan({"--virtual=caps=yuy2:320x240", "--ui", "--count", "2", "-o", path});
+    ASSERT_EQ(kExitOk, two.status) << two.out << two.err;
+    EXPECT_NE(std::string::npos, two.out.find("Image 2 of 2")) << two.out;
+}
+
 // A YUY2 camera of the default model is untouched: the DIB must come out as
 // the exact pattern, right side up, in a BMP.
 TEST_F(ScanRun, NativeTransferIntoBmp) {

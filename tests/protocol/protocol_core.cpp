@@ -122,7 +122,7 @@ TEST_F(ProtocolCore, EnableWithoutUiWaitsThenAnnouncesTheImageBeforeReturning) {
     EXPECT_GE(waited, std::chrono::milliseconds(4900));
 
     ASSERT_EQ(1u, host.Notifications().size());
-    const kivtest::Notification& n = host.Notifications().front();
+    const kivtest::Notification n = host.Notifications().front();
     EXPECT_EQ(DG_CONTROL, +n.dg);
     EXPECT_EQ(DAT_NULL, +n.dat);
     EXPECT_EQ(MSG_XFERREADY, +n.msg);

@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "tools/kivscan/ScanPlatform.h"
 
@@ -17,7 +19,9 @@ namespace {
 // its records are process-wide; one DsHost exists at a time.
 struct Recorder {
     std::mutex lock;
+    std::condition_variable arrived;
     std::vector<Notification> notifications;
+    std::function<void(TW_UINT16)> callback;
     MemoryCounters memory;
     std::map<void*, std::size_t> sizes;
     TW_UINT16 dsmAnswer = TWRC_SUCCESS;
@@ -36,9 +40,17 @@ TW_UINT16 KIV_TWAIN_CALL FakeDsmEntry(TW_IDENTITY* origin, TW_IDENTITY* destinat
     n.dg = dg;
     n.dat = dat;
     n.msg = msg;
-    std::lock_guard<std::mutex> guard(Rec().lock);
-    Rec().notifications.push_back(n);
-    return Rec().dsmAnswer;
+    std::function<void(TW_UINT16)> callback;
+    TW_UINT16 answer;
+    {
+        std::lock_guard<std::mutex> guard(Rec().lock);
+        Rec().notifications.push_back(n);
+        Rec().arrived.notify_all();
+        callback = Rec().callback;
+        answer = Rec().dsmAnswer;
+    }
+    if (callback) callback(msg);
+    return answer;
 }
 
 void CopyName(char* to, const char* from) {
@@ -93,6 +105,7 @@ DsHost::DsHost(Options options) : options_(options) {
     {
         std::lock_guard<std::mutex> guard(Rec().lock);
         Rec().notifications.clear();
+        Rec().callback = nullptr;
         Rec().memory = MemoryCounters{};
         Rec().dsmAnswer = options.dsmAnswer;
     }
@@ -184,7 +197,37 @@ TW_UINT16 DsHost::EndXfer(TW_UINT16* count) {
     return rc;
 }
 
-const std::vector<Notification>& DsHost::Notifications() const { return Rec().notifications; }
+TW_UINT16 DsHost::EnableUi() {
+    TW_USERINTERFACE ui{};
+    ui.ShowUI = 1;
+    return Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+}
+
+std::vector<Notification> DsHost::Notifications() const {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    return Rec().notifications;
+}
+
+std::size_t DsHost::CountNotifications(TW_UINT16 msg) const {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    std::size_t count = 0;
+    for (const Notification& n : Rec().notifications) count += n.msg == msg ? 1 : 0;
+    return count;
+}
+
+bool DsHost::WaitForNotification(TW_UINT16 msg, std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> guard(Rec().lock);
+    return Rec().arrived.wait_for(guard, timeout, [&] {
+        std::size_t seen = 0;
+        for (const Notification& n : Rec().notifications) seen += n.msg == msg ? 1 : 0;
+        return seen >= count;
+    });
+}
+
+void DsHost::SetNotificationCallback(std::function<void(TW_UINT16 msg)> callback) {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    Rec().callback = std::move(callback);
+}
 void DsHost::ClearNotifications() {
     std::lock_guard<std::mutex> guard(Rec().lock);
     Rec().notifications.clear();

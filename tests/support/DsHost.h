@@ -7,7 +7,9 @@
 // source sends through DSM_Entry, and counts allocations and outstanding locks.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,8 +76,18 @@ public:
 
     twain::TW_IDENTITY& AppIdentity() { return app_; }
     twain::TW_IDENTITY& SourceIdentity() { return source_; }
-    const std::vector<Notification>& Notifications() const;
+    // MSG_ENABLEDS with ShowUI = 1 (the source's dialog).
+    twain::TW_UINT16 EnableUi();
+    // A copy: notifications may arrive from the source's dialog thread.
+    std::vector<Notification> Notifications() const;
     void ClearNotifications();
+    // Waits until `count` notifications with `msg` have arrived; false after `timeout`.
+    bool WaitForNotification(twain::TW_UINT16 msg, std::size_t count = 1,
+                             std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
+    std::size_t CountNotifications(twain::TW_UINT16 msg) const;
+    // Called by the source manager double for every notification, on the
+    // thread that sent it, after it was recorded (an application's callback).
+    void SetNotificationCallback(std::function<void(twain::TW_UINT16 msg)> callback);
     const MemoryCounters& Memory() const;
 
     // Memory functions of the double, for tests that free what the source handed over.

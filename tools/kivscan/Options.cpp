@@ -133,6 +133,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             options.layout = frame;
         } else if (name == "--ui") {
             options.showUi = true;
+        } else if (name == "--ui-script") {
+            if (!take(text)) return false;
+            options.uiScript = text;
+            options.showUi = true;
         } else if (name == "--verbose" || name == "-v") {
             options.verbose = true;
         } else if (name == "--create-dirs") {
@@ -157,6 +161,12 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
     return true;
 }
 
+std::string DefaultUiScript(unsigned count) {
+    std::string script;
+    for (unsigned i = 0; i < count; ++i) script += (i ? ";" : "") + std::string("frame;capture");
+    return script;
+}
+
 std::string UsageText() {
     return "Usage: kivscan [options]\n"
            "Acquires pictures from a TWAIN data source (by default the kivds.ds of this build).\n"
@@ -172,6 +182,8 @@ std::string UsageText() {
            "  --caps                print every capability of the source and exit\n"
            "  --layout L,T,R,B      image frame in pixels, inside the camera's largest frame\n"
            "  --ui                  show the source's dialog and take the pictures captured there\n"
+           "  --ui-script STEPS     (implies --ui) steps for the headless dialog, e.g.\n"
+           "                        \"frame;size=640x480;capture\" (default: frame;capture per picture)\n"
            "  --verbose             print each TWAIN call with its return and condition code\n"
            "  --source-file PATH    the data source file to load directly\n"
            "  --dsm PATH            go through this TWAIN source manager library instead\n"

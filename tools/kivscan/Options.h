@@ -29,6 +29,9 @@ struct Options {
     bool listCaps = false;
     std::optional<std::array<std::int32_t, 4>> layout;  // left, top, right, bottom
     bool showUi = false;
+    // --ui-script: the steps for the headless dialog (KIVDS_UI_SCRIPT);
+    // without it --ui captures `count` times, each after a frame.
+    std::optional<std::string> uiScript;
     bool verbose = false;
     bool help = false;
 };
@@ -48,6 +51,9 @@ std::string NumberedPath(const std::string& path, unsigned index, unsigned count
 const char* MechanismName(Mechanism mechanism);  // "native", "memory", "file"
 
 std::string UsageText();
+
+// The script --ui runs without --ui-script: "frame;capture" `count` times.
+std::string DefaultUiScript(unsigned count);
 
 }  // namespace scan
 }  // namespace kiv

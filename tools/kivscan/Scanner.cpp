@@ -45,6 +45,12 @@ void PrepareEnvironment(const Options& options) {
     // A console tool must not stop at a message box: unless the dialog is
     // wanted, the source prints its messages, and kivscan reports them.
     if (!options.showUi && !GetEnv("KIVDS_UI")) SetEnv("KIVDS_UI", "headless");
+    // The headless dialog takes its pictures from a script: the one given,
+    // else one capture per picture (a script already in the environment stays).
+    if (options.uiScript)
+        SetEnv("KIVDS_UI_SCRIPT", options.uiScript->c_str());
+    else if (options.showUi && !GetEnv("KIVDS_UI_SCRIPT"))
+        SetEnv("KIVDS_UI_SCRIPT", DefaultUiScript(options.count).c_str());
 }
 
 TW_UINT16 MechanismValue(Mechanism mechanism) {

@@ -1,0 +1,88 @@
+// The control ids, messages, timers and icons of the two dialog templates,
+// and the per-control rules of the capture dialog as one table.
+#pragma once
+
+#include <cstddef>
+
+#include "kivds/camera/IWindowBridge.h"
+
+namespace kiv {
+
+// Capture dialog, template IDD_CAPTURE.
+constexpr int IDD_CAPTURE = 2000;
+constexpr int IDC_PREVIEW = 2001;
+constexpr int IDC_FORMAT_LABEL = 2002;
+constexpr int IDC_FORMAT_LIST = 2004;
+constexpr int IDC_SIZE_LABEL = 2005;
+constexpr int IDC_SIZE_LIST = 2007;
+constexpr int IDC_SETTINGS = 2008;
+constexpr int IDC_CAPTURE = 2009;
+
+// Version dialog, template IDD_VERSION.
+constexpr int IDD_VERSION = 2017;
+constexpr int IDC_VERSION_PRODUCT = 2018;
+constexpr int IDC_VERSION_NUMBER = 2019;
+constexpr int IDC_VERSION_COPYRIGHT = 2020;
+constexpr int IDC_VERSION_ICON = 2021;
+constexpr int IDC_VERSION_LICENSE = 2022;
+constexpr int IDOK_BUTTON = 1;
+constexpr int IDCANCEL_RESULT = 2;
+
+// Icons.
+constexpr int IDI_APP = 2003;
+constexpr int IDI_CAPTURE = 2015;
+constexpr int IDI_SETTINGS = 2016;
+
+// System-menu item of the capture dialog, and the mask of system commands.
+constexpr unsigned IDM_VERSIONINFO = 0x0010;
+constexpr unsigned kSysCommandMask = 0xFFF0;
+// The close box (SC_CLOSE), which default processing turns into IDCANCEL.
+constexpr unsigned kScClose = 0xF060;
+
+// Private messages of the capture dialog.
+// WM_GRAPHNOTIFY (0x0401) and WM_FRAMEARRIVED (0x0403) come from the camera
+// (IWindowBridge.h); WM_XFERDONE from the TWAIN manager.
+constexpr unsigned WM_XFERDONE = 0x0402;
+
+// Notifications of WM_COMMAND.
+constexpr unsigned BN_CLICKED = 0;
+constexpr unsigned CBN_SELCHANGE = 1;
+
+// The zoom-button poll.
+constexpr unsigned kPollTimer = 0;
+constexpr unsigned kPollPeriodMs = 200;
+
+enum class ControlKind { Static, List, Button };
+
+// What the capture dialog does with each control of its template.
+struct ControlRule {
+    int id;
+    ControlKind kind;
+    int x, y, w, h;          // template rectangle, dialog units
+    bool sortedList;         // the list sorts its entries by text
+    bool disabledWhileBusy;  // one of the four controls switched off while starting, switching, capturing
+    int iconId;              // owner-drawn button's icon, 0 for none
+};
+
+constexpr ControlRule kCaptureControls[] = {
+    {IDC_PREVIEW, ControlKind::Static, 14, 12, 270, 216, false, false, 0},
+    {IDC_FORMAT_LABEL, ControlKind::Static, 299, 10, 70, 10, false, false, 0},
+    {IDC_FORMAT_LIST, ControlKind::List, 298, 21, 70, 48, true, true, 0},
+    {IDC_SIZE_LABEL, ControlKind::Static, 299, 39, 70, 10, false, false, 0},
+    {IDC_SIZE_LIST, ControlKind::List, 298, 50, 70, 96, false, true, 0},
+    {IDC_SETTINGS, ControlKind::Button, 298, 70, 70, 40, false, true, IDI_SETTINGS},
+    {IDC_CAPTURE, ControlKind::Button, 298, 189, 70, 40, false, true, IDI_CAPTURE},
+};
+
+// The dialog's own size in dialog units.
+constexpr int kCaptureDialogWidth = 381;
+constexpr int kCaptureDialogHeight = 240;
+
+// The four controls, in the order they are switched (format list, size list,
+// settings, capture).
+constexpr int kBusyControls[] = {IDC_FORMAT_LIST, IDC_SIZE_LIST, IDC_SETTINGS, IDC_CAPTURE};
+
+// The rule of control `id`, or null.
+const ControlRule* FindControlRule(int id);
+
+}  // namespace kiv

@@ -1,0 +1,70 @@
+// The UI thread that the data source owns for its dialog where the
+// application's thread cannot be relied on to pump it (an application may block
+// on a semaphore until MSG_XFERREADY). It runs one loop:
+//
+//   - synchronous tasks from the TWAIN manager (create, show, destroy). A
+//     caller that holds TheSourceLock() lends it to this thread for the task,
+//     so the task runs inside the caller's DS_Entry call and nothing else can
+//     slip in; a caller on this thread runs the task at once;
+//   - events (camera notifications, WM_XFERDONE, timers, script steps), each
+//     handled under TheSourceLock(). While it waits for the lock the loop
+//     keeps serving synchronous tasks, so a DS_Entry call that waits for the
+//     dialog never deadlocks with a handler that waits for the lock.
+//
+// Threads: Post, RunSync, SetTimer, KillTimer and Stop may be called from any
+// thread. The destructor stops and joins the thread, except on the thread
+// itself or after AbandonDialogThreads(), where it lets the thread go.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace kiv {
+
+class DialogThread {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Called under the lock whenever the loop runs out of work; returns when
+    // it wants to be called again (nothing: at the next event).
+    using IdleHook = std::function<std::optional<Clock::time_point>()>;
+
+    DialogThread();
+    ~DialogThread();
+    DialogThread(const DialogThread&) = delete;
+    DialogThread& operator=(const DialogThread&) = delete;
+
+    // True on the loop's own thread.
+    bool OnThread() const;
+
+    // Runs `task` on the loop's thread and returns when it is done; false when
+    // the loop no longer runs (the task was not run).
+    bool RunSync(const std::function<void()>& task);
+    // Queues `event`; it runs under the lock. Dropped once the loop stopped.
+    void Post(std::function<void()> event);
+
+    // Timer `id` runs `handler` (under the lock) every `periodMs`; setting it
+    // again restarts it.
+    void SetTimer(unsigned id, unsigned periodMs, std::function<void()> handler);
+    void KillTimer(unsigned id);
+    bool TimerRunning(unsigned id) const;
+
+    void SetIdleHook(IdleHook hook);
+
+    // Ends the loop after the item it is running; idempotent.
+    void Stop();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
+
+// Process exit: the loops' threads may already be gone and the loader lock
+// may be held (Windows). After this call no DialogThread joins its thread or
+// waits for it; their destructors let them go.
+void AbandonDialogThreads();
+
+}  // namespace kiv

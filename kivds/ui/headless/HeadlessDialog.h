@@ -1,0 +1,25 @@
+// The headless capture dialog as one session: CKIVDlg over a HeadlessView on
+// a DialogThread of its own, reached by the camera through HeadlessBridge and
+// driven by the KIVDS_UI_SCRIPT script once shown.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "kivds/ui/DialogSession.h"
+
+namespace kiv {
+
+std::unique_ptr<IDialogSession> MakeHeadlessDialogSession();
+
+// Does one thing to every headless dialog that is shown, on its thread, as a
+// user or the system would, and returns how many dialogs took it. `step` is a
+// script step (capture, settings, version, close, format=..., size=...; frame
+// and wait do nothing here) or a message: "xferdone", "graphnotify",
+// "framearrived", "devicechange", "timer". For tests and the fuzzer: any thread
+// that does not hold TheSourceLock(), in a process whose source-manager
+// callbacks do not disable the source from the dialog's thread (the session
+// list stays locked while the step runs).
+int DriveHeadlessDialogs(const std::string& step);
+
+}  // namespace kiv

@@ -1,0 +1,222 @@
+// The source-owned dialog thread and the source lock it shares with DS_Entry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kivds/platform/SourceLock.h"
+#include "kivds/ui/DialogThread.h"
+#include "kivds/ui/DialogSession.h"
+#include "kivds/ui/headless/HeadlessBridge.h"
+#include "support/ScopedEnv.h"
+
+namespace kiv {
+namespace {
+
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+    for (int i = 0; i < 2000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+struct Trace {
+    std::mutex mutex;
+    std::vector<std::string> steps;
+    void Add(const std::string& step) {
+        std::lock_guard<std::mutex> guard(mutex);
+        steps.push_back(step);
+    }
+    std::vector<std::string> Get() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return steps;
+    }
+};
+
+TEST(DialogThread, SynchronousTaskOfTheLockHolderRunsWhileAnEventWaitsForTheLock) {
+    DialogThread thread;
+    Trace trace;
+    std::unique_lock<SourceLock> held(TheSourceLock());  // inside a DS_Entry call
+    thread.Post([&] {
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        trace.Add("event");
+    });
+    ASSERT_TRUE(thread.RunSync([&] {
+        // Lent to the dialog's thread: the manager could be called from here.
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        std::lock_guard<SourceLock> again(TheSourceLock());
+        trace.Add("task");
+    }));
+    EXPECT_TRUE(TheSourceLock().HeldByMe());  // given back
+    EXPECT_EQ(std::vector<std::string>{"task"}, trace.Get());
+    held.unlock();
+    ASSERT_TRUE(WaitUntil([&] { return trace.Get().size() == 2; }));
+    EXPECT_EQ("event", trace.Get()[1]);
+}
+
+TEST(DialogThread, EventsAreSerialisedWithOtherLockHolders) {
+    DialogThread thread;
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> events{0};
+    auto critical = [&] {
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        std::this_thread::yield();
+        inside.fetch_sub(1);
+    };
+    for (int i = 0; i < 200; ++i) thread.Post([&] {
+        critical();
+        ++events;
+    });
+    std::thread other([&] {
+        for (int i = 0; i < 200; ++i) {
+            std::lock_guard<SourceLock> guard(TheSourceLock());
+            critical();
+        }
+    });
+    other.join();
+    ASSERT_TRUE(WaitUntil([&] { return events.load() == 200; }));
+    EXPECT_EQ(0, overlaps.load());
+}
+
+TEST(DialogThread, RunSyncOnTheThreadItselfRunsAtOnce) {
+    DialogThread thread;
+    std::atomic<bool> ran{false};
+    std::atomic<bool> nestedRan{false};
+    thread.Post([&] {
+        EXPECT_TRUE(thread.OnThread());
+        thread.RunSync([&] { nestedRan = true; });
+        EXPECT_TRUE(nestedRan.load());
+        ran = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return ran.load(); }));
+    EXPECT_FALSE(thread.OnThread());
+}
+
+TEST(DialogThread, TimersRepeatUntilKilledAndIdleHookIsCalledUnderTheLock) {
+    DialogThread thread;
+    std::atomic<int> ticks{0};
+    std::atomic<int> idles{0};
+    thread.SetTimer(0, 5, [&] { ++ticks; });
+    ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 3; }));
+    thread.KillTimer(0);
+    EXPECT_FALSE(thread.TimerRunning(0));
+    thread.SetIdleHook([&]() -> std::optional<DialogThread::Clock::time_point> {
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        ++idles;
+        return std::nullopt;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return idles.load() >= 1; }));
+}
+
+TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAlone) {
+    auto thread = std::make_unique<DialogThread>();
+    std::atomic<bool> destroyed{false};
+    DialogThread* raw = thread.get();
+    raw->Post([&thread, &destroyed] {
+        thread.reset();  // the application disabled the source from a callback
+        destroyed = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
+    EXPECT_EQ(nullptr, thread);
+}
+
+TEST(DialogThread, StoppedLoopRefusesWorkAndReturnsTheLentLock) {
+    DialogThread thread;
+    thread.Stop();
+    std::lock_guard<SourceLock> held(TheSourceLock());
+    EXPECT_FALSE(thread.RunSync([] { ADD_FAILURE() << "ran on a stopped loop"; }));
+    EXPECT_TRUE(TheSourceLock().HeldByMe());
+}
+
+TEST(SourceLock, IsRecursiveAndExclusive) {
+    SourceLock lock;
+    lock.lock();
+    EXPECT_TRUE(lock.try_lock());
+    std::atomic<bool> otherGot{true};
+    std::thread other([&] { otherGot = lock.try_lock(); });
+    other.join();
+    EXPECT_FALSE(otherGot.load());
+    lock.unlock();
+    EXPECT_TRUE(lock.HeldByMe());
+    lock.unlock();
+    EXPECT_FALSE(lock.HeldByMe());
+    std::thread later([&] {
+        otherGot = lock.try_lock();
+        if (otherGot) lock.unlock();
+    });
+    later.join();
+    EXPECT_TRUE(otherGot.load());
+}
+
+class MarkedSession final : public IDialogSession {
+public:
+    bool Create(WindowHandle) override { return false; }
+    void Show() override {}
+    void DestroyWindow() override {}
+    void SendXferDone() override {}
+    WindowHandle Window() const override { return const_cast<MarkedSession*>(this); }
+};
+
+TEST(DialogSession, ARegisteredToolkitBackendIsUsedUnlessHeadlessIsRequested) {
+    int made = 0;
+    RegisterDialogBackend([&made]() -> std::unique_ptr<IDialogSession> {
+        ++made;
+        return std::make_unique<MarkedSession>();
+    });
+    {
+        kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
+        auto session = MakeDialogSession();
+        EXPECT_NE(nullptr, dynamic_cast<MarkedSession*>(session.get()));
+    }
+    {
+        kivtest::ScopedEnv ui("KIVDS_UI", "headless");
+        auto session = MakeDialogSession();
+        ASSERT_NE(nullptr, session);
+        EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(session.get()));
+    }
+    EXPECT_EQ(1, made);
+    RegisterDialogBackend({});
+    kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
+    EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(MakeDialogSession().get()));
+}
+
+TEST(HeadlessBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
+    HeadlessBridge& bridge = HeadlessBridge::Instance();
+    int window = 0;
+    WindowHandle handle = &window;
+    std::vector<unsigned> delivered;
+    bridge.Register(handle, 405, 324, [&](unsigned message) { delivered.push_back(message); });
+    int width = 0, height = 0;
+    ASSERT_TRUE(bridge.GetClientSize(handle, width, height));
+    EXPECT_EQ(405, width);
+    EXPECT_EQ(324, height);
+    bridge.PostGraphNotify(handle);
+    bridge.SendFrameArrived(handle);
+    EXPECT_EQ((std::vector<unsigned>{WM_GRAPHNOTIFY, WM_FRAMEARRIVED}), delivered);
+
+    auto first = std::make_shared<PreviewPicture>();
+    first->width = 4;
+    auto second = std::make_shared<PreviewPicture>();
+    second->width = 8;
+    bridge.PresentPreview(handle, first);
+    bridge.PresentPreview(handle, second);
+    EXPECT_EQ(second, bridge.LastPicture(handle));
+
+    bridge.Unregister(handle);
+    bridge.PostGraphNotify(handle);
+    bridge.PresentPreview(handle, first);
+    EXPECT_EQ(2u, delivered.size());
+    EXPECT_EQ(nullptr, bridge.LastPicture(handle));
+    EXPECT_FALSE(bridge.GetClientSize(handle, width, height));
+}
+
+}  // namespace
+}  // namespace kiv
