@@ -89,8 +89,7 @@ void V4l2VideoPlatform::DisconnectGraph() {
     StopStream();
     m_running = false;
     m_connected = false;
-    m_bound.reset();
-    m_formats.clear();
+    m_bound.reset();  // m_formats stays for a rebuild on the same device
     m_fd.Reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.visible = false;
@@ -119,16 +118,20 @@ PlatformResult V4l2VideoPlatform::ListDevices(std::vector<VideoDevice>& devices)
 }
 
 PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
-    if (index >= m_listed.size() || m_connected) return PlatformResult::NotFound;
+    if (index >= m_listed.size()) return PlatformResult::NotFound;
     // Node numbers may have changed since the listing: go by the path.
     std::optional<CaptureNode> node = FindCaptureNode(m_listed[index].path);
     if (!node) return PlatformResult::NotFound;
     UniqueFd fd(::open(node->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) return errno == EBUSY ? PlatformResult::Busy : PlatformResult::NotFound;
     StopStream();
+    m_running = false;
+    m_connected = false;
+    // A rebuild binds the same device again and keeps the formats it read.
+    if (node->path != m_formatsPath) m_formats.clear();
+    m_formatsPath = node->path;
     m_fd = std::move(fd);
     m_bound = std::move(node);
-    m_formats.clear();
     return PlatformResult::Ok;
 }
 
@@ -137,6 +140,7 @@ PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
 PlatformResult V4l2VideoPlatform::ReadStreamCaps(StreamCaps& caps) {
     caps = StreamCaps();
     m_formats.clear();
+    m_formatsPath = m_bound ? m_bound->path : std::wstring();
     if (!m_bound) return PlatformResult::Failed;
     const int fd = m_fd.Get();
     for (std::uint32_t i = 0;; ++i) {

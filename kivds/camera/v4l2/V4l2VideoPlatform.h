@@ -115,7 +115,8 @@ private:
     std::vector<CaptureNode> m_listed;
     std::optional<CaptureNode> m_bound;
     UniqueFd m_fd;
-    std::vector<FormatEntry> m_formats;
+    std::vector<FormatEntry> m_formats;  // as read from the device below
+    std::wstring m_formatsPath;
     bool m_connected = false;
     bool m_running = false;
     CaptureStream m_stream;
