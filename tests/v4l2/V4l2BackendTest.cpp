@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -380,6 +381,47 @@ TEST_F(V4l2Test, MjpegFramesDecodeLazilyAndTheTrimApplies) {
     EXPECT_EQ(still->Height(), 480);
     EXPECT_EQ(camera->Stop(), 1);
     camera->Close();
+}
+
+TEST_F(V4l2Test, TheSoftwarePreviewIsFedOnlyWhileVisible) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    auto p = Bound();
+    StreamCaps caps;
+    ASSERT_EQ(p->ReadStreamCaps(caps), PlatformResult::Ok);
+    ASSERT_EQ(p->SetStreamFormat(MediaSubtypeMJPG, 320, 240), PlatformResult::Ok);
+    ASSERT_EQ(p->ConnectGraph(), PlatformResult::Ok);
+    std::mutex mutex;
+    std::vector<VideoFrame> shown;
+    p->SetPreviewSink([&](const VideoFrame& frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        shown.push_back(frame);
+    });
+    auto count = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return shown.size();
+    };
+    ASSERT_EQ(p->Run(), PlatformResult::Ok);
+    ASSERT_TRUE(WaitFor([&] { return p->PayloadsReceived() >= 5; }));
+    EXPECT_EQ(count(), 0u);  // not visible yet
+    ASSERT_EQ(p->ShowPreview(true), PlatformResult::Ok);
+    ASSERT_TRUE(WaitFor([&] { return count() >= 3; }));
+    ASSERT_EQ(p->ShowPreview(false), PlatformResult::Ok);
+    const std::size_t seen = count();
+    const std::uint64_t received = p->PayloadsReceived();
+    ASSERT_TRUE(WaitFor([&] { return p->PayloadsReceived() >= received + 5; }));
+    EXPECT_LE(count(), seen + 1);  // at most the one in flight
+    EXPECT_EQ(p->Stop(), PlatformResult::Ok);
+    p->SetPreviewSink(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const VideoFrame& f : shown) {
+            EXPECT_TRUE(IsWellFormed(f));
+            EXPECT_EQ(f.width, 320);
+        }
+    }
+    p->DisconnectGraph();
+    p->ReleaseGraph();
 }
 
 TEST_F(V4l2Test, DamagedMjpegKeepsThePreviousPictureAndFlaggedBuffersAreNotUsed) {
