@@ -472,6 +472,32 @@ TEST_F(V4l2Test, DamagedMjpegKeepsThePreviousPictureAndFlaggedBuffersAreNotUsed)
     p->ReleaseGraph();
 }
 
+TEST_F(V4l2Test, ANewFormatWhileStreamingStopsAndFreesTheBuffersFirst) {
+    UvcEmulCamera c = YuyvOnly("KIVCAMA", 0x0b21);
+    emul.add(&c);
+    auto p = Bound();
+    StreamCaps caps;
+    ASSERT_EQ(p->ReadStreamCaps(caps), PlatformResult::Ok);
+    ASSERT_EQ(p->SetStreamFormat(MediaSubtypeYUY2, 320, 240), PlatformResult::Ok);
+    ASSERT_EQ(p->ConnectGraph(), PlatformResult::Ok);
+    ASSERT_EQ(p->Run(), PlatformResult::Ok);
+    ASSERT_TRUE(WaitFor([&] { return p->PayloadsReceived() >= 2; }));
+    EXPECT_GT(emul.mappedCount(), 0);
+    // The driver answers EBUSY while buffers exist: the backend lets them go.
+    ASSERT_EQ(p->SetStreamFormat(MediaSubtypeYUY2, 160, 120), PlatformResult::Ok);
+    EXPECT_EQ(emul.mappedCount(), 0);
+    ASSERT_EQ(p->ConnectGraph(), PlatformResult::Ok);
+    ASSERT_EQ(p->Run(), PlatformResult::Ok);
+    ASSERT_TRUE(WaitFor([&] { return p->PayloadsReceived() >= 2; }));
+    VideoFrame frame;
+    ASSERT_EQ(p->GetLatestFrame(frame), PlatformResult::Ok);
+    EXPECT_EQ(frame.width, 160);
+    EXPECT_EQ(frame.height, 120);
+    EXPECT_EQ(frame.stride, 480);
+    p->DisconnectGraph();
+    p->ReleaseGraph();
+}
+
 // -- busy and unplug ---------------------------------------------------------------------
 
 TEST_F(V4l2Test, ADeviceInUseIsBusy) {

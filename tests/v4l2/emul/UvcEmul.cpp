@@ -115,6 +115,7 @@ struct Camera {
 struct OpenNode {
     int camera = 0;
     bool metadata = false;
+    bool nonBlocking = false;
 };
 
 std::mutex g_mutex;
@@ -320,7 +321,7 @@ int EmulatedOpen(const char* path, int flags, bool& handled) {
     const int fd = Real<OpenFn>("open")("/dev/null", O_RDWR | (flags & O_CLOEXEC));
     if (fd < 0) return -1;
     for (std::size_t i = 0; i < g_cameras.size(); ++i)
-        if (g_cameras[i].get() == c) g_open[fd] = {static_cast<int>(i), metadata};
+        if (g_cameras[i].get() == c) g_open[fd] = {static_cast<int>(i), metadata, (flags & O_NONBLOCK) != 0};
     return fd;
 }
 
@@ -621,13 +622,18 @@ EMUL_EXPORT int ioctl(int fd, unsigned long request, ...) {
     va_start(ap, request);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        auto it = g_open.find(fd);
-        if (it != g_open.end()) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            auto it = g_open.find(fd);
+            if (it == g_open.end()) break;
             Camera& c = *g_cameras[static_cast<std::size_t>(it->second.camera)];
-            return it->second.metadata ? MetadataIoctl(c, request, arg) : CaptureIoctl(fd, c, request, arg);
+            if (it->second.metadata) return MetadataIoctl(c, request, arg);
+            const int r = CaptureIoctl(fd, c, request, arg);
+            // A blocking DQBUF waits for the next frame.
+            if (!(r == -1 && errno == EAGAIN && request == VIDIOC_DQBUF && !it->second.nonBlocking)) return r;
         }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return Real<IoctlFn>("ioctl")(fd, request, arg);
 }
