@@ -38,6 +38,7 @@ struct Emul {
     decltype(&uvcemul_unplug) unplug = nullptr;
     decltype(&uvcemul_set_busy) setBusy = nullptr;
     decltype(&uvcemul_renumber) renumber = nullptr;
+    decltype(&uvcemul_deny_open) denyOpen = nullptr;
     decltype(&uvcemul_set_descriptors) setDescriptors = nullptr;
     decltype(&uvcemul_script_status) scriptStatus = nullptr;
     decltype(&uvcemul_set_frame_mode) setFrameMode = nullptr;
@@ -53,6 +54,7 @@ struct Emul {
         KIV_EMUL(unplug, uvcemul_unplug);
         KIV_EMUL(setBusy, uvcemul_set_busy);
         KIV_EMUL(renumber, uvcemul_renumber);
+        KIV_EMUL(denyOpen, uvcemul_deny_open);
         KIV_EMUL(setDescriptors, uvcemul_set_descriptors);
         KIV_EMUL(scriptStatus, uvcemul_script_status);
         KIV_EMUL(setFrameMode, uvcemul_set_frame_mode);
@@ -61,7 +63,7 @@ struct Emul {
         KIV_EMUL(mappedCount, uvcemul_mapped_count);
         KIV_EMUL(frames, uvcemul_frames);
 #undef KIV_EMUL
-        return reset && add && unplug && setBusy && renumber && setDescriptors && scriptStatus && setFrameMode &&
+        return reset && add && unplug && setBusy && renumber && denyOpen && setDescriptors && scriptStatus && setFrameMode &&
                lastSet && openCount && mappedCount && frames;
     }
 };
@@ -232,6 +234,28 @@ TEST_F(V4l2Test, BindingFollowsTheDeviceAcrossRenumberingAndFailsWhenItIsGone) {
     EXPECT_EQ(p.BindDevice(0), PlatformResult::NotFound);
     EXPECT_EQ(p.OpenDevicePath(devices[0].path), PlatformResult::NotFound);
     p.ReleaseGraph();
+}
+
+TEST_F(V4l2Test, ANodeThatCannotBeOpenedIsListedUnreadableAndPassedOver) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    emul.denyOpen(0, 1);
+    V4l2VideoPlatform p;
+    std::vector<VideoDevice> devices;
+    ASSERT_EQ(p.ListDevices(devices), PlatformResult::Ok);
+    ASSERT_EQ(devices.size(), 1u);  // the capture node only, by its sysfs index
+    EXPECT_FALSE(devices[0].readable);
+    EXPECT_EQ(devices[0].path, L"usb#vid_1a3c&pid_0b21&mi_00#sn_KB_0042#0");
+    MakeCamera();
+    EXPECT_EQ(camera->Open(), 0);
+    EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND);
+    LastCameraError = 0;
+    EXPECT_EQ(camera->IsDevicePresent(L"ORVAN KIVCAMB"), 0);
+    EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND);  // the last device could not be read
+    camera->Close();
+    emul.denyOpen(0, 0);
+    EXPECT_EQ(camera->Open(), 1);
+    camera->Close();
 }
 
 TEST_F(V4l2Test, TheCameraLogicBindsTheMakersCameraWithItsModelName) {

@@ -86,6 +86,7 @@ struct Camera {
     bool unplugged = false;
     int unplugHow = kEmulUnplugHangUp;
     bool busy = false;
+    bool denyOpen = false;
     std::uint32_t fourcc = 0, width = 0, height = 0;
     std::vector<std::uint8_t> descriptors;
     std::vector<std::uint8_t> script;
@@ -314,8 +315,8 @@ int EmulatedOpen(const char* path, int flags, bool& handled) {
         return -1;
     }
     handled = true;
-    if (c->unplugged) {
-        errno = ENODEV;
+    if (c->unplugged || c->denyOpen) {
+        errno = c->unplugged ? ENODEV : EACCES;
         return -1;
     }
     const int fd = Real<OpenFn>("open")("/dev/null", O_RDWR | (flags & O_CLOEXEC));
@@ -787,6 +788,11 @@ EMUL_EXPORT void uvcemul_unplug(int camera, int how) {
 EMUL_EXPORT void uvcemul_set_busy(int camera, int busy) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (Camera* c = At(camera)) c->busy = busy != 0;
+}
+
+EMUL_EXPORT void uvcemul_deny_open(int camera, int deny) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (Camera* c = At(camera)) c->denyOpen = deny != 0;
 }
 
 EMUL_EXPORT void uvcemul_renumber(int by) {

@@ -60,6 +60,8 @@ void uvcemul_unplug(int camera, int how);
 void uvcemul_set_busy(int camera, int busy);
 // Gives every node a number `by` higher (as after replugging other devices).
 void uvcemul_renumber(int by);
+// Opening the camera's nodes fails with EACCES (no permission).
+void uvcemul_deny_open(int camera, int deny);
 // Replaces the USB device's descriptors file.
 void uvcemul_set_descriptors(int camera, const std::uint8_t* bytes, std::size_t size);
 // Status bytes returned by successive GET_CUR of the status control (the last repeats).
