@@ -484,6 +484,14 @@ TEST_F(V4l2Test, DamagedMjpegKeepsThePreviousPictureAndFlaggedBuffersAreNotUsed)
     ASSERT_EQ(p->GetLatestFrame(frame), PlatformResult::Ok);
     EXPECT_EQ(*frame.bytes, *good);
 
+    // So is a picture of another size than the stream's.
+    emul.setFrameMode(0, kEmulFramesWrongSize);
+    const std::uint64_t sentBefore = emul.frames(0);
+    ASSERT_TRUE(WaitFor([&] { return emul.frames(0) >= sentBefore + 10; }));
+    ASSERT_EQ(p->GetLatestFrame(frame), PlatformResult::Ok);
+    EXPECT_EQ(frame.width, 320);
+    EXPECT_EQ(*frame.bytes, *good);
+
     // A truncated frame that still decodes is used.
     emul.setFrameMode(0, kEmulFramesTruncated);
     const std::uint64_t received = p->PayloadsReceived();

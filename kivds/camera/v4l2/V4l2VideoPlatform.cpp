@@ -269,9 +269,11 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
         format = m_format;
     }
     if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
-        // A payload without a readable header is garbage: the previous one stays.
+        // A payload without a readable header is garbage, and one of another
+        // size than the stream's would not fit the source rectangle: the
+        // previous one stays.
         std::int32_t w = 0, h = 0;
-        if (!m_headerReader.ReadSize(data, size, w, h)) return;
+        if (!m_headerReader.ReadSize(data, size, w, h) || w != format.width || h != format.height) return;
     } else {
         const std::int64_t need =
             static_cast<std::int64_t>(format.bytesPerLine) * (format.height - 1) + std::int64_t{format.width} * 2;
@@ -342,7 +344,8 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
             const convert::DecodeResult r = m_decoder.Decode(payload->data(), payload->size(), *bytes,
                                                              converted.width, converted.height, converted.stride);
-            ok = r != convert::DecodeResult::Failed;
+            ok = r != convert::DecodeResult::Failed && converted.width == format.width &&
+                 converted.height == format.height;
         } else {
             converted.width = format.width;
             converted.height = format.height;

@@ -191,6 +191,8 @@ void MakeFrame(Camera& c) {
                 o[2] = Clamp(yy[1]);
                 o[3] = Clamp(v / 2);
             }
+    } else if (c.frameMode == kEmulFramesWrongSize) {
+        c.frame = EncodeJpeg(PatternRgb(c.width / 2, c.height / 2), c.width / 2, c.height / 2);
     } else {
         c.frame = EncodeJpeg(rgb, c.width, c.height);
         if (c.frameMode == kEmulFramesNoHuffman) c.frame = StripHuffman(c.frame);

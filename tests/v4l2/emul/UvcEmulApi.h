@@ -41,6 +41,7 @@ enum UvcEmulFrameMode {
     kEmulFramesTruncated = 2,   // MJPEG cut short
     kEmulFramesGarbage = 3,     // not a JPEG at all
     kEmulFramesErrorFlag = 4,   // every buffer flagged V4L2_BUF_FLAG_ERROR
+    kEmulFramesWrongSize = 5,   // MJPEG of half the negotiated size
 };
 
 enum UvcEmulUnplug {
