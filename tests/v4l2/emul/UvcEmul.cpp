@@ -289,6 +289,15 @@ void RebuildSysfs() {
     }
 }
 
+// For demos and manual runs (LD_PRELOAD=libuvcemul.so UVCEMUL_CAMERA=mjpeg
+// kivscan ...): one camera of model B, streaming MJPEG or YUYV at 640x480,
+// added on the first look at the devices.
+void AddCameraFromEnvironment();
+void EnsureEnvironmentCamera() {
+    static std::once_flag once;
+    std::call_once(once, AddCameraFromEnvironment);
+}
+
 Camera* CameraOfNode(const char* path, bool& metadata) {
     if (std::strncmp(path, "/dev/video", 10) != 0) return nullptr;
     char* end = nullptr;
@@ -307,6 +316,7 @@ int EmulatedOpen(const char* path, int flags, bool& handled) {
     handled = false;
     // Only device nodes take the lock: the sysfs writer opens files under it.
     if (!path || std::strncmp(path, "/dev/video", 10) != 0) return -1;
+    EnsureEnvironmentCamera();
     std::lock_guard<std::mutex> lock(g_mutex);
     bool metadata = false;
     Camera* c = CameraOfNode(path, metadata);
@@ -718,7 +728,10 @@ EMUL_EXPORT int poll(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
-EMUL_EXPORT DIR* opendir(const char* path) { return Real<OpendirFn>("opendir")(MapPath(path).c_str()); }
+EMUL_EXPORT DIR* opendir(const char* path) {
+    if (std::strncmp(path, "/sys/", 5) == 0) EnsureEnvironmentCamera();
+    return Real<OpendirFn>("opendir")(MapPath(path).c_str());
+}
 
 EMUL_EXPORT char* realpath(const char* path, char* resolved) {
     char* r = Real<RealpathFn>("realpath")(MapPath(path).c_str(), resolved);
@@ -866,3 +879,20 @@ EMUL_EXPORT std::size_t uvcemul_jpeg(int camera, std::uint8_t* data, std::size_t
     std::memcpy(data, c->frame.data(), std::min(capacity, c->frame.size()));
     return c->frame.size();
 }
+
+
+namespace {
+void AddCameraFromEnvironment() {
+    const char* kind = std::getenv("UVCEMUL_CAMERA");
+    if (!kind || (std::strcmp(kind, "mjpeg") != 0 && std::strcmp(kind, "yuyv") != 0)) return;
+    UvcEmulCamera c;
+    c.unit = 2;
+    c.formatCount = 1;
+    c.formats[0].fourcc = std::strcmp(kind, "mjpeg") == 0 ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
+    c.formats[0].count = 2;
+    c.formats[0].width[0] = 640, c.formats[0].height[0] = 480;
+    c.formats[0].width[1] = 320, c.formats[0].height[1] = 240;
+    c.frameIntervalUs = 33333;
+    uvcemul_add(&c);
+}
+}  // namespace
