@@ -29,5 +29,8 @@ function(kiv_test name)
     set_property(GLOBAL APPEND PROPERTY KIV_WINE_TESTS ${name})
   else()
     add_test(NAME ${name} COMMAND ${name})
+    # The virtual camera unless a test names its own backend (the default on
+    # Linux is the real one, V4L2).
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "KIVDS_CAMERA=sim")
   endif()
 endfunction()

@@ -32,7 +32,7 @@ cmake --build build/mingw32 -j"$jobs"
 step "fuzz targets (clang, libFuzzer)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVDS_BUILD_FUZZ=ON \
     -DKIVDS_BUILD_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j"$jobs" --target fuzz_caps fuzz_dsentry
+cmake --build build/fuzz -j"$jobs" --target fuzz_caps fuzz_dsentry fuzz_uvcdesc
 
 step "linux-asan"
 cmake --preset linux-asan -DKIV_MINGW_BUILD_DIR="$root/build/mingw" -DKIV_FUZZ_BUILD_DIR="$root/build/fuzz" >/dev/null

@@ -1,0 +1,527 @@
+#include "kivds/camera/v4l2/V4l2VideoPlatform.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <linux/usb/video.h>
+#include <linux/uvcvideo.h>
+#include <linux/videodev2.h>
+
+#include "kivds/camera/IWindowBridge.h"
+#include "kivds/camera/v4l2/UvcDescriptors.h"
+
+namespace kiv {
+namespace v4l2 {
+namespace {
+
+constexpr std::size_t kMaxDescriptorsSize = 1 << 16;
+
+bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
+
+PlatformResult FromErrno(int error) {
+    switch (error) {
+    case EBUSY:
+        return PlatformResult::Busy;
+    case ENODEV:
+    case ENXIO:
+    case ENOENT:
+        return PlatformResult::NotFound;
+    default:
+        return PlatformResult::Failed;
+    }
+}
+
+// The subtype of the pixel formats the camera logic knows; null for others.
+const Guid* SubtypeOf(std::uint32_t pixelFormat) {
+    if (pixelFormat == V4L2_PIX_FMT_MJPEG) return &MediaSubtypeMJPG;
+    if (pixelFormat == V4L2_PIX_FMT_YUYV) return &MediaSubtypeYUY2;
+    return nullptr;
+}
+
+// The whole of a small binary file; empty when unreadable or too large.
+std::vector<std::uint8_t> ReadSmallFile(const std::string& file) {
+    std::vector<std::uint8_t> bytes;
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) return bytes;
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > kMaxDescriptorsSize) return {};
+    }
+    return bytes;
+}
+
+}  // namespace
+
+V4l2VideoPlatform::V4l2VideoPlatform() = default;
+
+V4l2VideoPlatform::~V4l2VideoPlatform() { StopStream(); }
+
+void V4l2VideoPlatform::StopStream() {
+    // The streaming thread takes m_mutex: never join it while holding it.
+    m_stream.Stop();
+}
+
+// -- the thread and the graph ---------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::InitializeThread() {
+    ++m_threadInits;
+    return PlatformResult::Ok;
+}
+
+void V4l2VideoPlatform::UninitializeThread() {
+    if (m_threadInits > 0) --m_threadInits;
+}
+
+PlatformResult V4l2VideoPlatform::CreateGraph() {
+    if (m_threadInits == 0) return PlatformResult::Failed;
+    m_graph = true;
+    return PlatformResult::Ok;
+}
+
+void V4l2VideoPlatform::DisconnectGraph() {
+    StopStream();
+    m_running = false;
+    m_connected = false;
+    m_bound.reset();  // m_formats stays for a rebuild on the same device
+    m_fd.Reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preview.visible = false;
+    m_preview.owner = nullptr;
+    m_frameTarget = nullptr;
+    m_payload.reset();
+    m_spare.reset();
+}
+
+void V4l2VideoPlatform::ReleaseGraph() {
+    StopStream();
+    m_running = false;
+    m_graph = false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_eventWindow = nullptr;
+    m_events.clear();
+}
+
+// -- devices --------------------------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::ListDevices(std::vector<VideoDevice>& devices) {
+    devices.clear();
+    m_listed = ListCaptureNodes();
+    for (const CaptureNode& node : m_listed) devices.push_back({node.path, node.name, node.readable});
+    return devices.empty() ? PlatformResult::NotFound : PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
+    if (index >= m_listed.size()) return PlatformResult::NotFound;
+    // Node numbers may have changed since the listing: go by the path.
+    std::optional<CaptureNode> node = FindCaptureNode(m_listed[index].path);
+    if (!node) return PlatformResult::NotFound;
+    UniqueFd fd(::open(node->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return errno == EBUSY ? PlatformResult::Busy : PlatformResult::NotFound;
+    StopStream();
+    m_running = false;
+    m_connected = false;
+    // A rebuild binds the same device again and keeps the formats it read.
+    if (node->path != m_formatsPath) m_formats.clear();
+    m_formatsPath = node->path;
+    m_fd = std::move(fd);
+    m_bound = std::move(node);
+    return PlatformResult::Ok;
+}
+
+// -- formats --------------------------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::ReadStreamCaps(StreamCaps& caps) {
+    caps = StreamCaps();
+    m_formats.clear();
+    m_formatsPath = m_bound ? m_bound->path : std::wstring();
+    if (!m_bound) return PlatformResult::Failed;
+    const int fd = m_fd.Get();
+    for (std::uint32_t i = 0;; ++i) {
+        v4l2_fmtdesc desc{};
+        desc.index = i;
+        desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (Xioctl(fd, VIDIOC_ENUM_FMT, &desc) != 0) {
+            if (errno == EINVAL) break;  // the end of the list
+            return FromErrno(errno);
+        }
+        const Guid* subtype = SubtypeOf(desc.pixelformat);
+        if (!subtype) continue;
+        for (std::uint32_t j = 0;; ++j) {
+            v4l2_frmsizeenum size{};
+            size.index = j;
+            size.pixel_format = desc.pixelformat;
+            if (Xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
+                if (errno == EINVAL) break;
+                return FromErrno(errno);
+            }
+            // Stepwise and continuous ranges name no sizes to offer.
+            if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
+            if (size.discrete.width == 0 || size.discrete.height == 0 || size.discrete.width > 65535 ||
+                size.discrete.height > 65535)
+                continue;
+            FormatEntry entry;
+            entry.cap.subtype = *subtype;
+            entry.cap.videoInfo = true;
+            entry.cap.width = static_cast<std::int32_t>(size.discrete.width);
+            entry.cap.height = static_cast<std::int32_t>(size.discrete.height);
+            entry.pixelFormat = desc.pixelformat;
+            m_formats.push_back(entry);
+            caps.entries.push_back(entry.cap);
+        }
+    }
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Xioctl(fd, VIDIOC_G_FMT, &format) != 0) return FromErrno(errno);
+    if (format.fmt.pix.width > 0 && format.fmt.pix.height > 0 && format.fmt.pix.width <= 65535 &&
+        format.fmt.pix.height <= 65535) {
+        caps.hasCurrent = true;
+        caps.currentWidth = static_cast<std::int32_t>(format.fmt.pix.width);
+        caps.currentHeight = static_cast<std::int32_t>(format.fmt.pix.height);
+    }
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::SetStreamFormat(const Guid& subtype, std::int32_t width, std::int32_t height) {
+    if (!m_bound) return PlatformResult::Failed;
+    const FormatEntry* match = nullptr;
+    for (const FormatEntry& entry : m_formats)
+        if (entry.cap.subtype == subtype && entry.cap.width == width && entry.cap.height == height) {
+            match = &entry;
+            break;
+        }
+    if (!match) return PlatformResult::Ok;
+    // The driver refuses a new format while buffers exist.
+    if (m_stream.Active()) {
+        StopStream();
+        m_running = false;
+    }
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = static_cast<std::uint32_t>(width);
+    format.fmt.pix.height = static_cast<std::uint32_t>(height);
+    format.fmt.pix.pixelformat = match->pixelFormat;
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    if (Xioctl(m_fd.Get(), VIDIOC_S_FMT, &format) != 0) return FromErrno(errno);
+    // The driver adjusts to what it can do; anything else than asked is a failure.
+    if (format.fmt.pix.width != static_cast<std::uint32_t>(width) ||
+        format.fmt.pix.height != static_cast<std::uint32_t>(height) || format.fmt.pix.pixelformat != match->pixelFormat)
+        return PlatformResult::Failed;
+    return PlatformResult::Ok;
+}
+
+// -- streaming ------------------------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::ConnectGraph() {
+    if (!m_graph || !m_bound) return PlatformResult::Failed;
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Xioctl(m_fd.Get(), VIDIOC_G_FMT, &format) != 0) return FromErrno(errno);
+    const v4l2_pix_format& pix = format.fmt.pix;
+    if (!SubtypeOf(pix.pixelformat) || pix.width == 0 || pix.height == 0 || pix.width > 65535 || pix.height > 65535)
+        return PlatformResult::Failed;
+    {
+        std::lock_guard<std::mutex> convertLock(m_convertMutex);  // before m_mutex, as ConvertLatest
+        m_lastFrame = VideoFrame();
+        m_lastFrameSeq = 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_format.pixelFormat = pix.pixelformat;
+    m_format.width = static_cast<std::int32_t>(pix.width);
+    m_format.height = static_cast<std::int32_t>(pix.height);
+    m_format.bytesPerLine = pix.bytesperline ? static_cast<std::int32_t>(pix.bytesperline) : m_format.width * 2;
+    m_payload.reset();
+    m_payloadSeq = 0;
+    m_converted = 0;
+    m_frameTarget = nullptr;
+    m_preview = PreviewState();
+    m_source = SourceRect{0, 0, m_format.width, m_format.height};
+    m_connected = true;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::Run() {
+    if (!m_graph || !m_connected) return PlatformResult::Failed;
+    if (m_running) return PlatformResult::Ok;
+    const PlatformResult r = m_stream.Start(m_fd.Get(), *this);
+    if (!Ok(r)) return r;
+    m_running = true;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::Stop() {
+    if (!m_graph) return PlatformResult::Failed;
+    StopStream();
+    m_running = false;
+    return PlatformResult::Ok;
+}
+
+void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
+    StreamFormat format;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        format = m_format;
+    }
+    if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
+        // A payload without a readable header is garbage, and one of another
+        // size than the stream's would not fit the source rectangle: the
+        // previous one stays.
+        std::int32_t w = 0, h = 0;
+        if (!m_headerReader.ReadSize(data, size, w, h) || w != format.width || h != format.height) return;
+    } else {
+        const std::int64_t need =
+            static_cast<std::int64_t>(format.bytesPerLine) * (format.height - 1) + std::int64_t{format.width} * 2;
+        if (static_cast<std::int64_t>(size) < need) return;  // a short frame
+    }
+    // Copy out of the driver's buffer before it is queued again, into the
+    // spare vector when nobody else holds it.
+    std::shared_ptr<std::vector<std::uint8_t>> copy;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        copy = std::move(m_spare);
+    }
+    if (!copy || copy.use_count() != 1) copy = std::make_shared<std::vector<std::uint8_t>>();
+    copy->assign(data, data + size);
+
+    WindowHandle frameTarget = nullptr;
+    bool preview = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_spare = std::move(m_payload);
+        m_payload = std::move(copy);
+        ++m_payloadSeq;
+        frameTarget = std::exchange(m_frameTarget, nullptr);  // one notification per arming
+        preview = m_previewSink && m_preview.visible;
+    }
+    if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
+    if (preview) {
+        VideoFrame frame;
+        PreviewSink sink;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            sink = m_previewSink;
+        }
+        if (sink && ConvertLatest(frame)) sink(frame);
+    }
+}
+
+void V4l2VideoPlatform::OnDeviceLost() {
+    WindowHandle window = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        GraphEvent event;
+        event.code = GraphEventCode::DeviceLost;
+        event.removed = true;
+        event.ofBoundDevice = true;
+        m_events.push_back(event);
+        window = m_eventWindow;
+    }
+    m_eventArrived.notify_all();
+    if (window) WindowBridge().PostGraphNotify(window);
+}
+
+bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
+    std::lock_guard<std::mutex> convertLock(m_convertMutex);
+    std::shared_ptr<const std::vector<std::uint8_t>> payload;
+    std::uint64_t seq = 0;
+    StreamFormat format;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        payload = m_payload;
+        seq = m_payloadSeq;
+        format = m_format;
+    }
+    if (payload && seq != m_lastFrameSeq) {
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+        VideoFrame converted;
+        bool ok = false;
+        if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
+            const convert::DecodeResult r = m_decoder.Decode(payload->data(), payload->size(), *bytes,
+                                                             converted.width, converted.height, converted.stride);
+            ok = r != convert::DecodeResult::Failed && converted.width == format.width &&
+                 converted.height == format.height;
+        } else {
+            converted.width = format.width;
+            converted.height = format.height;
+            converted.stride = convert::Bgr24Stride(format.width);
+            bytes->resize(static_cast<std::size_t>(converted.stride) * static_cast<std::size_t>(format.height));
+            ok = convert::YuyvToBgr24BottomUp(payload->data(), payload->size(), format.bytesPerLine, format.width,
+                                              format.height, bytes->data(), converted.stride);
+        }
+        m_lastFrameSeq = seq;  // a payload that failed is not tried again
+        if (ok) {
+            converted.bytes = std::move(bytes);
+            m_lastFrame = std::move(converted);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_converted;
+        }
+    }
+    if (!m_lastFrame.bytes) return false;
+    frame = m_lastFrame;
+    return true;
+}
+
+PlatformResult V4l2VideoPlatform::SetEventWindow(WindowHandle window) {
+    if (!m_graph) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_eventWindow = window;
+    return PlatformResult::Ok;
+}
+
+EventPoll V4l2VideoPlatform::GetGraphEvent(GraphEvent& event, unsigned waitMs) {
+    if (!m_graph) return EventPoll::Unavailable;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_eventArrived.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !m_events.empty(); }))
+        return EventPoll::Empty;
+    event = m_events.front();
+    m_events.pop_front();
+    return EventPoll::Event;
+}
+
+PlatformResult V4l2VideoPlatform::SetFrameNotify(WindowHandle window) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_frameTarget = window;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::GetLatestFrame(VideoFrame& frame) {
+    if (!m_connected) return PlatformResult::Failed;
+    return ConvertLatest(frame) ? PlatformResult::Ok : PlatformResult::Failed;
+}
+
+// -- preview ----------------------------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::SetPreviewAutoShow(bool autoShow) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preview.autoShow = autoShow;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::AttachPreview(WindowHandle owner) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preview.owner = owner;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                                     std::int32_t height) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preview.left = left;
+    m_preview.top = top;
+    m_preview.width = width;
+    m_preview.height = height;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::ShowPreview(bool visible) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preview.visible = visible;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::GetSourceRect(SourceRect& rect) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    rect = m_source;
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::SetSourceRect(const SourceRect& rect) {
+    if (!m_connected) return PlatformResult::Failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // As a renderer: an empty rectangle or one that leaves the frame is refused.
+    if (rect.left < 0 || rect.top < 0 || rect.width <= 0 || rect.height <= 0 ||
+        rect.width > m_format.width - rect.left || rect.height > m_format.height - rect.top)
+        return PlatformResult::Failed;
+    m_source = rect;
+    return PlatformResult::Ok;
+}
+
+V4l2VideoPlatform::PreviewState V4l2VideoPlatform::Preview() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_preview;
+}
+
+SourceRect V4l2VideoPlatform::Source() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_source;
+}
+
+void V4l2VideoPlatform::SetPreviewSink(PreviewSink sink) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_previewSink = std::move(sink);
+}
+
+std::uint64_t V4l2VideoPlatform::PayloadsReceived() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_payloadSeq;
+}
+
+std::uint64_t V4l2VideoPlatform::FramesConverted() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_converted;
+}
+
+// -- device extras ------------------------------------------------------------------
+
+PlatformResult V4l2VideoPlatform::ShowPropertyPages(WindowHandle, const std::wstring&) {
+    return PlatformResult::Failed;
+}
+
+PlatformResult V4l2VideoPlatform::OpenDevicePath(const std::wstring& path) {
+    const std::optional<CaptureNode> node = FindCaptureNode(path);
+    if (!node) return PlatformResult::NotFound;
+    UniqueFd fd(::open(node->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    return fd.Valid() ? PlatformResult::Ok : PlatformResult::NotFound;
+}
+
+std::optional<std::uint8_t> V4l2VideoPlatform::UnitId(const Guid& unit) const {
+    if (!m_bound) return std::nullopt;
+    const std::vector<std::uint8_t> descriptors = ReadSmallFile(m_bound->usbDevice + "/descriptors");
+    return FindExtensionUnitId(descriptors.data(), descriptors.size(), unit);
+}
+
+PlatformResult V4l2VideoPlatform::FindExtensionUnit(const Guid& unit) {
+    return UnitId(unit) ? PlatformResult::Ok : PlatformResult::NotFound;
+}
+
+PlatformResult V4l2VideoPlatform::QueryUnit(const Guid& unit, std::uint32_t selector, std::uint8_t query,
+                                            std::uint8_t* data, std::size_t length) {
+    const std::optional<std::uint8_t> id = UnitId(unit);
+    if (!id) return PlatformResult::NotFound;
+    if (!data || length == 0 || length > 0xFFFF || selector > 0xFF) return PlatformResult::Failed;
+    uvc_xu_control_query request{};
+    request.unit = *id;
+    request.selector = static_cast<std::uint8_t>(selector);
+    request.query = query;
+    request.size = static_cast<std::uint16_t>(length);
+    request.data = data;
+    if (Xioctl(m_fd.Get(), UVCIOC_CTRL_QUERY, &request) != 0) return FromErrno(errno);
+    return PlatformResult::Ok;
+}
+
+PlatformResult V4l2VideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
+                                                   std::size_t length) {
+    return QueryUnit(unit, selector, UVC_GET_CUR, data, length);
+}
+
+PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector,
+                                                   const std::uint8_t* data, std::size_t length) {
+    // SET_CUR only reads the buffer; the request's pointer is not const.
+    std::vector<std::uint8_t> copy(data, data ? data + length : data);
+    return QueryUnit(unit, selector, UVC_SET_CUR, copy.data(), copy.size());
+}
+
+}  // namespace v4l2
+}  // namespace kiv
