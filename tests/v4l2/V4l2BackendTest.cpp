@@ -388,6 +388,8 @@ TEST_F(V4l2Test, MjpegFramesDecodeLazilyAndTheTrimApplies) {
     const SourceRect source = platform->Source();
     EXPECT_EQ(source.top, 1);  // MJPEG loses its first and last line
     EXPECT_EQ(source.height, 478);
+    // A shown preview draws, and so decodes, frames; hidden, nothing is decoded.
+    ASSERT_EQ(platform->ShowPreview(false), PlatformResult::Ok);
     ASSERT_EQ(camera->Run(), 1);
     ASSERT_TRUE(WaitFor([&] { return platform->PayloadsReceived() >= 20; }));
     EXPECT_EQ(platform->FramesConverted(), 0u);  // nobody asked for a picture

@@ -95,10 +95,10 @@ TEST_F(V4l2DsEntry, ACameraInUseFailsEnableWithInUse) {
 TEST_F(V4l2DsEntry, NoCameraFailsOpenWithNotFound) {
     DsHost host;
     EXPECT_EQ(TWRC_FAILURE, host.OpenDS());
-    // DAT_STATUS is answered from state 4 on: attach a camera, open, read it.
+    // The source manager double asked the still closed source why.
+    EXPECT_EQ(0x8001, host.OpenFailureCondition());
     const UvcEmulCamera camera = ModelAYuyv();
     add(&camera);
     ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
-    EXPECT_EQ(0x8001, host.Status());
     EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());
 }

@@ -59,7 +59,9 @@ std::vector<std::uint8_t> ReadSmallFile(const std::string& file) {
 
 }  // namespace
 
-V4l2VideoPlatform::V4l2VideoPlatform() = default;
+V4l2VideoPlatform::V4l2VideoPlatform() {
+    m_previewSink = [this](const VideoFrame& frame) { m_software.OnFrame(frame); };
+}
 
 V4l2VideoPlatform::~V4l2VideoPlatform() { StopStream(); }
 
@@ -91,6 +93,8 @@ void V4l2VideoPlatform::DisconnectGraph() {
     m_connected = false;
     m_bound.reset();  // m_formats stays for a rebuild on the same device
     m_fd.Reset();
+    m_software.SetVisible(false);  // may wait for a picture on its way
+    m_software.SetOwner(nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.visible = false;
     m_preview.owner = nullptr;
@@ -242,6 +246,7 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     m_frameTarget = nullptr;
     m_preview = PreviewState();
     m_source = SourceRect{0, 0, m_format.width, m_format.height};
+    m_software.Reset(m_format.width, m_format.height);
     m_connected = true;
     return PlatformResult::Ok;
 }
@@ -258,6 +263,7 @@ PlatformResult V4l2VideoPlatform::Run() {
 PlatformResult V4l2VideoPlatform::Stop() {
     if (!m_graph) return PlatformResult::Failed;
     StopStream();
+    m_software.Quiesce();  // no picture arrives after the stream stopped
     m_running = false;
     return PlatformResult::Ok;
 }
@@ -400,6 +406,7 @@ PlatformResult V4l2VideoPlatform::GetLatestFrame(VideoFrame& frame) {
 
 PlatformResult V4l2VideoPlatform::SetPreviewAutoShow(bool autoShow) {
     if (!m_connected) return PlatformResult::Failed;
+    m_software.SetAutoShow(autoShow);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.autoShow = autoShow;
     return PlatformResult::Ok;
@@ -407,6 +414,7 @@ PlatformResult V4l2VideoPlatform::SetPreviewAutoShow(bool autoShow) {
 
 PlatformResult V4l2VideoPlatform::AttachPreview(WindowHandle owner) {
     if (!m_connected) return PlatformResult::Failed;
+    m_software.SetOwner(owner);  // may wait for a picture on its way to the old owner
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.owner = owner;
     return PlatformResult::Ok;
@@ -415,6 +423,7 @@ PlatformResult V4l2VideoPlatform::AttachPreview(WindowHandle owner) {
 PlatformResult V4l2VideoPlatform::SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
                                                      std::int32_t height) {
     if (!m_connected) return PlatformResult::Failed;
+    m_software.SetPlacement(left, top, width, height);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.left = left;
     m_preview.top = top;
@@ -425,6 +434,7 @@ PlatformResult V4l2VideoPlatform::SetPreviewPosition(std::int32_t left, std::int
 
 PlatformResult V4l2VideoPlatform::ShowPreview(bool visible) {
     if (!m_connected) return PlatformResult::Failed;
+    m_software.SetVisible(visible);  // hiding may wait for a picture on its way
     std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.visible = visible;
     return PlatformResult::Ok;
@@ -445,6 +455,7 @@ PlatformResult V4l2VideoPlatform::SetSourceRect(const SourceRect& rect) {
         rect.width > m_format.width - rect.left || rect.height > m_format.height - rect.top)
         return PlatformResult::Failed;
     m_source = rect;
+    m_software.SetSourceRect(rect);
     return PlatformResult::Ok;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "kivds/camera/IVideoPlatform.h"
+#include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/convert/FrameConvert.h"
 #include "kivds/camera/v4l2/CaptureStream.h"
 #include "kivds/camera/v4l2/DeviceList.h"
@@ -119,6 +120,9 @@ private:
     std::wstring m_formatsPath;
     bool m_connected = false;
     bool m_running = false;
+    // The preview a renderer would draw: fed through the preview sink, it
+    // hands scaled pictures to the window bridge on a thread of its own.
+    CSoftwarePreview m_software;
     CaptureStream m_stream;
 
     // Shared with the streaming thread.
