@@ -82,7 +82,7 @@ public:
         if (!running_) camera->Run();
         running_ = true;
         // The first start also draws the virtual camera's pattern (large at 4K).
-        std::this_thread::sleep_for(std::chrono::milliseconds(started_ ? 20 : 500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(started_ ? 5 : 500));
         started_ = true;
     }
     void Stopped() { running_ = false; }

@@ -354,7 +354,11 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     // anything else is a new image, grabbed afresh.
     const bool sameFrame = m_imageFrame.left == m_frame.left && m_imageFrame.top == m_frame.top &&
                            m_imageFrame.right == m_frame.right && m_imageFrame.bottom == m_frame.bottom;
-    if (m_image && !sameFrame) {
+    // Strips of another length than the image was prepared for (a bit depth
+    // set in between) need it prepared afresh as well.
+    const bool sameStrips =
+        m_image && (bytesPerRow64 != static_cast<std::uint64_t>(m_image->BytesPerLine())) == m_imageTopDown;
+    if (m_image && (!sameFrame || !sameStrips)) {
         m_image.reset();
         m_rowsDone = 0;
     }
