@@ -17,13 +17,16 @@ namespace {
 
 constexpr std::size_t kBmpHeaderSize = 54;
 
-// Rows converted at a time for a file: about 256 KiB, which stays in the
-// second-level cache between the conversion and the write.
-constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
+// Rows converted at a time for a file: about 1 MiB, small enough to stay in
+// the caches between the conversion and the write, large enough that the
+// writes cost little more than one write of the whole image (256 KiB and
+// 4 MiB measured no better).
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
-std::int32_t RowsPerChunk(std::size_t rowBytes) {
+std::int32_t RowsPerChunk(std::size_t rowBytes, std::int32_t height) {
     const std::size_t rows = rowBytes ? kChunkBytes / rowBytes : 1;
-    return static_cast<std::int32_t>(std::max<std::size_t>(1, std::min<std::size_t>(rows, 1 << 20)));
+    return static_cast<std::int32_t>(
+        std::max<std::size_t>(1, std::min<std::size_t>(rows, static_cast<std::size_t>(height))));
 }
 
 // The rows the geometry describes lie inside the buffer and hold their pixels.
@@ -130,7 +133,7 @@ bool CImageReference::WriteMappedBmpRows(std::FILE* file) const {
         }
     } else {
         // Other maps: a few rows at a time through a small reused buffer.
-        const std::int32_t chunkRows = RowsPerChunk(stride);
+        const std::int32_t chunkRows = RowsPerChunk(stride, height);
         PixelBuffer chunk = PixelBuffer::Acquire(stride * static_cast<std::size_t>(chunkRows));
         if (!chunk) return false;
         const RowPass pass(source, m_map.get(), m_info->m_width, height, m_info->m_bytesPerLine);
@@ -184,7 +187,7 @@ bool CImageReference::WriteTiff(const std::string& path) const {
         // picture. Uncompressed, so the converted rows are the strip's bytes
         // as they are; each chunk is appended to strip 0.
         const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-        const std::int32_t chunkRows = RowsPerChunk(rowBytes);
+        const std::int32_t chunkRows = RowsPerChunk(rowBytes, height);
         PixelBuffer chunk = PixelBuffer::Acquire(rowBytes * static_cast<std::size_t>(chunkRows));
         ok = static_cast<bool>(chunk);
         const RowPass pass(Rows(), m_map.get(), width, height, m_info->m_bytesPerLine);
