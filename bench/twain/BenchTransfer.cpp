@@ -142,8 +142,8 @@ void NativeTransfer(benchmark::State& state, Shape s) {
         },
         [&] {
             if (s.cold) FlushCaches();
-            return base.Run();
-        });
+        },
+        [&] { return base.Run(); });
 }
 
 void MemoryTransfer(benchmark::State& state, Shape s) {
@@ -185,8 +185,8 @@ void MemoryTransfer(benchmark::State& state, Shape s) {
         },
         [&] {
             if (s.cold) FlushCaches();
-            return base.Run();
-        });
+        },
+        [&] { return base.Run(); });
     state.counters["first_strip_ms"] = firstTotal / static_cast<double>(state.iterations()) * 1e3;
 }
 
@@ -217,6 +217,8 @@ void FileTransfer(benchmark::State& state, Shape s, bool tiff) {
         },
         [&] {
             if (s.cold) FlushCaches();
+        },
+        [&] {
             const auto t0 = Clock::now();
             RawWrite(raw, bytes.data(), bytes.size());
             return Seconds(t0, Clock::now());
