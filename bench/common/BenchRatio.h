@@ -55,11 +55,12 @@ inline bool RawWrite(const std::string& path, const std::uint8_t* data, std::siz
     return std::fclose(f) == 0 && ok;
 }
 
-// Runs prepare (untimed), op and baseline alternately. Reports the op's wall
-// time per iteration, the baseline's (base_ms), their ratio, and the ratio of
-// thread CPU times (cpu_ratio), which a loaded machine disturbs less.
-template <typename Prepare, typename Op, typename Base>
-void Measure(benchmark::State& state, Prepare prepare, Op op, Base base) {
+// Runs prepare (untimed), op, prepareBase (untimed) and baseline alternately.
+// Reports the op's wall time per iteration, the baseline's (base_ms), their
+// ratio, and the ratio of thread CPU times (cpu_ratio), which a loaded
+// machine disturbs less.
+template <typename Prepare, typename Op, typename PrepareBase, typename Base>
+void Measure(benchmark::State& state, Prepare prepare, Op op, PrepareBase prepareBase, Base base) {
     double opTotal = 0, baseTotal = 0, opCpu = 0, baseCpu = 0;
     for (auto _ : state) {
         prepare();
@@ -71,8 +72,10 @@ void Measure(benchmark::State& state, Prepare prepare, Op op, Base base) {
         state.SetIterationTime(t);
         opTotal += t;
         opCpu += c1 - c0;
+        prepareBase();
+        const double c2 = ThreadCpu();
         baseTotal += base();
-        baseCpu += ThreadCpu() - c1;
+        baseCpu += ThreadCpu() - c2;
     }
     const auto n = static_cast<double>(state.iterations());
     state.counters["base_ms"] = baseTotal / n * 1e3;
@@ -80,9 +83,14 @@ void Measure(benchmark::State& state, Prepare prepare, Op op, Base base) {
     state.counters["cpu_ratio"] = baseCpu > 0 ? opCpu / baseCpu : 0;
 }
 
+template <typename Prepare, typename Op, typename Base>
+void Measure(benchmark::State& state, Prepare prepare, Op op, Base base) {
+    Measure(state, prepare, op, [] {}, base);
+}
+
 template <typename Op, typename Base>
 void Measure(benchmark::State& state, Op op, Base base) {
-    Measure(state, [] {}, op, base);
+    Measure(state, [] {}, op, [] {}, base);
 }
 
 }  // namespace kivbench

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/BenchRatio.h"
+#include "kivds/camera/CameraControl.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/twain/KIVTwainMgr.h"
 
@@ -56,7 +57,6 @@ public:
         source_.Id = 1;
         app_.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
         ok_ = Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) == TWRC_SUCCESS;
-        StartCamera();
     }
     ~OpenSource() {
         TW_PENDINGXFERS pending{};
@@ -71,14 +71,21 @@ public:
         return manager_.Dispatch(&app_, dg, dat, msg, data);
     }
 
-    // The camera streams (the memory transfer stops it when there is no dialog).
-    void StartCamera() {
+    // The camera streams (the memory transfer stops it when there is no
+    // dialog), with the digital zoom the user set with the camera's buttons.
+    void StartCamera(float zoom) {
         kiv::CKIVUVCControl* camera = kiv::CKIVUVCControl::GetInstance();
         if (!camera) return;
         camera->SetPreviewWindow(nullptr);
-        camera->Run();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (zoom > 1.0f)
+            if (auto* control = dynamic_cast<kiv::CCameraControl*>(camera->Camera())) control->SetZoom(zoom);
+        if (!running_) camera->Run();
+        running_ = true;
+        // The first start also draws the virtual camera's pattern (large at 4K).
+        std::this_thread::sleep_for(std::chrono::milliseconds(started_ ? 5 : 500));
+        started_ = true;
     }
+    void Stopped() { running_ = false; }
 
     // What the capture dialog does when the user captures: state 6.
     void Announce() { manager_.Notify(MSG_XFERREADY, nullptr); }
@@ -92,62 +99,101 @@ private:
     TW_IDENTITY app_{};
     TW_IDENTITY source_{};
     bool ok_ = false;
+    bool running_ = false;
+    bool started_ = false;
 };
 
 std::size_t ImageBytes(int width, int height) { return static_cast<std::size_t>((width * 3 + 3) / 4 * 4) * height; }
 
-const char* Encoding(benchmark::State& state) { return state.range(2) ? "mjpeg" : "yuy2"; }
+// What one case measures.
+struct Shape {
+    int width, height;
+    bool mjpeg;  // MJPEG stream: the one-line trim applies
+    float zoom;  // digital zoom factor
+    bool cold;   // caches flushed before the transfer and before its baseline
+};
 
-void BM_NativeTransfer(benchmark::State& state) {
-    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    OpenSource source(width, height, Encoding(state));
+// Pushes the frame, the image and the application's memory out of the caches
+// (writes a buffer larger than the last-level cache).
+void FlushCaches() {
+    static std::vector<std::uint8_t> junk(std::size_t{96} << 20, 1);
+    for (std::size_t i = 0; i < junk.size(); i += 64) junk[i] = static_cast<std::uint8_t>(junk[i] + 1);
+    benchmark::ClobberMemory();
+}
+
+const char* EncodingName(const Shape& s) { return s.mjpeg ? "mjpeg" : "yuy2"; }
+
+void NativeTransfer(benchmark::State& state, Shape s) {
+    OpenSource source(s.width, s.height, EncodingName(s));
     if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
-    CopyBaseline base(ImageBytes(width, height));
+    source.StartCamera(s.zoom);
+    CopyBaseline base(ImageBytes(s.width, s.height));
     Measure(
-        state, [&] { source.Announce(); },
+        state,
+        [&] {
+            source.Announce();
+            if (s.cold) FlushCaches();
+        },
         [&] {
             TW_HANDLE dib = nullptr;
             if (source.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib) != TWRC_XFERDONE)
                 state.SkipWithError("native transfer failed");
             source.End();
         },
+        [&] {
+            if (s.cold) FlushCaches();
+        },
         [&] { return base.Run(); });
 }
 
-void BM_MemoryTransfer(benchmark::State& state) {
-    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    OpenSource source(width, height, Encoding(state));
+void MemoryTransfer(benchmark::State& state, Shape s) {
+    OpenSource source(s.width, s.height, EncodingName(s));
     if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
-    CopyBaseline base(ImageBytes(width, height));
+    CopyBaseline base(ImageBytes(s.width, s.height));
     std::vector<std::uint8_t> strip(65536, 1);
+    // The first strip also grabs the still and, without a dialog, stops the
+    // camera (a thread join in the virtual camera): reported on its own.
+    double firstTotal = 0;
     Measure(
         state,
         [&] {
-            source.StartCamera();
+            source.StartCamera(s.zoom);
             source.Announce();
+            if (s.cold) FlushCaches();
         },
         [&] {
             TW_IMAGEMEMXFER xfer{};
             TW_UINT16 rc = TWRC_SUCCESS;
+            bool first = true;
             while (rc == TWRC_SUCCESS) {
                 xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
                 xfer.Memory.Length = static_cast<TW_UINT32>(strip.size());
                 xfer.Memory.TheMem = strip.data();
+                const auto t0 = Clock::now();
                 rc = source.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
                 benchmark::ClobberMemory();
+                if (first) firstTotal += Seconds(t0, Clock::now());
+                first = false;
             }
-            if (rc != TWRC_XFERDONE) state.SkipWithError("memory transfer failed");
+            source.Stopped();  // without a dialog the first strip stops the camera
+            if (rc != TWRC_XFERDONE) {
+                TW_STATUS status{};
+                source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+                state.SkipWithError(("memory transfer failed, condition " + std::to_string(status.ConditionCode)).c_str());
+            }
             source.End();
         },
+        [&] {
+            if (s.cold) FlushCaches();
+        },
         [&] { return base.Run(); });
+    state.counters["first_strip_ms"] = firstTotal / static_cast<double>(state.iterations()) * 1e3;
 }
 
-// range(3): 0 BMP, 1 TIFF.
-void BM_FileTransfer(benchmark::State& state) {
-    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    const bool tiff = state.range(3) != 0;
-    OpenSource source(width, height, Encoding(state));
+void FileTransfer(benchmark::State& state, Shape s, bool tiff) {
+    OpenSource source(s.width, s.height, EncodingName(s));
     if (!source.ok()) return state.SkipWithError("cannot open the virtual camera");
+    source.StartCamera(s.zoom);
     const std::string path = BenchDir() + (tiff ? "/kiv_bench_xfer.tif" : "/kiv_bench_xfer.bmp");
     const std::string raw = BenchDir() + "/kiv_bench_xfer.raw";
     TW_SETUPFILEXFER setup{};
@@ -155,14 +201,22 @@ void BM_FileTransfer(benchmark::State& state) {
     setup.Format = tiff ? TWFF_TIFF : TWFF_BMP;
     source.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
     // The raw write moves the bytes the file holds (TIFF rows carry no padding).
-    const std::size_t fileBytes = tiff ? static_cast<std::size_t>(width) * 3 * height : ImageBytes(width, height) + 54;
+    const std::size_t fileBytes =
+        tiff ? static_cast<std::size_t>(s.width) * 3 * s.height : ImageBytes(s.width, s.height) + 54;
     std::vector<std::uint8_t> bytes(fileBytes, 7);
     Measure(
-        state, [&] { source.Announce(); },
+        state,
+        [&] {
+            source.Announce();
+            if (s.cold) FlushCaches();
+        },
         [&] {
             if (source.Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr) != TWRC_XFERDONE)
                 state.SkipWithError("file transfer failed");
             source.End();
+        },
+        [&] {
+            if (s.cold) FlushCaches();
         },
         [&] {
             const auto t0 = Clock::now();
@@ -173,21 +227,36 @@ void BM_FileTransfer(benchmark::State& state) {
     std::remove(raw.c_str());
 }
 
-void Stills(benchmark::internal::Benchmark* b) {
-    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}})
-        for (int mjpeg : {0, 1}) b->Args({w, h, mjpeg});
-    b->UseManualTime()->Unit(benchmark::kMillisecond);
+std::string Name(const std::string& mechanism, const Shape& s) {
+    return mechanism + "/" + EncodingName(s) + "/" + std::to_string(s.width) + "x" + std::to_string(s.height) +
+           (s.zoom > 1.0f ? "/zoom2" : "/zoom1") + (s.cold ? "/cold" : "");
 }
 
-void Files(benchmark::internal::Benchmark* b) {
-    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}})
-        for (int tiff : {0, 1}) b->Args({w, h, 0, tiff});
-    b->UseManualTime()->Unit(benchmark::kMillisecond);
+// Names read as what they measure, e.g. memory/mjpeg/3840x2160/zoom2 or
+// file/tiff/yuy2/1920x1080/zoom1/cold; filter with --benchmark_filter.
+void RegisterAll() {
+    for (bool cold : {false, true})
+        for (auto [w, h] : {std::pair{640, 480}, std::pair{1920, 1080}, std::pair{3840, 2160}})
+            for (bool mjpeg : {false, true})
+                for (float zoom : {1.0f, 2.0f}) {
+                    const Shape s{w, h, mjpeg, zoom, cold};
+                    auto setUp = [](benchmark::internal::Benchmark* b) {
+                        b->UseManualTime()->Unit(benchmark::kMillisecond);
+                    };
+                    setUp(benchmark::RegisterBenchmark(Name("native", s).c_str(), NativeTransfer, s));
+                    setUp(benchmark::RegisterBenchmark(Name("memory", s).c_str(), MemoryTransfer, s));
+                    setUp(benchmark::RegisterBenchmark(Name("file/bmp", s).c_str(), FileTransfer, s, false));
+                    setUp(benchmark::RegisterBenchmark(Name("file/tiff", s).c_str(), FileTransfer, s, true));
+                }
 }
 
 }  // namespace
 
-BENCHMARK(BM_NativeTransfer)->Apply(Stills);
-BENCHMARK(BM_MemoryTransfer)->Apply(Stills);
-BENCHMARK(BM_FileTransfer)->Apply(Files);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    RegisterAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

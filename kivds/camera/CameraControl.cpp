@@ -372,12 +372,10 @@ int CCameraControl::GrabStill(std::unique_ptr<CImageReference>& out) {
     // A frame whose rows cannot hold its width, or whose size is not its
     // stride times its height, would be read sheared or past its end: refuse it.
     if (!IsWellFormed(frame)) return Fail();
-    const std::size_t size = frame.bytes->size();
-    if (size > 0xFFFFFFFFu) return Fail();
+    // The still shares the frame (immutable once handed over) instead of
+    // copying it; the zoom below is kept as a map applied by the transfer.
     auto image = std::make_unique<CImageReference>();
-    if (!image->SetData(static_cast<std::uint32_t>(size), frame.bytes->data())) return Fail();
-    image->SetInfo(frame.width, frame.height, frame.stride);
-    frame.bytes.reset();
+    if (!image->SetFrame(std::move(frame.bytes), frame.width, frame.height, frame.stride)) return Fail();
     CImageReference* still = image.get();
     out = std::move(image);
     SourceRect source;

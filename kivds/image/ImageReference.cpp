@@ -3,74 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "kivds/image/PixelKernels.h"
-
 namespace kiv {
-
-CImageReference::CImageReference(std::int32_t width, std::int32_t height, std::int32_t bytesPerLine) {
-    SetInfo(width, height, bytesPerLine);
-}
-
-CImageReference::CImageReference(const CImageReference& other) {
-    if (other.m_info) SetInfo(*other.m_info);
-    if (other.m_data) SetData(other.m_size, other.m_data.Data());
-}
-
-CImageReference& CImageReference::operator=(const CImageReference& other) {
-    if (this == &other) return *this;
-    CImageReference copy(other);
-    std::swap(m_size, copy.m_size);
-    m_data.Swap(copy.m_data);
-    std::swap(m_info, copy.m_info);
-    return *this;
-}
-
-CImageReference::CImageReference(CImageReference&& other) noexcept
-    : m_size(other.m_size), m_data(std::move(other.m_data)), m_info(std::move(other.m_info)) {
-    other.m_size = 0;
-}
-
-CImageReference& CImageReference::operator=(CImageReference&& other) noexcept {
-    if (this != &other) {
-        m_size = other.m_size;
-        m_data = std::move(other.m_data);
-        m_info = std::move(other.m_info);
-        other.m_size = 0;
-    }
-    return *this;
-}
-
-void CImageReference::SetInfo(const CImageInfo& info) {
-    SetInfo(info.m_width, info.m_height, info.m_bytesPerLine);
-}
-
-void CImageReference::SetInfo(std::int32_t width, std::int32_t height, std::int32_t bytesPerLine) {
-    std::unique_ptr<CImageInfo> info(new (std::nothrow) CImageInfo(width, height, bytesPerLine));
-    if (info) m_info = std::move(info);
-}
-
-bool CImageReference::SetData(std::uint32_t length, const void* source) {
-    if (length == 0 || !source) return false;
-    PixelBuffer buffer = PixelBuffer::Acquire(length);
-    if (!buffer) return false;
-    std::memcpy(buffer.Data(), source, length);
-    m_data.Swap(buffer);  // the old block goes back to the pool with `buffer`
-    m_size = length;
-    return true;
-}
-
-bool CImageReference::CopyAll(std::uint32_t length, void* destination) const {
-    if (!m_data || length != m_size || !destination) return false;
-    std::memcpy(destination, m_data.Data(), m_size);
-    return true;
-}
-
-bool CImageReference::CopyRange(std::uint32_t offset, std::uint32_t length, void* destination) const {
-    if (!m_data || !destination) return false;
-    if (static_cast<std::uint64_t>(offset) + length > m_size) return false;
-    std::memcpy(destination, m_data.Data() + offset, length);
-    return true;
-}
 
 namespace {
 
@@ -86,54 +19,191 @@ bool RowsFit(const CImageInfo* info, std::uint32_t size) {
 
 }  // namespace
 
+CImageReference::CImageReference(std::int32_t width, std::int32_t height, std::int32_t bytesPerLine) {
+    SetInfo(width, height, bytesPerLine);
+}
+
+CImageReference::~CImageReference() = default;
+
+CImageReference::CImageReference(const CImageReference& other) {
+    if (other.m_info) m_info.reset(new (std::nothrow) CImageInfo(*other.m_info));
+    if (other.m_frame) {
+        m_frame = other.m_frame;
+        m_size = other.m_size;
+    } else if (other.m_data) {
+        SetData(other.m_size, other.m_data.Data());
+    }
+    if (other.m_map && HasData()) {
+        try {
+            m_map = std::make_unique<PixelMap>(*other.m_map);
+        } catch (...) {
+            m_map.reset();
+        }
+        m_sourceInfo = other.m_sourceInfo;
+        if (!m_map) {  // the picture cannot be described: no buffer
+            m_data.Reset();
+            m_frame.reset();
+            m_size = 0;
+        }
+    }
+}
+
+CImageReference& CImageReference::operator=(const CImageReference& other) {
+    if (this == &other) return *this;
+    CImageReference copy(other);
+    *this = std::move(copy);
+    return *this;
+}
+
+CImageReference::CImageReference(CImageReference&& other) noexcept
+    : m_size(other.m_size), m_data(std::move(other.m_data)), m_frame(std::move(other.m_frame)),
+      m_map(std::move(other.m_map)), m_sourceInfo(other.m_sourceInfo), m_info(std::move(other.m_info)) {
+    other.m_size = 0;
+}
+
+CImageReference& CImageReference::operator=(CImageReference&& other) noexcept {
+    if (this != &other) {
+        m_size = other.m_size;
+        m_data = std::move(other.m_data);
+        m_frame = std::move(other.m_frame);
+        m_map = std::move(other.m_map);
+        m_sourceInfo = other.m_sourceInfo;
+        m_info = std::move(other.m_info);
+        other.m_size = 0;
+    }
+    return *this;
+}
+
+void CImageReference::SetInfo(const CImageInfo& info) {
+    SetInfo(info.m_width, info.m_height, info.m_bytesPerLine);
+}
+
+void CImageReference::SetInfo(std::int32_t width, std::int32_t height, std::int32_t bytesPerLine) {
+    // The new geometry describes bytes: those of the picture as it is now.
+    if (m_map && !ApplyMap()) return;
+    std::unique_ptr<CImageInfo> info(new (std::nothrow) CImageInfo(width, height, bytesPerLine));
+    if (info) m_info = std::move(info);
+}
+
+const std::uint8_t* CImageReference::Data() const {
+    if (m_map && !ApplyMap()) return nullptr;
+    return Source();
+}
+
+bool CImageReference::SetData(std::uint32_t length, const void* source) {
+    if (length == 0 || !source) return false;
+    PixelBuffer buffer = PixelBuffer::Acquire(length);
+    if (!buffer) return false;
+    std::memcpy(buffer.Data(), source, length);
+    m_data.Swap(buffer);  // the old block goes back to the pool with `buffer`
+    m_frame.reset();
+    m_map.reset();
+    m_size = length;
+    return true;
+}
+
+bool CImageReference::SetFrame(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::int32_t width,
+                               std::int32_t height, std::int32_t stride) {
+    if (!bytes || bytes->empty() || bytes->size() > 0xFFFFFFFFu) return false;
+    std::unique_ptr<CImageInfo> info(new (std::nothrow) CImageInfo(width, height, stride));
+    if (!info) return false;
+    m_size = static_cast<std::uint32_t>(bytes->size());
+    m_frame = std::move(bytes);
+    m_data.Reset();
+    m_map.reset();
+    m_info = std::move(info);
+    return true;
+}
+
+RowSource CImageReference::Rows() const {
+    const CImageInfo& geometry = m_map ? m_sourceInfo : *m_info;
+    RowSource rows;
+    rows.bytes = Source();
+    rows.size = m_frame ? m_frame->size() : m_data.Size();
+    rows.width = geometry.m_width;
+    rows.height = geometry.m_height;
+    rows.stride = geometry.m_bytesPerLine;
+    return rows;
+}
+
+void CImageReference::CopyTail(std::uint8_t* destination) const {
+    const std::size_t rows = static_cast<std::size_t>(m_info->m_bytesPerLine) * static_cast<std::size_t>(m_info->m_height);
+    // After a cut the image is exactly its rows; otherwise the geometry is
+    // the buffer's and its tail stays in place.
+    if (rows < m_size && !(m_map && m_map->ZeroPadding())) std::memcpy(destination + rows, Source() + rows, m_size - rows);
+}
+
+bool CImageReference::ApplyMap() const {
+    if (!m_map) return true;
+    PixelBuffer out = PixelBuffer::Acquire(m_size);
+    if (!out) return false;
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+        .Write(0, m_info->m_height, false, false, out.Data(), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
+    CopyTail(out.Data());
+    m_data.Swap(out);
+    m_frame.reset();
+    m_map.reset();
+    return true;
+}
+
+bool CImageReference::EnsureMap() {
+    if (m_map) return true;
+    std::unique_ptr<PixelMap> map(new (std::nothrow) PixelMap());
+    if (!map || !map->InitIdentity(m_info->m_width, m_info->m_height)) return false;
+    m_map = std::move(map);
+    m_sourceInfo = *m_info;
+    return true;
+}
+
+bool CImageReference::CopyAll(std::uint32_t length, void* destination) const {
+    if (!HasData() || length != m_size || !destination) return false;
+    if (!m_map) {
+        std::memcpy(destination, Source(), m_size);
+        return true;
+    }
+    auto* to = static_cast<std::uint8_t*>(destination);
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+        .Write(0, m_info->m_height, false, false, to, static_cast<std::size_t>(m_info->m_bytesPerLine), true);
+    CopyTail(to);
+    return true;
+}
+
+bool CImageReference::CopyRange(std::uint32_t offset, std::uint32_t length, void* destination) const {
+    if (!HasData() || !destination) return false;
+    if (static_cast<std::uint64_t>(offset) + length > m_size) return false;
+    const std::uint8_t* bytes = Data();
+    if (!bytes) return false;
+    std::memcpy(destination, bytes + offset, length);
+    return true;
+}
+
 bool CImageReference::FlipToTopDownRgb() {
-    if (!m_data || !RowsFit(m_info.get(), m_size)) return false;
+    if (!HasData() || !RowsFit(m_info.get(), m_size)) return false;
     // Same size as the buffer: bytes past the last row (when the buffer is
     // not a whole number of rows) stay where they are, so Size() stays true.
     PixelBuffer out = PixelBuffer::Acquire(m_size);
     if (!out) return false;
-
-    const std::size_t height = static_cast<std::size_t>(m_info->m_height);
-    const std::size_t stride = static_cast<std::size_t>(m_info->m_bytesPerLine);
-    const std::size_t pixels = static_cast<std::size_t>(m_info->m_width);
-    const std::size_t padding = stride - pixels * 3;
-    const pixel::SwapRowFn swapRow = pixel::BestKernels().swapRow;
-    const std::uint8_t* src = m_data.Data();
-    std::uint8_t* dst = out.Data();
-    // Source rows in memory order (measured faster than destination order).
-    for (std::size_t i = height; i-- > 0;) {
-        const std::uint8_t* from = src + (height - 1 - i) * stride;
-        std::uint8_t* to = dst + i * stride;
-        swapRow(from, to, pixels);
-        if (padding) std::memcpy(to + pixels * 3, from + pixels * 3, padding);
-    }
-    if (const std::size_t rows = height * stride; rows < m_size) std::memcpy(dst + rows, src + rows, m_size - rows);
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+        .Write(0, m_info->m_height, true, true, out.Data(), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
+    CopyTail(out.Data());
     m_data.Swap(out);
+    m_frame.reset();
+    m_map.reset();
     return true;
 }
 
 bool CImageReference::CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t count, void* destination) const {
-    if (!m_data || !destination || !RowsFit(m_info.get(), m_size)) return false;
-    const std::uint64_t height = static_cast<std::uint64_t>(m_info->m_height);
-    if (static_cast<std::uint64_t>(first) + count > height) return false;
-    const std::size_t stride = static_cast<std::size_t>(m_info->m_bytesPerLine);
-    const std::size_t pixels = static_cast<std::size_t>(m_info->m_width);
-    const std::size_t padding = stride - pixels * 3;
-    const pixel::SwapRowFn swapRow = pixel::BestKernels().swapRow;
-    const std::uint8_t* src = m_data.Data();
-    auto* dst = static_cast<std::uint8_t*>(destination);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        // Picture row r is buffer row height - 1 - r (bottom-up).
-        const std::uint8_t* from = src + (height - 1 - (first + i)) * stride;
-        std::uint8_t* to = dst + static_cast<std::size_t>(i) * stride;
-        swapRow(from, to, pixels);
-        if (padding) std::memcpy(to + pixels * 3, from + pixels * 3, padding);
-    }
+    if (!HasData() || !destination || !RowsFit(m_info.get(), m_size)) return false;
+    if (static_cast<std::uint64_t>(first) + count > static_cast<std::uint64_t>(m_info->m_height)) return false;
+    if (count == 0) return true;
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+        .Write(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), true, true,
+               static_cast<std::uint8_t*>(destination), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
     return true;
 }
 
 bool CImageReference::CropAndStretch(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
-    if (!m_info || !m_data) return false;
+    if (!m_info || !HasData()) return false;
     const std::int32_t width = m_info->m_width;
     const std::int32_t height = m_info->m_height;
     if (w <= 0 || w > width || h <= 0 || h > height) return false;
@@ -142,45 +212,35 @@ bool CImageReference::CropAndStretch(std::int32_t x, std::int32_t y, std::int32_
         return false;
     if (!RowsFit(m_info.get(), m_size)) return false;
     if (w == width && h == height) return true;  // the whole picture: nothing moves
-
-    const pixel::Kernels& kernels = pixel::BestKernels();
-    const bool wholeRows = (w == width);  // x is 0: rows are copied as they are
-    pixel::StretchColumns plan;
-    if (!wholeRows && !pixel::BuildStretchColumns(x, w, width, kernels.stretchNeedsShuffle, plan)) return false;
-    PixelBuffer out = PixelBuffer::Acquire(m_size);
-    if (!out) return false;
-
-    const std::size_t rows = static_cast<std::size_t>(height);
-    const std::size_t stride = static_cast<std::size_t>(m_info->m_bytesPerLine);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const std::uint8_t* src = m_data.Data();
-    std::uint8_t* dst = out.Data();
-    // Picture row p (from the top) is buffer row rows - 1 - p. Rows are
-    // filled in memory order (bottom of the picture first), which keeps both
-    // buffers streaming forwards.
-    std::int64_t previousSource = -1;
-    const std::uint8_t* previousRow = nullptr;
-    for (std::size_t dy = rows; dy-- > 0;) {
-        const std::int64_t sy = y + static_cast<std::int64_t>(dy) * h / height;
-        std::uint8_t* to = dst + (rows - 1 - dy) * stride;
-        if (sy == previousSource) {
-            std::memcpy(to, previousRow, rowBytes);
-        } else {
-            const std::size_t sourceRow = rows - 1 - static_cast<std::size_t>(sy);
-            const std::uint8_t* from = src + sourceRow * stride;
-            if (wholeRows)
-                std::memcpy(to, from, rowBytes);
-            else
-                kernels.stretchRow(from, m_size - sourceRow * stride, plan, to);
-        }
-        // Padding bytes stay those of the row at this place.
-        const std::size_t here = (rows - 1 - dy) * stride;
-        if (stride > rowBytes) std::memcpy(to + rowBytes, src + here + rowBytes, stride - rowBytes);
-        previousSource = sy;
-        previousRow = to;
+    const bool hadMap = static_cast<bool>(m_map);
+    if (!EnsureMap()) return false;
+    if (!m_map->Stretch(x, y, w, h)) {  // leaves the map as it was
+        if (!hadMap) m_map.reset();
+        return false;
     }
-    if (const std::size_t used = rows * stride; used < m_size) std::memcpy(dst + used, src + used, m_size - used);
-    m_data.Swap(out);
+    return true;
+}
+
+bool CImageReference::Cut(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
+    if (!m_info || !HasData()) return false;
+    const std::int64_t width = m_info->m_width;
+    const std::int64_t height = m_info->m_height;
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + std::int64_t{w} > width || y + std::int64_t{h} > height)
+        return false;
+    if (!RowsFit(m_info.get(), m_size)) return false;
+    if (x == 0 && y == 0 && w == width && h == height) return true;
+    const std::int64_t stride = (std::int64_t{w} * 3 + 3) / 4 * 4;
+    if (stride * h > 0xFFFFFFFFll) return false;
+    std::unique_ptr<CImageInfo> info(new (std::nothrow) CImageInfo(w, h, static_cast<std::int32_t>(stride)));
+    if (!info) return false;
+    const bool hadMap = static_cast<bool>(m_map);
+    if (!EnsureMap()) return false;
+    if (!m_map->Cut(x, y, w, h)) {  // leaves the map as it was
+        if (!hadMap) m_map.reset();
+        return false;
+    }
+    m_info = std::move(info);
+    m_size = static_cast<std::uint32_t>(stride * h);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "kivds/image/PixelKernels.h"
 
 #include <cstring>
+#include <utility>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KIV_PIXEL_X86 1
@@ -31,11 +32,12 @@ void StretchPixels(const std::uint8_t* srcRow, const StretchColumns& plan, std::
     const std::size_t width = plan.srcOffset.size();
     const std::uint32_t* offset = plan.srcOffset.data();
     std::uint8_t* dst = dstRow + first * 3;
+    const int outer = plan.swapRgb ? 2 : 0;
     for (std::size_t dx = first; dx < width; ++dx, dst += 3) {
         const std::uint8_t* s = srcRow + offset[dx];
-        dst[0] = s[0];
+        dst[0] = s[outer];
         dst[1] = s[1];
-        dst[2] = s[2];
+        dst[2] = s[2 - outer];
     }
 }
 
@@ -160,18 +162,39 @@ bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, boo
                          StretchColumns& plan) {
     if (x < 0 || w <= 0 || width <= 0 || w > width) return false;
     try {
-        const auto count = static_cast<std::size_t>(width);
-        plan.srcOffset.resize(count);
-        for (std::size_t dx = 0; dx < count; ++dx) {
+        std::vector<std::uint32_t> offsets(static_cast<std::size_t>(width));
+        for (std::size_t dx = 0; dx < offsets.size(); ++dx) {
             const std::int64_t sx = x + static_cast<std::int64_t>(dx) * w / width;
-            plan.srcOffset[dx] = static_cast<std::uint32_t>(sx * 3);
+            offsets[dx] = static_cast<std::uint32_t>(sx * 3);
         }
+        return BuildStretchColumns(std::move(offsets), withShuffle, false, plan);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool BuildStretchColumns(std::vector<std::uint32_t> offsets, bool withShuffle, bool swapRgb, StretchColumns& plan) {
+    if (offsets.empty()) return false;
+    try {
+        plan.srcOffset = std::move(offsets);
+        plan.swapRgb = swapRgb;
         plan.groups = 0;
         plan.shuffle.clear();
         plan.groupOffset.clear();
+        const std::size_t count = plan.srcOffset.size();
         if (!withShuffle || count < kGroupPixels + 1) return true;
         // A group's 16-byte store must stay inside the row's pixel bytes.
-        plan.groups = (count - (kGroupPixels + 1)) / kGroupPixels + 1;
+        const std::size_t groups = (count - (kGroupPixels + 1)) / kGroupPixels + 1;
+        // The vector path needs growing offsets (its bound check relies on
+        // it) and each group's sources within 16 bytes of its first pixel
+        // (true of every zoom, w <= W).
+        for (std::size_t i = 1; i < count; ++i)
+            if (plan.srcOffset[i] < plan.srcOffset[i - 1]) return true;
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t first = g * kGroupPixels;
+            if (plan.srcOffset[first + kGroupPixels - 1] - plan.srcOffset[first] + 3 > 16) return true;
+        }
+        plan.groups = groups;
         plan.shuffle.resize(plan.groups * 16);
         plan.groupOffset.resize(plan.groups);
         for (std::size_t g = 0; g < plan.groups; ++g) {
@@ -179,9 +202,8 @@ bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, boo
             plan.groupOffset[g] = plan.srcOffset[first];
             std::uint8_t* m = &plan.shuffle[g * 16];
             for (std::size_t k = 0; k < kGroupPixels * 3; ++k) {
-                // w <= width keeps each group's sources within 5 pixels of its first.
-                m[k] = static_cast<std::uint8_t>(plan.srcOffset[first + k / 3] - plan.srcOffset[first] +
-                                                 k % 3);
+                const std::size_t byte = swapRgb ? 2 - k % 3 : k % 3;
+                m[k] = static_cast<std::uint8_t>(plan.srcOffset[first + k / 3] - plan.srcOffset[first] + byte);
             }
             m[15] = 0x80;  // zero; rewritten by the next group
         }

@@ -15,12 +15,15 @@ namespace pixel {
 using SwapRowFn = void (*)(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels);
 
 // Column plan of a horizontal nearest-neighbour stretch: destination pixel dx
-// takes source pixel x + dx * w / W of the row.
+// takes the pixel at byte srcOffset[dx] of the source row (for a zoom,
+// source pixel x + dx * w / W).
 struct StretchColumns {
     std::vector<std::uint32_t> srcOffset;  // byte offset in the source row, per destination pixel
+    bool swapRgb = false;                  // each pixel's first and third byte exchanged (BGR <-> RGB)
     // Vector path: groups of kGroupPixels destination pixels whose sources lie
     // within 16 bytes from srcOffset of the group's first pixel (true when
-    // w <= W); one 16-byte shuffle pattern per group.
+    // w <= W); one 16-byte shuffle pattern per group. Without such groups
+    // (groups == 0) every pixel takes the portable path.
     std::vector<std::uint8_t> shuffle;
     std::vector<std::uint32_t> groupOffset;  // srcOffset of each group's first pixel
     std::size_t groups = 0;                  // groups usable by the vector path
@@ -32,6 +35,12 @@ constexpr std::size_t kGroupPixels = 5;
 // vector patterns.
 bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle,
                          StretchColumns& plan);
+
+// Builds the plan from the source byte offset of every destination pixel
+// (any offsets; the vector groups are used only where the offsets grow and
+// each group's sources fit in 16 bytes). swapRgb: destination pixels get their
+// bytes in the other order. False when offsets is empty or no memory.
+bool BuildStretchColumns(std::vector<std::uint32_t> offsets, bool withShuffle, bool swapRgb, StretchColumns& plan);
 
 // Fills one destination row (plan.srcOffset.size() pixels) from srcRow.
 // srcAvailable: bytes readable from srcRow onwards (the vector path reads up

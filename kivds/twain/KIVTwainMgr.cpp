@@ -268,6 +268,9 @@ bool CKIVTwainMgr::GetDefaultFrame(KivRect& frame) {
 
 TW_UINT16 CKIVTwainMgr::CloseDS() {
     if (m_state != 4) return Fail(TWCC_SEQERROR);
+    // A memory transfer broken off ends with the session.
+    m_image.reset();
+    m_rowsDone = 0;
     m_capMgr.reset();
     DestroyCamera();
     m_state = 3;

@@ -102,6 +102,7 @@ private:
     std::unique_ptr<CImageReference> m_image;
     std::uint32_t m_rowsDone = 0;
     bool m_imageTopDown = false;  // m_image already converted (else converted strip by strip)
+    KivRect m_imageFrame;         // the image frame m_image was cut to
     std::unique_ptr<DynamicLibrary> m_dsmModule;
 };
 

@@ -349,6 +349,19 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     const std::uint64_t width = info.ImageWidth < 0 ? 0 : static_cast<std::uint64_t>(info.ImageWidth);
     const std::uint64_t bitsPerPixel = info.BitsPerPixel < 0 ? 0 : static_cast<std::uint64_t>(info.BitsPerPixel);
     const std::uint64_t bytesPerRow64 = ((bitsPerPixel * width + 31) / 32) * 4;
+    // A transfer broken off is continued with its image only while the image
+    // frame is the one it was cut to (the image is dropped at MSG_CLOSEDS):
+    // anything else is a new image, grabbed afresh.
+    const bool sameFrame = m_imageFrame.left == m_frame.left && m_imageFrame.top == m_frame.top &&
+                           m_imageFrame.right == m_frame.right && m_imageFrame.bottom == m_frame.bottom;
+    // Strips of another length than the image was prepared for (a bit depth
+    // set in between) need it prepared afresh as well.
+    const bool sameStrips =
+        m_image && (bytesPerRow64 != static_cast<std::uint64_t>(m_image->BytesPerLine())) == m_imageTopDown;
+    if (m_image && (!sameFrame || !sameStrips)) {
+        m_image.reset();
+        m_rowsDone = 0;
+    }
     if (!m_image) {
         std::unique_ptr<CImageReference> image;
         const TW_UINT16 grabbed = GrabFrameImage(image);
@@ -359,6 +372,7 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
         if (m_imageTopDown && !image->FlipToTopDownRgb()) return FailWithMessage(TWCC_LOWMEMORY);
         if (!m_dialog) m_camera->Stop();
         m_image = std::move(image);
+        m_imageFrame = m_frame;
         m_rowsDone = 0;
     }
 

@@ -374,4 +374,105 @@ TEST_F(Xfer, LayoutOutsideTheStillIsRefusedAtTransfer) {
     EXPECT_EQ(TWRC_SUCCESS, host.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
 }
 
+// One strip of `rows` rows of the memory transfer into buffer (pointer).
+TW_UINT16 MemStrip(DsHost& host, std::vector<unsigned char>& buffer, TW_IMAGEMEMXFER& xfer) {
+    std::memset(&xfer, 0xFF, sizeof xfer);
+    xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+    xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
+    xfer.Memory.TheMem = buffer.data();
+    return host.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+}
+
+// Within one open session and an unchanged frame, a memory transfer broken
+// off goes on with the same image after a new MSG_XFERREADY.
+TEST_F(Xfer, MemoryTransferBrokenOffContinuesInTheSameSession) {
+    DsHost host;
+    Start(host);
+    std::vector<unsigned char> buffer(1920 * 10);
+    TW_IMAGEMEMXFER xfer{};
+    ASSERT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer));
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    ASSERT_EQ(TWRC_SUCCESS, host.DisableDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+    ASSERT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer)) << host.Status();
+    EXPECT_EQ(10u, +xfer.YOffset);
+    EXPECT_EQ(10u, +xfer.Rows);
+}
+
+// A broken-off transfer must not outlive a change of the frame: the next
+// memory transfer grabs afresh at the new size instead of failing for good.
+TEST_F(Xfer, MemoryTransferBrokenOffIsDroppedWhenTheFrameChanges) {
+    DsHost host;
+    Start(host);
+    std::vector<unsigned char> buffer(1920 * 10);
+    TW_IMAGEMEMXFER xfer{};
+    ASSERT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer));
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    ASSERT_EQ(TWRC_SUCCESS, host.DisableDS());
+    TW_IMAGELAYOUT layout{};
+    layout.Frame.Right.Whole = 320;
+    layout.Frame.Bottom.Whole = 240;
+    ASSERT_EQ(TWRC_SUCCESS, host.Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+
+    std::vector<unsigned char> picture;
+    TW_UINT16 rc = TWRC_SUCCESS;
+    TW_UINT32 expectedOffset = 0;
+    while (rc == TWRC_SUCCESS) {
+        rc = MemStrip(host, buffer, xfer);
+        ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) << host.Status();
+        EXPECT_EQ(960u, +xfer.BytesPerRow);
+        EXPECT_EQ(expectedOffset, +xfer.YOffset);
+        expectedOffset += xfer.Rows;
+        picture.insert(picture.end(), buffer.begin(), buffer.begin() + xfer.BytesWritten);
+    }
+    ASSERT_EQ(960u * 240, picture.size());
+    for (int y : {0, 9, 10, 239})
+        for (int x : {0, 319}) {
+            const kivtest::Rgb want = kivtest::SimPixel(x, TrimmedSourceRow(y, 480));
+            const unsigned char* px = &picture[static_cast<std::size_t>(y) * 960 + x * 3];
+            EXPECT_EQ(+want.r, px[0]) << x << "," << y;
+            EXPECT_EQ(+want.g, px[1]) << x << "," << y;
+        }
+    // Later memory transfers work as well, also after close and reopen.
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    ASSERT_EQ(TWRC_SUCCESS, host.DisableDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+    EXPECT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer)) << host.Status();
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    ASSERT_EQ(TWRC_SUCCESS, host.DisableDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.CloseDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+    EXPECT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer)) << host.Status();
+    EXPECT_EQ(0u, +xfer.YOffset);
+}
+
+// A broken-off transfer ends with its session: the next session's first
+// strip is the top of its own picture.
+TEST_F(Xfer, MemoryTransferBrokenOffEndsAtCloseDs) {
+    DsHost host;
+    Start(host);
+    std::vector<unsigned char> buffer(1920 * 10);
+    TW_IMAGEMEMXFER xfer{};
+    ASSERT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer));
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    ASSERT_EQ(TWRC_SUCCESS, host.DisableDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.CloseDS());
+
+    // The same frame size from a stream without the one-line trim.
+    kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:640x480");
+    ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
+    ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi());
+    ASSERT_EQ(TWRC_SUCCESS, MemStrip(host, buffer, xfer)) << host.Status();
+    EXPECT_EQ(0u, +xfer.YOffset);
+    EXPECT_EQ(10u, +xfer.Rows);
+    for (int y : {0, 5, 9}) {
+        const kivtest::Rgb want = kivtest::SimPixel(7, y);
+        const unsigned char* px = &buffer[static_cast<std::size_t>(y) * 1920 + 7 * 3];
+        EXPECT_EQ(+want.r, px[0]) << y;
+        EXPECT_EQ(+want.g, px[1]) << y;
+    }
+}
+
 }  // namespace

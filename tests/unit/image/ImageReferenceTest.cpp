@@ -274,7 +274,9 @@ TEST(PixelPool, StillsReuseTheirBuffersInSteadyState) {
     for (int i = 0; i < 5; ++i) capture();
     const auto steady = kiv::GetPixelPoolStats();
     EXPECT_EQ(steady.allocations, warm.allocations) << "a still in steady state allocated new pixel memory";
-    EXPECT_GE(steady.reuses - warm.reuses, 15u);
+    // Two blocks per still: the copy and the conversion (the crop is a map
+    // applied by the conversion and takes no buffer of its own).
+    EXPECT_GE(steady.reuses - warm.reuses, 10u);
 
     kiv::TrimPixelPool();
     EXPECT_EQ(kiv::GetPixelPoolStats().freeBlocks, 0u);

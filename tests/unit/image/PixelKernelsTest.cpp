@@ -1,6 +1,7 @@
 // Every vector variant the machine supports must give the portable bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "kivds/image/PixelKernels.h"
@@ -82,4 +83,55 @@ TEST(PixelKernels, StretchPlanRejectsBadColumns) {
     EXPECT_FALSE(BuildStretchColumns(0, 11, 10, true, plan));
     EXPECT_FALSE(BuildStretchColumns(-1, 5, 10, true, plan));
     EXPECT_FALSE(BuildStretchColumns(0, 5, 0, true, plan));
+}
+
+// Column maps given as offsets (a zoom composed with a cut): the vector
+// variants give the portable bytes, also with red and blue exchanged.
+TEST(PixelKernels, OffsetPlansWithAndWithoutSwapMatchPortable) {
+    const auto variants = SupportedVectorKernels();
+    const auto src = kivtest::PatternBytes(641 * 3 + 16, 77);
+    // Columns 100 .. 400 of a 641-wide zoom 1.25 from x = 64, and an odd run.
+    std::vector<std::uint32_t> zoomCut;
+    for (std::int64_t dx = 100; dx < 400; ++dx) zoomCut.push_back(static_cast<std::uint32_t>((64 + dx * 512 / 641) * 3));
+    std::vector<std::uint32_t> run;
+    for (std::uint32_t x = 7; x < 47; ++x) run.push_back(x * 3);
+    for (bool swap : {false, true})
+        for (const auto* offsets : {&zoomCut, &run}) {
+            const std::size_t width = offsets->size();
+            std::vector<std::uint8_t> expected(width * 3);
+            for (std::size_t dx = 0; dx < width; ++dx)
+                for (int c = 0; c < 3; ++c) expected[dx * 3 + c] = src[(*offsets)[dx] + (swap ? 2 - c : c)];
+            StretchColumns portablePlan, vectorPlan;
+            ASSERT_TRUE(BuildStretchColumns(*offsets, false, swap, portablePlan));
+            ASSERT_TRUE(BuildStretchColumns(*offsets, true, swap, vectorPlan));
+            EXPECT_GT(vectorPlan.groups, 0u);
+            std::vector<std::uint8_t> out(width * 3);
+            Portable().stretchRow(src.data(), src.size(), portablePlan, out.data());
+            EXPECT_EQ(out, expected) << "portable, swap " << swap;
+            for (const Kernels* k : variants) {
+                std::fill(out.begin(), out.end(), 0);
+                k->stretchRow(src.data(), src.size(), vectorPlan, out.data());
+                EXPECT_EQ(out, expected) << k->name << ", swap " << swap;
+            }
+        }
+}
+
+// Offsets the 16-byte groups cannot serve (falling, or spread wider than a
+// vector) leave every pixel to the portable path, with the right bytes.
+TEST(PixelKernels, OffsetPlansOutsideTheVectorRulesFallBack) {
+    const auto src = kivtest::PatternBytes(300, 5);
+    const std::vector<std::vector<std::uint32_t>> cases = {
+        {30, 27, 24, 21, 18, 15, 12, 9, 6, 3, 0},           // falling
+        {0, 9, 18, 27, 36, 45, 54, 63, 72, 81, 90, 99}};   // every third pixel
+    for (const auto& offsets : cases) {
+        StretchColumns plan;
+        ASSERT_TRUE(BuildStretchColumns(offsets, true, false, plan));
+        EXPECT_EQ(plan.groups, 0u);
+        std::vector<std::uint8_t> out(offsets.size() * 3);
+        BestKernels().stretchRow(src.data(), src.size(), plan, out.data());
+        for (std::size_t dx = 0; dx < offsets.size(); ++dx)
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(out[dx * 3 + c], src[offsets[dx] + c]) << dx;
+    }
+    StretchColumns empty;
+    EXPECT_FALSE(BuildStretchColumns(std::vector<std::uint32_t>{}, true, false, empty));
 }
