@@ -25,6 +25,7 @@ namespace kiv {
 namespace {
 
 constexpr int kTextSize = 12;
+constexpr int kMinTextSize = 8;
 constexpr int kIconSize = 48;
 
 // Menu entries over strings the caller keeps: FLTK's menus point at them.
@@ -130,6 +131,33 @@ private:
     int iconId_ = 0;
 };
 
+// Sets the label and shrinks its font until it fits the control: the
+// template's sizes were made for another font, and some languages' fonts run
+// wider. A line's leading may reach into the gap below a static.
+void SetFittedLabel(Fl_Widget* widget, const std::string& text) {
+    widget->copy_label(text.c_str());
+    for (int size = kTextSize; size >= kMinTextSize; --size) {
+        widget->labelsize(size);
+        fl_font(widget->labelfont(), size);
+        int w = 0, h = 0;
+        fl_measure(widget->label(), w, h, 0);
+        if (w <= widget->w() && fl_height() <= widget->h() + 4) break;
+    }
+    widget->redraw();
+}
+
+// The window menu's button: three bars drawn by code.
+class MenuBars final : public Fl_Menu_Button {
+public:
+    MenuBars(int x, int y, int w, int h) : Fl_Menu_Button(x, y, w, h, nullptr) {}
+    void draw() override {
+        draw_box(value() ? fl_down(box()) : box(), color());
+        fl_color(active_r() ? FL_FOREGROUND_COLOR : fl_inactive(FL_FOREGROUND_COLOR));
+        const int cx = x() + w() / 2, cy = y() + h() / 2;
+        for (int dy : {-4, 0, 4}) fl_rectf(cx - 7, cy + dy - 1, 14, 2);
+    }
+};
+
 Fl_Box* MakeStatic(int x, int y, int w, int h) {
     auto* box = new Fl_Box(x, y, w, h);
     box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_TOP);
@@ -208,7 +236,7 @@ public:
         product_ = MakeStatic(DialogUnitsX(54), DialogUnitsY(13), DialogUnitsX(180), DialogUnitsY(8));
         number_ = MakeStatic(DialogUnitsX(241), DialogUnitsY(13), DialogUnitsX(45), DialogUnitsY(8));
         copyright_ = MakeStatic(DialogUnitsX(54), DialogUnitsY(27), DialogUnitsX(229), DialogUnitsY(8));
-        copyright_->label("Copyright (C) Orvan. All rights reserved.");
+        SetFittedLabel(copyright_, "Copyright (C) Orvan. All rights reserved.");
         buffer_ = std::make_unique<Fl_Text_Buffer>();
         license_ = new Fl_Text_Display(DialogUnitsX(55), DialogUnitsY(45), DialogUnitsX(228), DialogUnitsY(66));
         license_->buffer(buffer_.get());
@@ -258,9 +286,9 @@ public:
     void SetTitle(const std::string& text) override { window_->copy_label(text.c_str()); }
     void SetText(int id, const std::string& text) override {
         switch (id) {
-            case IDC_VERSION_PRODUCT: product_->copy_label(text.c_str()); break;
-            case IDC_VERSION_NUMBER: number_->copy_label(text.c_str()); break;
-            case IDOK_BUTTON: ok_->copy_label(text.c_str()); break;
+            case IDC_VERSION_PRODUCT: SetFittedLabel(product_, text); break;
+            case IDC_VERSION_NUMBER: SetFittedLabel(number_, text); break;
+            case IDOK_BUTTON: SetFittedLabel(ok_, text); break;
             case IDC_VERSION_LICENSE: {
                 // The edit box's CR LF line breaks as FLTK's LF.
                 std::string lf;
@@ -357,14 +385,12 @@ void FltkCaptureView::BuildWindow() {
     }
     // The window's menu: a small button below the settings button, and the
     // same items on a right click anywhere in the dialog.
-    auto* button = new Fl_Menu_Button(DialogUnitsX(298), DialogUnitsY(114), DialogUnitsX(70), DialogUnitsY(12), "@menu");
-    button->labelsize(kTextSize);
-    button->tooltip(nullptr);
+    auto* button = new MenuBars(DialogUnitsX(298), DialogUnitsY(114), DialogUnitsX(70), DialogUnitsY(12));
     menuButton_ = button;
     auto* popup = new Fl_Menu_Button(0, 0, w, h);
     popup->type(Fl_Menu_Button::POPUP3);
     popupMenu_ = popup;
-    for (Fl_Menu_Button* menu : {button, popup}) {
+    for (Fl_Menu_Button* menu : {static_cast<Fl_Menu_Button*>(button), popup}) {
         menu->callback(
             [](Fl_Widget* w, void* self) {
                 auto* view = static_cast<FltkCaptureView*>(self);
@@ -455,7 +481,8 @@ bool FltkCaptureView::ControlsEnabled() const {
 
 std::string FltkCaptureView::Text(int id) const {
     if (List* list = FindList(id)) return list->SelectedText();
-    if (id >= IDC_VERSION_PRODUCT && id <= IDC_VERSION_LICENSE) return version_ ? version_->Text(id) : "";
+    if ((id >= IDC_VERSION_PRODUCT && id <= IDC_VERSION_LICENSE) || id == IDOK_BUTTON)
+        return version_ ? version_->Text(id) : "";
     const Fl_Widget* widget = id == 0 ? window_.get() : Control(id);
     return widget && widget->label() ? widget->label() : "";
 }
@@ -477,10 +504,7 @@ void FltkCaptureView::AppendSystemMenuItem(unsigned command, const std::string& 
 }
 
 void FltkCaptureView::SetText(int id, const std::string& text) {
-    if (Fl_Widget* widget = Control(id)) {
-        widget->copy_label(text.c_str());
-        widget->redraw();
-    }
+    if (Fl_Widget* widget = Control(id)) SetFittedLabel(widget, text);
 }
 
 ViewRect FltkCaptureView::ScreenRect(int id) const {
