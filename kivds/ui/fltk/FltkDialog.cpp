@@ -2,8 +2,12 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>
-#include <FL/fl_ask.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/fl_draw.H>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -208,29 +212,64 @@ private:
     DialogThread thread_;
 };
 
-// The message box itself, on the thread that runs FLTK for `owner`.
+// The box's sign: "!" in a red disc for errors, "i" in a blue one otherwise.
+class MessageSign final : public Fl_Widget {
+public:
+    MessageSign(int x, int y, int size, bool error) : Fl_Widget(x, y, size, size), error_(error) {}
+    void draw() override {
+        fl_color(error_ ? fl_rgb_color(200, 40, 30) : fl_rgb_color(40, 90, 180));
+        fl_pie(x(), y(), w(), h(), 0, 360);
+        fl_color(FL_WHITE);
+        fl_font(FL_HELVETICA_BOLD, h() * 2 / 3);
+        fl_draw(error_ ? "!" : "i", x(), y(), w(), h(), FL_ALIGN_CENTER);
+    }
+
+private:
+    bool error_;
+};
+
+// The message box itself, on the thread that runs FLTK for `owner`: the
+// text wrapped to a readable width, one OK button (Enter and Esc close it).
 void ShowOnThisThread(const ShownMessage& message) {
     std::lock_guard<std::recursive_mutex> fltk(FltkLock());
     if (!FltkAttachDisplay()) return;
+    constexpr int kMargin = 14, kSign = 32, kTextWidth = 380, kButtonW = 80, kButtonH = 26;
+    constexpr int kTextSize = 12;
+    fl_font(FL_HELVETICA, kTextSize);
+    int textW = kTextWidth, textH = 0;
+    fl_measure(message.text.c_str(), textW, textH, 0);
+    textW = std::max(textW, 120);
+    textH = std::max(textH, kSign);
+    const int w = kMargin * 3 + kSign + textW;
+    const int h = kMargin * 3 + textH + kButtonH;
+
     // Modal to the owner: FLTK makes a modal window transient for the first
     // window, so the owner (when it is one of ours and shown) goes first.
-    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) {
-        if (w == message.owner) {
-            Fl::first_window(w);
-            break;
-        }
+    Fl_Window* owner = nullptr;
+    for (Fl_Window* win = Fl::first_window(); win; win = Fl::next_window(win)) {
+        if (win == message.owner) owner = win;
     }
-    static std::string ok;
-    ok = LoadLocalisedString(IDS_OK);
+    const int x = owner ? owner->x() + (owner->w() - w) / 2 : (Fl::w() - w) / 2;
+    const int y = owner ? owner->y() + (owner->h() - h) / 2 : (Fl::h() - h) / 2;
+
+    Fl_Double_Window window(x, y, w, h);
+    window.copy_label(message.caption.c_str());
+    MessageSign sign(kMargin, kMargin, kSign, (message.style & kMbIconError) != 0);
+    Fl_Box text(kMargin * 2 + kSign, kMargin, textW, textH);
+    text.copy_label(message.text.c_str());
+    text.labelsize(kTextSize);
+    text.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    std::string ok = LoadLocalisedString(IDS_OK);
     if (ok.empty()) ok = "OK";
-    fl_close = ok.c_str();
-    fl_message_hotspot(0);
-    fl_message_title(message.caption.c_str());
-    fl_message_font(FL_HELVETICA, 12);
-    if (message.style & kMbIconError)
-        fl_alert("%s", message.text.c_str());
-    else
-        fl_message("%s", message.text.c_str());
+    Fl_Return_Button button((w - kButtonW) / 2, h - kMargin - kButtonH, kButtonW, kButtonH);
+    button.copy_label(ok.c_str());
+    button.labelsize(kTextSize);
+    button.callback([](Fl_Widget* b, void*) { b->window()->hide(); });
+    window.end();
+    window.set_modal();
+    if (owner) Fl::first_window(owner);
+    window.show();
+    while (window.shown()) Fl::wait();
 }
 
 }  // namespace

@@ -213,7 +213,17 @@ public:
 private:
     bool InRange(int index) const { return index >= 0 && index < Count(); }
     void Rebuild(int selected) {
+        // The widest entry fits beside the drop-down arrow.
+        int size = kTextSize;
+        for (; size > kMinTextSize; --size) {
+            fl_font(choice_->textfont(), size);
+            int widest = 0;
+            for (const std::string& text : texts_) widest = std::max(widest, static_cast<int>(fl_width(text.c_str())));
+            if (widest <= choice_->w() - 26) break;
+        }
+        choice_->textsize(size);
         items_ = MenuOf(texts_);
+        for (std::size_t i = 0; i < texts_.size(); ++i) items_[i].labelsize_ = kTextSize;
         choice_->menu(items_.data());
         Select(selected);
     }
