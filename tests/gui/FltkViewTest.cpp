@@ -17,7 +17,9 @@
 
 #include "gui/GuiSupport.h"
 #include "kivds/ui/DialogControls.h"
+#include "support/ScopedEnv.h"
 #include "kivds/ui/fltk/FltkBridge.h"
+#include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkView.h"
 
@@ -244,6 +246,12 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     EXPECT_EQ(repaints.load(), 1) << "an unregistered window hears nothing";
     int w = 0, h = 0;
     EXPECT_FALSE(FltkBridge::Instance().GetClientSize(preview, w, h));
+}
+
+TEST(FltkBackendChoice, HeadlessRequestWinsOverAnOpenDisplay) {
+    kivtest::ScopedEnv headless{"KIVDS_UI", "headless"};
+    EXPECT_FALSE(FltkDisplayUsable());
+    EXPECT_EQ(MakeFltkDialogSession(), nullptr);
 }
 
 }  // namespace

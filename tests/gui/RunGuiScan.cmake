@@ -3,7 +3,8 @@
 #   MODE=fallback  a display that cannot be opened: headless, one warning line
 file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT})
-set(ENV{KIVDS_UI_SCRIPT} "frame;capture")
+# The version dialog opens from the window menu and closes again first.
+set(ENV{KIVDS_UI_SCRIPT} "frame;version;capture")
 if(MODE STREQUAL "fallback")
   set(ENV{DISPLAY} ":4711")
 elseif(NOT DEFINED ENV{DISPLAY})
