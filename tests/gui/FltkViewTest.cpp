@@ -248,6 +248,30 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     EXPECT_FALSE(FltkBridge::Instance().GetClientSize(preview, w, h));
 }
 
+TEST_F(FltkViewTest, TheWindowCarriesTheProductIconForTheWindowManager) {
+    view->SetWindowIcon(IDI_APP);
+    view->Show();
+    ASSERT_TRUE(kivgui::WaitMapped(Window()));
+    const Atom netWmIcon = XInternAtom(fl_display, "_NET_WM_ICON", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(fl_display, fl_xid(Window()), netWmIcon, 0, 1 << 16, False, AnyPropertyType, &type,
+                                 &format, &count, &after, &data),
+              Success);
+    ASSERT_NE(data, nullptr) << "no icon property";
+    const auto* longs = reinterpret_cast<const unsigned long*>(data);
+    ASSERT_GE(count, 2u + 48u * 48u);
+    EXPECT_EQ(longs[0], 48u);
+    EXPECT_EQ(longs[1], 48u);
+    // The picture is not one flat colour: something was drawn.
+    bool varied = false;
+    for (unsigned long i = 3; i < 2 + 48 * 48 && !varied; ++i) varied = (longs[i] & 0xFFFFFF) != (longs[2] & 0xFFFFFF);
+    EXPECT_TRUE(varied);
+    XFree(data);
+}
+
 TEST(FltkBackendChoice, HeadlessRequestWinsOverAnOpenDisplay) {
     kivtest::ScopedEnv headless{"KIVDS_UI", "headless"};
     EXPECT_FALSE(FltkDisplayUsable());

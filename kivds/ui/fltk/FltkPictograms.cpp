@@ -2,6 +2,9 @@
 
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
+
+#include <memory>
 
 #include "kivds/ui/DialogControls.h"
 
@@ -81,6 +84,21 @@ bool DrawIconResource(int iconId, int x, int y, int size, bool enabled) {
         case IDI_APP: DrawProductPictogram(x, y, size); return true;
         default: return false;
     }
+}
+
+bool RenderIconRgb(int iconId, int size, std::vector<unsigned char>& rgb) {
+    Fl_Offscreen offscreen = fl_create_offscreen(size, size);
+    if (!offscreen) return false;
+    fl_begin_offscreen(offscreen);
+    fl_color(FL_BACKGROUND_COLOR);
+    fl_rectf(0, 0, size, size);
+    const bool drawn = DrawIconResource(iconId, 0, 0, size, true);
+    std::unique_ptr<uchar[]> pixels(fl_read_image(nullptr, 0, 0, size, size));
+    fl_end_offscreen();
+    fl_delete_offscreen(offscreen);
+    if (!drawn || !pixels) return false;
+    rgb.assign(pixels.get(), pixels.get() + static_cast<std::size_t>(size) * size * 3);
+    return true;
 }
 
 }  // namespace kiv

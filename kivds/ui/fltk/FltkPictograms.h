@@ -5,6 +5,8 @@
 // Threads: the FLTK thread, inside a widget's draw().
 #pragma once
 
+#include <vector>
+
 namespace kiv {
 
 void DrawCameraPictogram(int x, int y, int size, bool enabled);
@@ -14,5 +16,8 @@ void DrawProductPictogram(int x, int y, int size);
 // Draws icon resource `iconId` (IDI_CAPTURE, IDI_SETTINGS, IDI_APP); false
 // for an icon the module does not have.
 bool DrawIconResource(int iconId, int x, int y, int size, bool enabled);
+// Icon resource `iconId` as `size` x `size` RGB pixels on the button-face
+// colour (drawn offscreen; needs the display); false for an unknown icon.
+bool RenderIconRgb(int iconId, int size, std::vector<unsigned char>& rgb);
 
 }  // namespace kiv

@@ -7,6 +7,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Menu_Button.H>
 #include <FL/Fl_Menu_Item.H>
+#include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
@@ -501,9 +502,12 @@ WindowHandle FltkCaptureView::Window() const { return window_.get(); }
 
 WindowHandle FltkCaptureView::ControlWindow(int id) const { return Control(id); }
 
-void FltkCaptureView::SetWindowIcon(int) {
-    // The window manager's icon stays the default; the product picture is
-    // shown by the version dialog.
+void FltkCaptureView::SetWindowIcon(int iconId) {
+    constexpr int kSize = 48;
+    std::vector<unsigned char> pixels;
+    if (!RenderIconRgb(iconId, kSize, pixels)) return;
+    Fl_RGB_Image image(pixels.data(), kSize, kSize, 3);
+    window_->icon(&image);  // FLTK keeps a copy
 }
 
 void FltkCaptureView::SetTitle(const std::string& text) { window_->copy_label(text.c_str()); }
