@@ -3,6 +3,7 @@
 // with its dialog shown, waits while KIVDS_UI_SCRIPT presses capture, checks
 // that the dialog is a window on the display, ends the transfer and closes.
 // Exit status 0 when all of that worked and GTK kept running.
+#include <dlfcn.h>
 #include <gtk/gtk.h>
 
 #include <atomic>
@@ -12,6 +13,9 @@
 #include <thread>
 
 #include "support/DsHost.h"
+
+// After DsHost.h: Xlib defines Status as a macro.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -66,5 +70,16 @@ int main(int argc, char** argv) {
     gtk_main();
     worker.join();
     gtk_widget_destroy(window);
-    return g_result.load();
+    if (g_result.load() != 0) return g_result.load();
+
+    // The application let the source go, but its toolkit's handlers stay in
+    // Xlib: an X error now must still find them (the module stays mapped).
+    const char* path = std::getenv("KIVDS_DS_PATH");
+    if (!path || !dlopen(path, RTLD_LAZY | RTLD_NOLOAD)) return Fail("kivds.ds was unloaded after its dialog ran");
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return Fail("no display");
+    XUnmapWindow(display, 0x1fffffff);  // BadWindow, to the process's error handler
+    XSync(display, False);
+    XCloseDisplay(display);
+    return 0;
 }
