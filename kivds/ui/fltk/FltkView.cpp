@@ -14,6 +14,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "kivds/ui/CaptureDialog.h"
@@ -281,10 +282,9 @@ public:
     int Result() const { return result_; }
     std::string Text(int id) const {
         if (id == IDC_VERSION_LICENSE) {
-            char* text = buffer_->text();
-            std::string copy = text ? text : "";
-            free(text);
-            return copy;
+            // The buffer hands out a malloc'ed copy.
+            std::unique_ptr<char, void (*)(void*)> text(buffer_->text(), std::free);
+            return text ? std::string(text.get()) : std::string();
         }
         const Fl_Widget* widget = id == IDC_VERSION_PRODUCT   ? static_cast<Fl_Widget*>(product_)
                                   : id == IDC_VERSION_NUMBER  ? static_cast<Fl_Widget*>(number_)
