@@ -221,7 +221,7 @@ private:
             fl_font(choice_->textfont(), size);
             int widest = 0;
             for (const std::string& text : texts_) widest = std::max(widest, static_cast<int>(fl_width(text.c_str())));
-            if (widest <= choice_->w() - 26) break;
+            if (widest <= choice_->w() - 32) break;
         }
         choice_->textsize(size);
         items_ = MenuOf(texts_);
@@ -254,6 +254,8 @@ public:
         license_->buffer(buffer_.get());
         license_->textsize(kTextSize);
         license_->scrollbar_align(FL_ALIGN_RIGHT);
+        // A multi-line box with a vertical scroll bar only: lines wrap.
+        license_->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
         ok_ = new Fl_Return_Button(DialogUnitsX(137), DialogUnitsY(121), DialogUnitsX(50), DialogUnitsY(14));
         ok_->labelsize(kTextSize);
         ok_->callback([](Fl_Widget*, void* self) { static_cast<VersionView*>(self)->End(IDOK_BUTTON); }, this);
