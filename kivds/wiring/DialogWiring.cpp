@@ -5,6 +5,9 @@
 
 #include "kivds/twain/DialogSeam.h"
 #include "kivds/ui/DialogSession.h"
+#if defined(KIVDS_WITH_FLTK)
+#include "kivds/ui/fltk/FltkDialog.h"
+#endif
 
 namespace kiv {
 namespace {
@@ -22,11 +25,23 @@ private:
     std::unique_ptr<IDialogSession> session_;
 };
 
+// The toolkit's dialog where a display can be used (not KIVDS_UI=headless,
+// DISPLAY set and opened), the headless one otherwise.
+std::unique_ptr<IDialogSession> MakeChosenDialogSession() {
+#if defined(KIVDS_WITH_FLTK)
+    if (std::unique_ptr<IDialogSession> session = MakeFltkDialogSession()) return session;
+#endif
+    return MakeDialogSession();
+}
+
 }  // namespace
 
 void InstallCaptureDialog() {
+#if defined(KIVDS_WITH_FLTK)
+    InstallFltkMessageBox();
+#endif
     SetCaptureDialogFactory([]() -> std::unique_ptr<ICaptureDialog> {
-        std::unique_ptr<IDialogSession> session = MakeDialogSession();
+        std::unique_ptr<IDialogSession> session = MakeChosenDialogSession();
         if (!session) return nullptr;
         return std::make_unique<SessionDialog>(std::move(session));
     });

@@ -1,0 +1,29 @@
+// The FLTK capture dialog as one session: CKIVDlg over a FltkCaptureView on a
+// DialogThread of its own. That thread runs FLTK: the dialog's idle hook
+// serves the display's events every few milliseconds, the camera reaches the
+// dialog through FltkBridge, and KIVDS_UI_SCRIPT drives it once shown.
+// Also the FLTK message box.
+//
+// Threads: as IDialogSession. ShowFltkMessageBox may be called on any
+// thread; a message owned by a dialog of this backend is shown on that
+// dialog's thread.
+#pragma once
+
+#include <memory>
+
+#include "kivds/platform/MessageBox.h"
+#include "kivds/ui/DialogSession.h"
+
+namespace kiv {
+
+// A session of the FLTK dialog; null when no display can be used.
+std::unique_ptr<IDialogSession> MakeFltkDialogSession();
+
+// The modal message box: caption, text, one OK button; modal to `owner` when
+// that is one of this backend's windows.
+void ShowFltkMessageBox(const ShownMessage& message);
+
+// Registers the FLTK message box with the platform's message box seam.
+void InstallFltkMessageBox();
+
+}  // namespace kiv

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Installs the data source for the Linux TWAIN source manager, or removes it.
+#
+#   scripts/install.sh [--prefix DIR] [--build-dir DIR] [--no-build]
+#   scripts/install.sh --uninstall [--prefix DIR]
+#
+# Install: builds kivds.ds (release, in build/install unless --build-dir) and
+# puts it under <prefix>/lib/twain/kivds/ (prefix /usr/local), where the
+# source manager looks. Every file and directory it creates is written to the
+# manifest <prefix>/share/kivds/install-manifest.txt; --uninstall removes
+# exactly those (directories only when empty) and then the manifest.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+prefix=/usr/local
+build="$root/build/install"
+do_build=1
+uninstall=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --prefix) prefix=$2; shift 2 ;;
+    --build-dir) build=$2; shift 2 ;;
+    --no-build) do_build=0; shift ;;
+    --uninstall) uninstall=1; shift ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "install.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+manifest_dir="$prefix/share/kivds"
+manifest="$manifest_dir/install-manifest.txt"
+
+if [ $uninstall -eq 1 ]; then
+    if [ ! -f "$manifest" ]; then
+        echo "install.sh: nothing installed under $prefix (no $manifest)" >&2
+        exit 1
+    fi
+    # Files first, then directories deepest first, each only if still ours.
+    while IFS= read -r line; do
+        kind=${line%% *}; path=${line#* }
+        [ "$kind" = file ] && rm -f -- "$path" && echo "removed $path"
+    done < "$manifest"
+    mapfile -t dirs < <(grep '^dir ' "$manifest.dirs" 2>/dev/null | cut -c5- | sort -r)
+    rm -f -- "$manifest" "$manifest.dirs"
+    for dir in "${dirs[@]}"; do
+        rmdir -- "$dir" 2>/dev/null && echo "removed $dir/" || true
+    done
+    exit 0
+fi
+
+if [ $do_build -eq 1 ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVDS_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target kivds_ds -j"$(nproc)"
+fi
+
+# The directories that do not exist yet are ours to remove later.
+created=()
+for dir in "$prefix/lib" "$prefix/lib/twain" "$prefix/lib/twain/kivds" "$prefix/share" "$manifest_dir"; do
+    [ -d "$dir" ] || created+=("$dir")
+done
+mkdir -p "$manifest_dir"
+log=$(cmake --install "$build" --prefix "$prefix")
+echo "$log"
+: > "$manifest.new"
+sed -n 's/^-- \(Installing\|Up-to-date\): //p' <<<"$log" | while IFS= read -r path; do
+    echo "file $path" >> "$manifest.new"
+done
+mv "$manifest.new" "$manifest"
+{
+    [ -f "$manifest.dirs" ] && cat "$manifest.dirs"
+    for dir in "${created[@]}"; do echo "dir $dir"; done
+} | sort -u > "$manifest.dirs.new"
+mv "$manifest.dirs.new" "$manifest.dirs"
+ds="$prefix/lib/twain/kivds/kivds.ds"
+if [ ! -f "$ds" ] || [ -L "$ds" ]; then
+    echo "install.sh: $ds is not a regular file" >&2
+    exit 1
+fi
+echo "installed $ds ($(file -b "$ds" | cut -d, -f1))"
