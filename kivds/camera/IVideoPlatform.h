@@ -70,7 +70,9 @@ struct VideoFrame {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t stride = 0;  // bytes from one row to the next
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes;  // the whole sample
+    // The whole sample. Never written once handed out: a still shares it, so
+    // the backend puts every new frame into a new buffer.
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
 };
 
 // The frame's geometry is consistent: positive size, a stride that holds a
