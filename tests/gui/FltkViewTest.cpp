@@ -248,6 +248,22 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     EXPECT_FALSE(FltkBridge::Instance().GetClientSize(preview, w, h));
 }
 
+// The camera letterboxes its picture into the size the bridge reports; after
+// the dialog's layout moves the preview to its 5:4 place, that is the new
+// size, not the one the control had when it was registered.
+TEST_F(FltkViewTest, TheClientSizeFollowsThePreviewsLayout) {
+    WindowHandle preview = view->ControlWindow(IDC_PREVIEW);
+    FltkBridge::Instance().Register(preview, {100, 80, nullptr, nullptr});
+    const ViewRect before = view->ScreenRect(IDC_PREVIEW);
+    const ViewRect moved{before.left, before.top, before.left + 250, before.top + 200};
+    view->Move(IDC_PREVIEW, moved);
+    int w = 0, h = 0;
+    ASSERT_TRUE(FltkBridge::Instance().GetClientSize(preview, w, h));
+    EXPECT_EQ(250, w);
+    EXPECT_EQ(200, h);
+    FltkBridge::Instance().Unregister(preview);
+}
+
 TEST_F(FltkViewTest, TheWindowCarriesTheProductIconForTheWindowManager) {
     view->SetWindowIcon(IDI_APP);
     view->Show();

@@ -59,6 +59,15 @@ std::shared_ptr<const PreviewPicture> FltkBridge::Latest(WindowHandle window) co
     return it == s.windows.end() ? nullptr : it->second.latest;
 }
 
+void FltkBridge::SetClientSize(WindowHandle window, int width, int height) {
+    Impl& s = State();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    auto it = s.windows.find(window);
+    if (it == s.windows.end()) return;
+    it->second.target.width = width;
+    it->second.target.height = height;
+}
+
 bool FltkBridge::GetClientSize(WindowHandle window, int& width, int& height) {
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);

@@ -32,6 +32,9 @@ public:
 
     void Register(WindowHandle window, Target target);
     void Unregister(WindowHandle window);
+    // The preview control was laid out anew: the client size the camera asks
+    // for (to letterbox its picture) follows. Unregistered windows: nothing.
+    void SetClientSize(WindowHandle window, int width, int height);
     // Takes the picture waiting for `window` (null when none is new since the
     // last call). The last picture taken stays available through Latest.
     std::shared_ptr<const PreviewPicture> Take(WindowHandle window);

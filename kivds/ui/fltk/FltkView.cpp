@@ -542,6 +542,11 @@ void FltkCaptureView::Move(int id, const ViewRect& rect) {
     Fl_Widget* widget = Control(id);
     if (!widget) return;
     widget->resize(rect.left - window_->x(), rect.top - window_->y(), rect.Width(), rect.Height());
+    if (id == IDC_PREVIEW) {
+        // The software preview letterboxes into the size it is told.
+        FltkBridge::Instance().SetClientSize(widget, rect.Width(), rect.Height());
+        FltkBridge::Instance().SetClientSize(window_.get(), rect.Width(), rect.Height());
+    }
     window_->redraw();
 }
 
