@@ -1,0 +1,34 @@
+// The Wine test camera (test-only, never shipped): an in-process COM server
+// whose capture source filters stand for the cameras that KIVDS_SIM
+// describes, device i of the description behind the class of slot i.
+//
+// Each filter has one capture pin that lists the described MJPG / YUY2 /
+// NV12 sizes through IAMStreamConfig and remembers the format set on it (per
+// slot, as a driver would). The samples it streams are the virtual camera's
+// picture as RGB24 in the current size: the test checks the capture graph,
+// not a codec, so the pin connects with RGB24 whatever encoding is set.
+// "lose=N" raises EC_DEVICE_LOST after N frames; "xu=a|b" and "buttons="
+// give the filter's topology an extension-unit node with scripted status
+// bytes. KIVTESTCAM_RUN_HR (hex) makes the filter's Run fail with that code.
+//
+// Exports, for the tests in the same process:
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+// COM objects of this module alive now (filters, pins, enumerators, nodes,
+// class factories).
+LONG WINAPI KivTestCamLiveObjects();
+// Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
+// and stop streaming.
+void WINAPI KivTestCamUnplug(int slot);
+// Forgets the per-slot state (formats set, unplugging, button positions).
+void WINAPI KivTestCamReset();
+}
+
+// {4B1D0C00-7E2A-4C11-9E55-0000000000ss}: the capture filter of slot ss.
+constexpr int kTestCamSlots = 4;
+inline CLSID TestCamClsid(int slot) {
+    return CLSID{0x4B1D0C00, 0x7E2A, 0x4C11, {0x9E, 0x55, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<BYTE>(slot)}};
+}
