@@ -111,11 +111,15 @@ TEST(DShowChoice, KivdsCameraNamesTheBackend) {
 }
 
 TEST(DShowService, UnregisteredServiceLeavesTheClientSilent) {
-    auto client = kiv::MakeServiceClient();
-    ASSERT_NE(nullptr, client);
-    EXPECT_FALSE(client->HasInstance());
-    client->RegistryDeleteNodeInterfacesKey();
-    client->CreateNodeInterfacesKeyForKIVVIEW();
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    CoUninitialize();
+    {
+        auto client = kiv::MakeServiceClient();
+        ASSERT_NE(nullptr, client);
+        EXPECT_FALSE(client->HasInstance());
+        client->RegistryDeleteNodeInterfacesKey();
+        client->CreateNodeInterfacesKeyForKIVVIEW();
+    }
     // The client's apartment was balanced: the thread can still take another one.
     EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     CoUninitialize();
@@ -261,20 +265,18 @@ TEST(DShowBackend, UnplugRaisesDeviceLostForTheBoundFilter) {
     EXPECT_EQ(0, host.LiveObjects());
 }
 
-TEST(DShowBackend, RunInUseCodesAreBusyAndOthersFail) {
-    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=mjpeg:160x120"));
+// A device held by another program lets no stream connect. (Its failure to
+// start, the other "in use" signal, is lost by Wine 8's graph; the mapping of
+// those two codes is checked in DShowResults.)
+TEST(DShowBackend, UnconnectablePreviewIsBusy) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=mjpeg:160x120;fail=connect:busy"));
     ASSERT_TRUE(host.Ready());
-    const struct {
-        const char* hr;
-        PlatformResult want;
-    } cases[] = {{"800705AA", PlatformResult::Busy}, {"C00D3704", PlatformResult::Busy}, {"80004005", PlatformResult::Failed}};
-    for (const auto& c : cases) {
-        kivtest::ScopedEnv runHr("KIVTESTCAM_RUN_HR", c.hr);
+    {
         Graph graph;
         ASSERT_TRUE(graph.ok);
-        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
-        EXPECT_EQ(c.want, graph.wrapper.Run()) << c.hr;
-        graph.wrapper.Stop();
+        EXPECT_EQ(PlatformResult::Busy, graph.wrapper.ConnectGraph());
+        VideoFrame frame;
+        EXPECT_NE(PlatformResult::Ok, graph.wrapper.GetLatestFrame(frame));
     }
     EXPECT_EQ(0, host.LiveObjects());
 }

@@ -9,7 +9,12 @@
 // not a codec, so the pin connects with RGB24 whatever encoding is set.
 // "lose=N" raises EC_DEVICE_LOST after N frames; "xu=a|b" and "buttons="
 // give the filter's topology an extension-unit node with scripted status
-// bytes. KIVTESTCAM_RUN_HR (hex) makes the filter's Run fail with that code.
+// bytes. "fail=connect:busy" (any kind) makes the pin refuse every
+// connection, as a device held by another program does. KIVTESTCAM_RUN_HR (hex) makes the filter refuse to leave the
+// stopped state with that code, so the graph's Run fails with it, as it does
+// for a device in use (an unplugged device refuses the same way). Wine 8's
+// graph drops a filter's failure to pause or run (IMediaControl::Run still
+// succeeds), so under Wine only the refused connection is observable.
 //
 // Exports, for the tests in the same process:
 #pragma once

@@ -450,6 +450,12 @@ public:
         return S_OK;
     }
     STDMETHODIMP Pause() override {
+        if (m_state == State_Stopped) {
+            // An in-use or unplugged device refuses to leave the stopped
+            // state; the graph's Run reports that.
+            const HRESULT refused = RefusedStart();
+            if (FAILED(refused)) return refused;
+        }
         StopStreaming();
         const HRESULT hr = m_pin.Commit();
         if (FAILED(hr) && hr != VFW_E_NOT_CONNECTED) return hr;
@@ -457,15 +463,6 @@ public:
         return S_OK;
     }
     STDMETHODIMP Run(REFERENCE_TIME) override {
-        if (const char* code = std::getenv("KIVTESTCAM_RUN_HR")) {
-            const HRESULT hr = static_cast<HRESULT>(std::strtoul(code, nullptr, 16));
-            if (FAILED(hr)) return hr;
-        }
-        {
-            Slot& s = g_slots[m_slot];
-            std::lock_guard<std::mutex> lock(s.mutex);
-            if (s.unplugged) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-        }
         if (m_state == State_Stopped) {
             const HRESULT hr = Pause();
             if (FAILED(hr)) return hr;
@@ -477,9 +474,10 @@ public:
         m_state = State_Running;
         return S_OK;
     }
+    // A live source has nothing to cue while paused.
     STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
         *state = m_state;
-        return S_OK;
+        return m_state == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
     STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
         if (clock) clock->AddRef();
@@ -544,6 +542,18 @@ public:
         const HRESULT hr = unit->QueryInterface(iid, out);
         unit->Release();
         return hr;
+    }
+
+    HRESULT RefusedStart() const {
+        char code[16];
+        const DWORD length = GetEnvironmentVariableA("KIVTESTCAM_RUN_HR", code, sizeof code);
+        if (length > 0 && length < sizeof code) {
+            const HRESULT hr = static_cast<HRESULT>(std::strtoul(code, nullptr, 16));
+            if (FAILED(hr)) return hr;
+        }
+        Slot& s = g_slots[m_slot];
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return s.unplugged ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) : S_OK;
     }
 
     int SlotIndex() const { return m_slot; }
@@ -653,6 +663,9 @@ STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     if (!receiver) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_connected) return VFW_E_ALREADY_CONNECTED;
+    // "fail=connect:..": the device is held elsewhere and streams to no one.
+    if (m_filter.Device().Failure(kiv::sim::SimOp::Connect) != kiv::PlatformResult::Ok)
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
     LONG width = 0, height = 0;
     {
         Slot& s = g_slots[m_filter.SlotIndex()];
