@@ -198,6 +198,8 @@ TEST(DShowBackend, StreamsThePatternBottomUpAndAnnouncesTheFirstFrameOnce) {
         ASSERT_TRUE(graph.ok);
         ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 322, 260));
         ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        // The YUY2 stream reached the RGB24 grabber through the decoder.
+        EXPECT_EQ(1, host.LiveDecoders());
         VideoFrame frame;
         EXPECT_NE(PlatformResult::Ok, graph.wrapper.GetLatestFrame(frame));  // nothing buffered yet
         kiv::WindowHandle dialog = reinterpret_cast<kiv::WindowHandle>(static_cast<std::uintptr_t>(0x1234));
@@ -235,6 +237,50 @@ TEST(DShowBackend, StreamsThePatternBottomUpAndAnnouncesTheFirstFrameOnce) {
         EXPECT_EQ(PlatformResult::Ok, graph.wrapper.Stop());
     }
     kiv::SetWindowBridge(nullptr);
+    EXPECT_EQ(0, host.LiveObjects());
+}
+
+// A format change rebuilds the graph on the same device: everything the
+// builder inserted goes with the partial teardown, and the new connection
+// streams the new size with the full frame as source rectangle.
+TEST(DShowBackend, PartialTeardownAndRebuildStreamTheNewFormat) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=mjpeg:320x240,yuy2:160x120"));
+    ASSERT_TRUE(host.Ready());
+    {
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeMJPG, 320, 240));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        VideoFrame frame;
+        ASSERT_EQ(PlatformResult::Ok, graph.WaitFrame(frame));
+        EXPECT_EQ(320, frame.width);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetSourceRect({0, 1, 320, 238}));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Stop());
+
+        graph.wrapper.DisconnectGraph();
+        EXPECT_NE(PlatformResult::Ok, graph.wrapper.GetLatestFrame(frame));
+        // The decoder the builder inserted left the graph with the rest.
+        EXPECT_EQ(0, host.LiveDecoders());
+        std::vector<VideoDevice> devices;
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ListDevices(devices));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.BindDevice(0));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 160, 120));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        ASSERT_EQ(PlatformResult::Ok, graph.WaitFrame(frame));
+        EXPECT_EQ(160, frame.width);
+        EXPECT_EQ(120, frame.height);
+        EXPECT_EQ(480, frame.stride);
+        EXPECT_EQ(1, host.LiveDecoders());
+        const kivtest::Rgb want = kivtest::SimPixel(159, 0);
+        EXPECT_EQ(+want.r, (*frame.bytes)[119 * 480 + 159 * 3 + 2]);
+        kiv::SourceRect rect;
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.GetSourceRect(rect));
+        EXPECT_EQ(0, rect.top);
+        EXPECT_EQ(120, rect.height);
+        graph.wrapper.Stop();
+    }
     EXPECT_EQ(0, host.LiveObjects());
 }
 

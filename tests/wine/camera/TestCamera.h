@@ -4,9 +4,11 @@
 //
 // Each filter has one capture pin that lists the described MJPG / YUY2 /
 // NV12 sizes through IAMStreamConfig and remembers the format set on it (per
-// slot, as a driver would). The samples it streams are the virtual camera's
-// picture as RGB24 in the current size: the test checks the capture graph,
-// not a codec, so the pin connects with RGB24 whatever encoding is set.
+// slot, as a driver would). It connects with the encoding set and streams the
+// virtual camera's picture in the current size; the payload of every sample
+// is that picture as RGB24 (the test checks the capture graph, not a codec),
+// which the module's decoder (TestTransform.h), found by intelligent connect,
+// hands on as RGB24.
 // "lose=N" raises EC_DEVICE_LOST after N frames; "xu=a|b" and "buttons="
 // give the filter's topology an extension-unit node with scripted status
 // bytes. "fail=connect:busy" (any kind) makes the pin refuse every
@@ -25,6 +27,8 @@ extern "C" {
 // COM objects of this module alive now (filters, pins, enumerators, nodes,
 // class factories).
 LONG WINAPI KivTestCamLiveObjects();
+// Of those, the decoders (the graph builder inserted one per connected stream).
+LONG WINAPI KivTestCamLiveDecoders();
 // Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
 // and stop streaming.
 void WINAPI KivTestCamUnplug(int slot);

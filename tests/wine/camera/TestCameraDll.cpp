@@ -18,50 +18,23 @@
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimPattern.h"
 #include "wine/camera/TestCamera.h"
+#include "wine/camera/TestCameraCom.h"
+#include "wine/camera/TestTransform.h"
 
 using kiv::dshow::IKsControl;
 using kiv::dshow::IKsTopologyInfo;
 using kiv::dshow::KspNode;
 using kiv::dshow::KsTopologyConnection;
 
+namespace testcam {
+std::atomic<LONG> g_live{0};
+}  // namespace testcam
+
+using namespace testcam;
+
 namespace {
 
 HMODULE g_module = nullptr;
-std::atomic<LONG> g_live{0};
-
-// Counts the module's live COM objects.
-struct Counted {
-    Counted() { ++g_live; }
-    ~Counted() { --g_live; }
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-};
-
-#define KIV_REFCOUNT                                                  \
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }      \
-    STDMETHODIMP_(ULONG) Release() override {                         \
-        const ULONG left = --m_refs;                                  \
-        if (left == 0) delete this;                                   \
-        return left;                                                  \
-    }                                                                 \
-    std::atomic<ULONG> m_refs{1};
-
-kiv::Guid FromGuid(const GUID& g) {
-    kiv::Guid out;
-    out.data1 = g.Data1;
-    out.data2 = g.Data2;
-    out.data3 = g.Data3;
-    std::memcpy(out.data4, g.Data4, 8);
-    return out;
-}
-GUID ToGuid(const kiv::Guid& g) {
-    GUID out;
-    out.Data1 = g.data1;
-    out.Data2 = g.data2;
-    out.Data3 = g.data3;
-    std::memcpy(out.Data4, g.data4, 8);
-    return out;
-}
 
 // What a driver keeps per device across filter instances.
 struct Slot {
@@ -90,148 +63,7 @@ void InitSlot(Slot& s, const kiv::sim::SimDevice& d) {
     s.subtype = ToGuid(d.caps.empty() ? kiv::MediaSubtypeMJPG : d.caps.front().subtype);
 }
 
-LONG Stride(LONG width) { return (width * 3 + 3) & ~3; }
-
-// A media type in task memory with a VIDEOINFOHEADER for subtype and size.
-AM_MEDIA_TYPE* NewVideoType(const GUID& subtype, LONG width, LONG height, bool videoInfo = true) {
-    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!type) return nullptr;
-    std::memset(type, 0, sizeof *type);
-    type->majortype = MEDIATYPE_Video;
-    type->subtype = subtype;
-    type->bFixedSizeSamples = TRUE;
-    type->formattype = videoInfo ? FORMAT_VideoInfo : FORMAT_None;
-    if (!videoInfo) return type;
-    auto* info = static_cast<VIDEOINFOHEADER*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
-    if (!info) {
-        CoTaskMemFree(type);
-        return nullptr;
-    }
-    std::memset(info, 0, sizeof *info);
-    info->AvgTimePerFrame = 333333;
-    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info->bmiHeader.biWidth = width;
-    info->bmiHeader.biHeight = height;
-    info->bmiHeader.biPlanes = 1;
-    const bool rgb = IsEqualGUID(subtype, MEDIASUBTYPE_RGB24);
-    info->bmiHeader.biBitCount = rgb ? 24 : 16;
-    info->bmiHeader.biCompression = rgb ? BI_RGB : subtype.Data1;
-    info->bmiHeader.biSizeImage = rgb ? Stride(width) * height : width * height * 2;
-    type->lSampleSize = info->bmiHeader.biSizeImage;
-    type->cbFormat = sizeof(VIDEOINFOHEADER);
-    type->pbFormat = reinterpret_cast<BYTE*>(info);
-    return type;
-}
-
-void FreeType(AM_MEDIA_TYPE& type) {
-    if (type.cbFormat && type.pbFormat) CoTaskMemFree(type.pbFormat);
-    type.pbFormat = nullptr;
-    type.cbFormat = 0;
-    if (type.pUnk) type.pUnk->Release();
-    type.pUnk = nullptr;
-}
-
-HRESULT CopyType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
-    to = from;
-    to.pUnk = nullptr;
-    to.pbFormat = nullptr;
-    if (from.cbFormat) {
-        to.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(from.cbFormat));
-        if (!to.pbFormat) return E_OUTOFMEMORY;
-        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
-    }
-    return S_OK;
-}
-
 class CaptureFilter;
-
-// -- enumerators --------------------------------------------------------------
-
-class PinEnum final : public IEnumPins, Counted {
-public:
-    PinEnum(IPin* pin, ULONG pos) : m_pin(pin), m_pos(pos) { m_pin->AddRef(); }
-    ~PinEnum() { m_pin->Release(); }
-    KIV_REFCOUNT
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-            *out = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        ULONG got = 0;
-        if (count > 0 && m_pos == 0) {
-            pins[0] = m_pin;
-            m_pin->AddRef();
-            m_pos = 1;
-            got = 1;
-        }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        m_pos += count;
-        return m_pos <= 1 ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
-        m_pos = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumPins** out) override {
-        *out = new PinEnum(m_pin, m_pos);
-        return S_OK;
-    }
-
-private:
-    IPin* m_pin;
-    ULONG m_pos;
-};
-
-class TypeEnum final : public IEnumMediaTypes, Counted {
-public:
-    TypeEnum(const GUID& subtype, LONG w, LONG h, ULONG pos) : m_subtype(subtype), m_w(w), m_h(h), m_pos(pos) {}
-    KIV_REFCOUNT
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-            *out = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-        ULONG got = 0;
-        if (count > 0 && m_pos == 0) {
-            types[0] = NewVideoType(m_subtype, m_w, m_h);
-            if (!types[0]) return E_OUTOFMEMORY;
-            m_pos = 1;
-            got = 1;
-        }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        m_pos += count;
-        return m_pos <= 1 ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
-        m_pos = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        *out = new TypeEnum(m_subtype, m_w, m_h, m_pos);
-        return S_OK;
-    }
-
-private:
-    GUID m_subtype;
-    LONG m_w, m_h;
-    ULONG m_pos;
-};
 
 // -- an extension-unit node ---------------------------------------------------
 
@@ -347,11 +179,7 @@ public:
         std::memcpy(*id, L"Capture", sizeof L"Capture");
         return S_OK;
     }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override {
-        return IsEqualGUID(type->majortype, MEDIATYPE_Video) && IsEqualGUID(type->subtype, MEDIASUBTYPE_RGB24)
-                   ? S_OK
-                   : S_FALSE;
-    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
     STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
@@ -492,7 +320,7 @@ public:
     }
     // IBaseFilter
     STDMETHODIMP EnumPins(IEnumPins** out) override {
-        *out = new PinEnum(&m_pin, 0);
+        *out = new PinEnum({&m_pin}, 0);
         return S_OK;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
@@ -652,10 +480,16 @@ STDMETHODIMP CapturePin::QueryPinInfo(PIN_INFO* info) {
     return S_OK;
 }
 
+STDMETHODIMP CapturePin::QueryAccept(const AM_MEDIA_TYPE* type) {
+    Slot& s = g_slots[m_filter.SlotIndex()];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return IsEqualGUID(type->majortype, MEDIATYPE_Video) && IsEqualGUID(type->subtype, s.subtype) ? S_OK : S_FALSE;
+}
+
 STDMETHODIMP CapturePin::EnumMediaTypes(IEnumMediaTypes** out) {
     Slot& s = g_slots[m_filter.SlotIndex()];
     std::lock_guard<std::mutex> lock(s.mutex);
-    *out = new TypeEnum(MEDIASUBTYPE_RGB24, s.width, s.height, 0);
+    *out = new TypeEnum(s.subtype, s.width, s.height, 0);
     return S_OK;
 }
 
@@ -667,17 +501,19 @@ STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     if (m_filter.Device().Failure(kiv::sim::SimOp::Connect) != kiv::PlatformResult::Ok)
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     LONG width = 0, height = 0;
+    GUID subtype;
     {
         Slot& s = g_slots[m_filter.SlotIndex()];
         std::lock_guard<std::mutex> slotLock(s.mutex);
         width = s.width;
         height = s.height;
+        subtype = s.subtype;
     }
     if (wanted && !IsEqualGUID(wanted->majortype, GUID_NULL) && !IsEqualGUID(wanted->majortype, MEDIATYPE_Video))
         return VFW_E_NO_ACCEPTABLE_TYPES;
-    if (wanted && !IsEqualGUID(wanted->subtype, GUID_NULL) && !IsEqualGUID(wanted->subtype, MEDIASUBTYPE_RGB24))
+    if (wanted && !IsEqualGUID(wanted->subtype, GUID_NULL) && !IsEqualGUID(wanted->subtype, subtype))
         return VFW_E_NO_ACCEPTABLE_TYPES;
-    AM_MEDIA_TYPE* type = NewVideoType(MEDIASUBTYPE_RGB24, width, height);
+    AM_MEDIA_TYPE* type = NewVideoType(subtype, width, height);
     if (!type) return E_OUTOFMEMORY;
     HRESULT hr = receiver->ReceiveConnection(this, type);
     if (FAILED(hr)) {
@@ -802,12 +638,13 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
+    // Slot -1: the decoder.
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        CaptureFilter* filter = new CaptureFilter(m_slot);
-        const HRESULT hr = filter->QueryInterface(iid, out);
-        filter->Release();
+        IUnknown* object = m_slot < 0 ? NewTestDecoder() : static_cast<IBaseFilter*>(new CaptureFilter(m_slot));
+        const HRESULT hr = object->QueryInterface(iid, out);
+        object->Release();
         return hr;
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
@@ -816,10 +653,17 @@ private:
     int m_slot;
 };
 
-std::wstring ClsidKey(int slot) {
+std::wstring ClsidKey(const CLSID& clsid) {
     wchar_t text[64];
-    StringFromGUID2(TestCamClsid(slot), text, 64);
+    StringFromGUID2(clsid, text, 64);
     return std::wstring(L"CLSID\\") + text;
+}
+
+std::vector<CLSID> ModuleClasses() {
+    std::vector<CLSID> classes;
+    for (int slot = 0; slot < kTestCamSlots; ++slot) classes.push_back(TestCamClsid(slot));
+    classes.push_back(kTestDecoderClsid);
+    return classes;
 }
 
 bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
@@ -841,8 +685,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     *out = nullptr;
-    for (int slot = 0; slot < kTestCamSlots; ++slot) {
-        if (!IsEqualCLSID(clsid, TestCamClsid(slot))) continue;
+    for (int slot = -1; slot < kTestCamSlots; ++slot) {
+        if (!IsEqualCLSID(clsid, slot < 0 ? kTestDecoderClsid : TestCamClsid(slot))) continue;
         Factory* factory = new Factory(slot);
         const HRESULT hr = factory->QueryInterface(iid, out);
         factory->Release();
@@ -858,22 +702,30 @@ HRESULT STDAPICALLTYPE DllRegisterServer() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return SELFREG_E_CLASS;
-    for (int slot = 0; slot < kTestCamSlots; ++slot) {
-        const std::wstring key = ClsidKey(slot);
-        if (!SetString(HKEY_CLASSES_ROOT, key, nullptr, L"KIV test camera " + std::to_wstring(slot)) ||
+    for (const CLSID& clsid : ModuleClasses()) {
+        const std::wstring key = ClsidKey(clsid);
+        if (!SetString(HKEY_CLASSES_ROOT, key, nullptr, L"KIV test camera") ||
             !SetString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, path) ||
             !SetString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Both"))
             return SELFREG_E_CLASS;
     }
-    return S_OK;
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = RegisterTestDecoder();
+    if (SUCCEEDED(init)) CoUninitialize();
+    return FAILED(hr) ? SELFREG_E_CLASS : S_OK;
 }
 
 HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    for (int slot = 0; slot < kTestCamSlots; ++slot) RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidKey(slot).c_str());
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    UnregisterTestDecoder();
+    if (SUCCEEDED(init)) CoUninitialize();
+    for (const CLSID& clsid : ModuleClasses()) RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidKey(clsid).c_str());
     return S_OK;
 }
 
 LONG WINAPI KivTestCamLiveObjects() { return g_live.load(); }
+
+LONG WINAPI KivTestCamLiveDecoders() { return LiveTestDecoders(); }
 
 void WINAPI KivTestCamUnplug(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return;

@@ -68,6 +68,11 @@ long TestCameraHost::LiveObjects() const {
     return live ? live() : -1;
 }
 
+long TestCameraHost::LiveDecoders() const {
+    auto live = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamLiveDecoders") : nullptr;
+    return live ? live() : -1;
+}
+
 void TestCameraHost::Unplug(int slot) {
     if (auto unplug = module_ ? Export<void(WINAPI*)(int)>(module_, "KivTestCamUnplug") : nullptr) unplug(slot);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, InstanceKey(slot).c_str());

@@ -22,6 +22,8 @@ public:
     bool Ready() const { return ready_; }
     // The COM objects of the camera module alive now.
     long LiveObjects() const;
+    // Of those, the decoders the graph builder inserted.
+    long LiveDecoders() const;
     // The device of a slot goes: its filters raise EC_DEVICE_LOST, and it
     // leaves the video input category.
     void Unplug(int slot);
