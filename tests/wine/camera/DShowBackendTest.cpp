@@ -110,6 +110,33 @@ TEST(DShowChoice, KivdsCameraNamesTheBackend) {
     EXPECT_EQ(BackendChoice::Unknown, ParseBackendChoice(&other));
 }
 
+// The same description lists the test camera through DirectShow and the
+// virtual camera through "sim"; an unknown name gives no camera at all.
+TEST(DShowChoice, EachChoiceListsItsOwnDevices) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=mjpeg:160x120"));
+    ASSERT_TRUE(host.Ready());
+    const struct {
+        const char* camera;
+        PlatformResult listing;
+    } cases[] = {{"dshow", PlatformResult::Ok}, {"sim", PlatformResult::Ok}, {"bogus", PlatformResult::NotFound}};
+    for (const auto& c : cases) {
+        kivtest::ScopedEnv camera("KIVDS_CAMERA", c.camera);
+        auto platform = kiv::dshow::CreateWindowsVideoPlatform();
+        ASSERT_NE(nullptr, platform);
+        ASSERT_EQ(PlatformResult::Ok, platform->InitializeThread()) << c.camera;
+        std::vector<VideoDevice> devices;
+        EXPECT_EQ(c.listing, platform->ListDevices(devices)) << c.camera;
+        if (c.listing == PlatformResult::Ok) {
+            ASSERT_EQ(1u, devices.size()) << c.camera;
+            EXPECT_EQ(L"KIVCAMA", devices[0].friendlyName);
+        }
+        const bool isDirectShow = dynamic_cast<CDirectShowWrapper*>(platform.get()) != nullptr;
+        EXPECT_EQ(std::string(c.camera) == "dshow", isDirectShow) << c.camera;
+        platform->UninitializeThread();
+    }
+    EXPECT_EQ(0, host.LiveObjects());
+}
+
 TEST(DShowService, UnregisteredServiceLeavesTheClientSilent) {
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     CoUninitialize();
