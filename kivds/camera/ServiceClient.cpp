@@ -2,6 +2,9 @@
 #include <utility>
 
 #include "kivds/camera/IServiceClient.h"
+#ifdef _WIN32
+#include "kivds/camera/dshow/KIVSVCClient.h"
+#endif
 
 namespace kiv {
 namespace {
@@ -28,7 +31,11 @@ std::unique_ptr<IKIVSVCClient> MakeServiceClient() {
     if (factory) {
         if (auto client = factory()) return client;
     }
+#ifdef _WIN32
+    return dshow::MakeComServiceClient();
+#else
     return std::make_unique<AbsentServiceClient>();
+#endif
 }
 
 void SetServiceClientFactory(ServiceClientFactory factory) {

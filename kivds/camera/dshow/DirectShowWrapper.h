@@ -1,0 +1,98 @@
+// The Windows camera backend: IVideoPlatform over a DirectShow capture graph
+// (capture filter -> whatever decoder the graph builder inserts -> sample
+// grabber forced to RGB24 -> video renderer as a child window of the
+// preview). COM is initialised as a single-threaded apartment on the thread
+// that owns the camera object; every call comes from that thread. Only the
+// first-frame announcement runs on DirectShow's streaming thread.
+//
+// Every interface is held by a ComPtr and released on every path; the
+// teardown order is: stop, hide and detach the preview, remove the filters,
+// release renderer, capture filter, grabber and video window (partial),
+// then switch notifications off and release event, control, builder, graph
+// and basic video (full), then CoUninitialize.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <memory>
+#include <vector>
+
+#include "kivds/camera/IVideoPlatform.h"
+#include "kivds/camera/dshow/ComPtr.h"
+#include "kivds/camera/dshow/KsInterop.h"
+#include "kivds/camera/dshow/SampleCallback.h"
+
+namespace kiv {
+namespace dshow {
+
+class CDirectShowWrapper final : public IVideoPlatform {
+public:
+    CDirectShowWrapper();
+    ~CDirectShowWrapper() override;
+    CDirectShowWrapper(const CDirectShowWrapper&) = delete;
+    CDirectShowWrapper& operator=(const CDirectShowWrapper&) = delete;
+
+    PlatformResult InitializeThread() override;
+    void UninitializeThread() override;
+    PlatformResult CreateGraph() override;
+    void DisconnectGraph() override;
+    void ReleaseGraph() override;
+    PlatformResult ListDevices(std::vector<VideoDevice>& devices) override;
+    PlatformResult BindDevice(std::size_t index) override;
+    PlatformResult ReadStreamCaps(StreamCaps& caps) override;
+    PlatformResult SetStreamFormat(const Guid& subtype, std::int32_t width, std::int32_t height) override;
+    PlatformResult ConnectGraph() override;
+    PlatformResult Run() override;
+    PlatformResult Stop() override;
+    PlatformResult SetEventWindow(WindowHandle window) override;
+    EventPoll GetGraphEvent(GraphEvent& event, unsigned waitMs) override;
+    PlatformResult SetFrameNotify(WindowHandle window) override;
+    PlatformResult GetLatestFrame(VideoFrame& frame) override;
+    PlatformResult SetPreviewAutoShow(bool autoShow) override;
+    PlatformResult AttachPreview(WindowHandle owner) override;
+    PlatformResult SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
+                                      std::int32_t height) override;
+    PlatformResult ShowPreview(bool visible) override;
+    PlatformResult GetSourceRect(SourceRect& rect) override;
+    PlatformResult SetSourceRect(const SourceRect& rect) override;
+    PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
+    PlatformResult OpenDevicePath(const std::wstring& path) override;
+    PlatformResult FindExtensionUnit(const Guid& unit) override;
+    PlatformResult ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
+                                    std::size_t length) override;
+    PlatformResult ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
+                                    std::size_t length) override;
+
+private:
+    // The stream configuration of the bound capture filter's capture pin.
+    HRESULT FindStreamConfig(ComPtr<IAMStreamConfig>& config) const;
+    // The IKsControl of the first topology node that answers the probe of
+    // the unit's property set; null when there is none.
+    ComPtr<IKsControl> FindUnitNode(const Guid& unit, std::uint32_t& nodeId) const;
+    PlatformResult UnitRequest(const Guid& unit, std::uint32_t selector, std::uint32_t flags, void* data,
+                               std::size_t length);
+
+    // Declared first: destroyed after the graph that calls it.
+    std::unique_ptr<CKIVSampleCB> m_callback;
+    bool m_comInitialised = false;
+
+    // Monikers of the last listing, by list index (null: not bindable).
+    std::vector<ComPtr<IMoniker>> m_monikers;
+
+    ComPtr<IGraphBuilder> m_graph;
+    ComPtr<ICaptureGraphBuilder2> m_builder;
+    ComPtr<IMediaControl> m_control;
+    ComPtr<IMediaEventEx> m_events;
+    ComPtr<IBasicVideo> m_basicVideo;
+
+    ComPtr<IBaseFilter> m_capture;
+    ComPtr<IBaseFilter> m_grabberFilter;
+    ComPtr<ISampleGrabber> m_grabber;
+    ComPtr<IBaseFilter> m_renderer;
+    ComPtr<IVideoWindow> m_videoWindow;
+};
+
+}  // namespace dshow
+}  // namespace kiv

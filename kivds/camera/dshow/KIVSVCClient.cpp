@@ -1,0 +1,65 @@
+#include "kivds/camera/dshow/KIVSVCClient.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oaidl.h>
+
+#include "kivds/camera/dshow/ComPtr.h"
+
+namespace kiv {
+namespace dshow {
+namespace {
+
+constexpr DWORD kApartmentNoOle1 = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;  // 6
+constexpr DWORD kServiceContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;  // 23
+static_assert(kApartmentNoOle1 == 6 && kServiceContext == 23, "published values");
+
+// {23A5366E-1BA8-4BC2-9618-3DC243960039}
+constexpr IID kIID_IKIVSVCAccess = {0x23A5366E, 0x1BA8, 0x4BC2, {0x96, 0x18, 0x3D, 0xC2, 0x43, 0x96, 0x00, 0x39}};
+
+// The service's dual interface: its two methods follow the IDispatch slots.
+struct IKIVSVCAccess : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE RegistryDeleteNodeInterfacesKey(long* retVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateNodeInterfacesKeyForKIVVIEW(long* retVal) = 0;
+};
+
+class CKIVSVCClient final : public IKIVSVCClient {
+public:
+    CKIVSVCClient() {
+        const HRESULT init = CoInitializeEx(nullptr, kApartmentNoOle1);
+        if (SUCCEEDED(init)) m_comInitialised = true;
+        if (FAILED(init) && init != RPC_E_CHANGED_MODE) return;
+        CLSID clsid;
+        if (FAILED(CLSIDFromProgID(L"KIVSVC.KIVSVCAccess.1", &clsid))) return;
+        if (FAILED(CoCreateInstance(clsid, nullptr, kServiceContext, kIID_IKIVSVCAccess, m_access.PutVoid())))
+            m_access.Reset();
+    }
+    ~CKIVSVCClient() override {
+        m_access.Reset();  // before the apartment may go
+        if (m_comInitialised) CoUninitialize();
+    }
+    CKIVSVCClient(const CKIVSVCClient&) = delete;
+    CKIVSVCClient& operator=(const CKIVSVCClient&) = delete;
+
+    bool HasInstance() const override { return static_cast<bool>(m_access); }
+    void RegistryDeleteNodeInterfacesKey() override {
+        long result = 0;
+        if (m_access) m_access->RegistryDeleteNodeInterfacesKey(&result);
+    }
+    void CreateNodeInterfacesKeyForKIVVIEW() override {
+        long result = 0;
+        if (m_access) m_access->CreateNodeInterfacesKeyForKIVVIEW(&result);
+    }
+
+private:
+    ComPtr<IKIVSVCAccess> m_access;
+    bool m_comInitialised = false;
+};
+
+}  // namespace
+
+std::unique_ptr<IKIVSVCClient> MakeComServiceClient() { return std::make_unique<CKIVSVCClient>(); }
+
+}  // namespace dshow
+}  // namespace kiv

@@ -1,0 +1,43 @@
+// The Wine test camera (test-only, never shipped): an in-process COM server
+// whose capture source filters stand for the cameras that KIVDS_SIM
+// describes, device i of the description behind the class of slot i.
+//
+// Each filter has one capture pin that lists the described MJPG / YUY2 /
+// NV12 sizes through IAMStreamConfig and remembers the format set on it (per
+// slot, as a driver would). It connects with the encoding set and streams the
+// virtual camera's picture in the current size; the payload of every sample
+// is that picture as RGB24 (the test checks the capture graph, not a codec),
+// which the module's decoder (TestTransform.h), found by intelligent connect,
+// hands on as RGB24.
+// "lose=N" raises EC_DEVICE_LOST after N frames; "xu=a|b" and "buttons="
+// give the filter's topology an extension-unit node with scripted status
+// bytes. "fail=connect:busy" (any kind) makes the pin refuse every
+// connection, as a device held by another program does. KIVTESTCAM_RUN_HR (hex) makes the filter refuse to leave the
+// stopped state with that code, so the graph's Run fails with it, as it does
+// for a device in use (an unplugged device refuses the same way). Wine 8's
+// graph drops a filter's failure to pause or run (IMediaControl::Run still
+// succeeds), so under Wine only the refused connection is observable.
+//
+// Exports, for the tests in the same process:
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+// COM objects of this module alive now (filters, pins, enumerators, nodes,
+// class factories).
+LONG WINAPI KivTestCamLiveObjects();
+// Of those, the decoders (the graph builder inserted one per connected stream).
+LONG WINAPI KivTestCamLiveDecoders();
+// Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
+// and stop streaming.
+void WINAPI KivTestCamUnplug(int slot);
+// Forgets the per-slot state (formats set, unplugging, button positions).
+void WINAPI KivTestCamReset();
+}
+
+// {4B1D0C00-7E2A-4C11-9E55-0000000000ss}: the capture filter of slot ss.
+constexpr int kTestCamSlots = 4;
+inline CLSID TestCamClsid(int slot) {
+    return CLSID{0x4B1D0C00, 0x7E2A, 0x4C11, {0x9E, 0x55, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<BYTE>(slot)}};
+}

@@ -1,0 +1,745 @@
+// The Wine test camera's COM server: see TestCamera.h.
+#include <windows.h>
+#include <dshow.h>
+#include <olectl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kivds/camera/dshow/KsInterop.h"
+#include "kivds/camera/ExtensionUnit.h"
+#include "kivds/camera/sim/SimConfig.h"
+#include "kivds/camera/sim/SimPattern.h"
+#include "wine/camera/TestCamera.h"
+#include "wine/camera/TestCameraCom.h"
+#include "wine/camera/TestTransform.h"
+
+using kiv::dshow::IKsControl;
+using kiv::dshow::IKsTopologyInfo;
+using kiv::dshow::KspNode;
+using kiv::dshow::KsTopologyConnection;
+
+namespace testcam {
+std::atomic<LONG> g_live{0};
+}  // namespace testcam
+
+using namespace testcam;
+
+namespace {
+
+HMODULE g_module = nullptr;
+
+// What a driver keeps per device across filter instances.
+struct Slot {
+    std::mutex mutex;
+    bool initialised = false;
+    bool unplugged = false;
+    GUID subtype{};
+    bool hasCurrent = true;
+    LONG width = 0, height = 0;
+    std::size_t buttonRead = 0;
+};
+Slot g_slots[kTestCamSlots];
+
+kiv::sim::SimDevice DeviceOfSlot(int slot) {
+    const kiv::sim::SimConfig config = kiv::sim::LoadSimConfig();
+    if (slot >= 0 && static_cast<std::size_t>(slot) < config.devices.size()) return config.devices[slot];
+    return kiv::sim::SimDevice();
+}
+
+void InitSlot(Slot& s, const kiv::sim::SimDevice& d) {
+    if (s.initialised) return;
+    s.initialised = true;
+    s.hasCurrent = d.hasCurrent;
+    s.width = d.currentWidth;
+    s.height = d.currentHeight;
+    s.subtype = ToGuid(d.caps.empty() ? kiv::MediaSubtypeMJPG : d.caps.front().subtype);
+}
+
+class CaptureFilter;
+
+// -- an extension-unit node ---------------------------------------------------
+
+constexpr HRESULT kPropSetUnsupported = static_cast<HRESULT>(0x80070492);  // ERROR_SET_NOT_FOUND
+
+class UnitNode final : public IKsControl, Counted {
+public:
+    UnitNode(int slot, kiv::sim::SimDevice device, ULONG nodeId)
+        : m_slot(slot), m_device(std::move(device)), m_nodeId(nodeId) {}
+    KIV_REFCOUNT
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kiv::dshow::kIID_IKsControl)) {
+            *out = static_cast<IKsControl*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP KsProperty(void* property, ULONG length, void* data, ULONG dataLength, ULONG* returned) override {
+        if (returned) *returned = 0;
+        if (!property || length < sizeof(KspNode)) return E_INVALIDARG;
+        KspNode request;
+        std::memcpy(&request, property, sizeof request);
+        const kiv::Guid set = FromGuid(request.set);
+        const bool unitA = m_device.unit == kiv::sim::SimUnit::A && set == kiv::kExtensionUnitModelA;
+        const bool unitB = m_device.unit == kiv::sim::SimUnit::B && set == kiv::kExtensionUnitModelB;
+        if ((!unitA && !unitB) || request.nodeId != m_nodeId) return kPropSetUnsupported;
+        if (!(request.flags & kiv::dshow::kKsPropertyTopology)) return E_INVALIDARG;
+        if (request.flags & kiv::dshow::kKsPropertySetSupport) return S_OK;
+        auto* bytes = static_cast<BYTE*>(data);
+        if (request.flags & kiv::dshow::kKsPropertySet) {
+            // Model A: mode (1 byte) then register address (2 bytes).
+            if (!unitA || !bytes) return E_INVALIDARG;
+            if (request.id == kiv::kModelAModeSelector && dataLength == 1) return S_OK;
+            if (request.id == kiv::kModelARegisterSelector && dataLength == 2) return S_OK;
+            return E_INVALIDARG;
+        }
+        if (request.flags & kiv::dshow::kKsPropertyGet) {
+            const bool ok = unitB ? (request.id == kiv::kModelBStatusSelector && dataLength == 2)
+                                  : (request.id == kiv::kModelARegisterSelector && dataLength == 1);
+            if (!ok || !bytes) return E_INVALIDARG;
+            std::memset(bytes, 0, dataLength);
+            bytes[0] = NextStatus();
+            if (returned) *returned = dataLength;
+            return S_OK;
+        }
+        return E_INVALIDARG;
+    }
+    STDMETHODIMP KsMethod(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP KsEvent(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+
+private:
+    BYTE NextStatus() {
+        if (m_device.buttons.empty()) return 0;
+        Slot& s = g_slots[m_slot];
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const std::size_t i = std::min(s.buttonRead, m_device.buttons.size() - 1);
+        ++s.buttonRead;
+        return m_device.buttons[i];
+    }
+
+    int m_slot;
+    kiv::sim::SimDevice m_device;
+    ULONG m_nodeId;
+};
+
+// -- the capture filter and its pin -------------------------------------------
+
+class CapturePin final : public IPin, public IAMStreamConfig, public IKsPropertySet {
+public:
+    explicit CapturePin(CaptureFilter& filter) : m_filter(filter) { std::memset(&m_type, 0, sizeof m_type); }
+    ~CapturePin() { ReleaseConnection(); }
+    CapturePin(const CapturePin&) = delete;
+    CapturePin& operator=(const CapturePin&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPin
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP Disconnect() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_connected) return S_FALSE;
+        ReleaseConnection();
+        return S_OK;
+    }
+    STDMETHODIMP ConnectedTo(IPin** pin) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        *pin = m_connected;
+        if (!m_connected) return VFW_E_NOT_CONNECTED;
+        m_connected->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_connected) {
+            std::memset(type, 0, sizeof *type);
+            return VFW_E_NOT_CONNECTED;
+        }
+        return CopyType(*type, m_type);
+    }
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
+        *dir = PINDIR_OUTPUT;
+        return S_OK;
+    }
+    STDMETHODIMP QueryId(LPWSTR* id) override {
+        *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof L"Capture"));
+        if (!*id) return E_OUTOFMEMORY;
+        std::memcpy(*id, L"Capture", sizeof L"Capture");
+        return S_OK;
+    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
+    STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+    // IAMStreamConfig
+    STDMETHODIMP SetFormat(AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** type) override;
+    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+    // IKsPropertySet: the pin category.
+    STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD length, DWORD* returned) override {
+        if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+        if (!data || length < sizeof(GUID)) return E_POINTER;
+        *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+        if (returned) *returned = sizeof(GUID);
+        return S_OK;
+    }
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override {
+        if (!IsEqualGUID(set, AMPROPSETID_Pin) || id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+        if (support) *support = KSPROPERTY_SUPPORT_GET;
+        return S_OK;
+    }
+
+    // Streaming, for the filter.
+    HRESULT Commit() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_allocator ? m_allocator->Commit() : VFW_E_NOT_CONNECTED;
+    }
+    void Decommit() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_allocator) m_allocator->Decommit();
+    }
+    // Delivers one picture; false when the stream cannot go on.
+    bool Deliver(const std::vector<std::uint8_t>& picture);
+
+private:
+    void ReleaseConnection() {
+        if (m_allocator) m_allocator->Release();
+        if (m_input) m_input->Release();
+        if (m_connected) m_connected->Release();
+        m_allocator = nullptr;
+        m_input = nullptr;
+        m_connected = nullptr;
+        FreeType(m_type);
+    }
+
+    CaptureFilter& m_filter;
+    std::mutex m_mutex;
+    IPin* m_connected = nullptr;
+    IMemInputPin* m_input = nullptr;
+    IMemAllocator* m_allocator = nullptr;
+    AM_MEDIA_TYPE m_type;
+};
+
+class CaptureFilter final : public IBaseFilter, public IKsTopologyInfo, Counted {
+public:
+    explicit CaptureFilter(int slot) : m_slot(slot), m_device(DeviceOfSlot(slot)), m_pin(*this) {
+        Slot& s = g_slots[slot];
+        std::lock_guard<std::mutex> lock(s.mutex);
+        InitSlot(s, m_device);
+    }
+    ~CaptureFilter() {
+        StopStreaming();
+        if (m_clock) m_clock->Release();
+    }
+    KIV_REFCOUNT
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IMediaFilter) ||
+            IsEqualIID(iid, IID_IBaseFilter)) {
+            *out = static_cast<IBaseFilter*>(this);
+        } else if (IsEqualIID(iid, kiv::dshow::kIID_IKsTopologyInfo) && m_device.unit != kiv::sim::SimUnit::None) {
+            *out = static_cast<IKsTopologyInfo*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    // IPersist, IMediaFilter
+    STDMETHODIMP GetClassID(CLSID* clsid) override {
+        *clsid = TestCamClsid(m_slot);
+        return S_OK;
+    }
+    STDMETHODIMP Stop() override {
+        StopStreaming();
+        m_pin.Decommit();
+        m_state = State_Stopped;
+        return S_OK;
+    }
+    STDMETHODIMP Pause() override {
+        if (m_state == State_Stopped) {
+            // An in-use or unplugged device refuses to leave the stopped
+            // state; the graph's Run reports that.
+            const HRESULT refused = RefusedStart();
+            if (FAILED(refused)) return refused;
+        }
+        StopStreaming();
+        const HRESULT hr = m_pin.Commit();
+        if (FAILED(hr) && hr != VFW_E_NOT_CONNECTED) return hr;
+        m_state = State_Paused;
+        return S_OK;
+    }
+    STDMETHODIMP Run(REFERENCE_TIME) override {
+        if (m_state == State_Stopped) {
+            const HRESULT hr = Pause();
+            if (FAILED(hr)) return hr;
+        }
+        if (!m_streamer.joinable()) {
+            m_stop = false;
+            m_streamer = std::thread(&CaptureFilter::Stream, this);
+        }
+        m_state = State_Running;
+        return S_OK;
+    }
+    // A live source has nothing to cue while paused.
+    STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
+        *state = m_state;
+        return m_state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    }
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
+        if (clock) clock->AddRef();
+        if (m_clock) m_clock->Release();
+        m_clock = clock;
+        return S_OK;
+    }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
+        *clock = m_clock;
+        if (m_clock) m_clock->AddRef();
+        return S_OK;
+    }
+    // IBaseFilter
+    STDMETHODIMP EnumPins(IEnumPins** out) override {
+        *out = new PinEnum({&m_pin}, 0);
+        return S_OK;
+    }
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
+        if (id && std::wcscmp(id, L"Capture") == 0) {
+            *pin = &m_pin;
+            m_pin.AddRef();
+            return S_OK;
+        }
+        *pin = nullptr;
+        return VFW_E_NOT_FOUND;
+    }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override {
+        std::memset(info, 0, sizeof *info);
+        wcsncpy(info->achName, m_name.c_str(), MAX_FILTER_NAME - 1);
+        info->pGraph = m_graph;
+        if (m_graph) m_graph->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
+        m_graph = graph;  // not held: the graph holds the filter
+        m_name = name ? name : L"";
+        return S_OK;
+    }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    // IKsTopologyInfo: node 0 is the camera terminal, node 1 the extension unit.
+    STDMETHODIMP get_NumCategories(DWORD* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP get_Category(DWORD, GUID*) override { return E_INVALIDARG; }
+    STDMETHODIMP get_NumConnections(DWORD* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP get_ConnectionInfo(DWORD, KsTopologyConnection*) override { return E_INVALIDARG; }
+    STDMETHODIMP get_NodeName(DWORD, WCHAR*, DWORD, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_NumNodes(DWORD* count) override {
+        *count = 2;
+        return S_OK;
+    }
+    STDMETHODIMP get_NodeType(DWORD, GUID*) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateNodeInstance(DWORD node, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (node != 1) return E_NOINTERFACE;  // the terminal has no controls here
+        UnitNode* unit = new UnitNode(m_slot, m_device, node);
+        const HRESULT hr = unit->QueryInterface(iid, out);
+        unit->Release();
+        return hr;
+    }
+
+    HRESULT RefusedStart() const {
+        char code[16];
+        const DWORD length = GetEnvironmentVariableA("KIVTESTCAM_RUN_HR", code, sizeof code);
+        if (length > 0 && length < sizeof code) {
+            const HRESULT hr = static_cast<HRESULT>(std::strtoul(code, nullptr, 16));
+            if (FAILED(hr)) return hr;
+        }
+        Slot& s = g_slots[m_slot];
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return s.unplugged ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) : S_OK;
+    }
+
+    int SlotIndex() const { return m_slot; }
+    const kiv::sim::SimDevice& Device() const { return m_device; }
+
+private:
+    void StopStreaming() {
+        m_stop = true;
+        if (!m_streamer.joinable()) return;
+        m_pin.Decommit();  // a delivery waiting for a buffer gives up
+        m_streamer.join();
+    }
+
+    void Stream() {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        LONG width = 0, height = 0;
+        {
+            Slot& s = g_slots[m_slot];
+            std::lock_guard<std::mutex> lock(s.mutex);
+            width = s.width;
+            height = s.height;
+        }
+        const auto pattern = kiv::sim::MakePattern(width, height);
+        const auto interval = std::chrono::microseconds(1000000 / (m_device.fps ? m_device.fps : 30));
+        std::uint64_t frames = 0;
+        while (!m_stop && pattern) {
+            std::this_thread::sleep_for(interval);
+            if (m_stop) break;
+            bool lost = false;
+            {
+                Slot& s = g_slots[m_slot];
+                std::lock_guard<std::mutex> lock(s.mutex);
+                lost = s.unplugged;
+            }
+            if (m_device.loseAfterFrames && frames >= *m_device.loseAfterFrames) lost = true;
+            if (lost) {
+                {
+                    Slot& s = g_slots[m_slot];
+                    std::lock_guard<std::mutex> lock(s.mutex);
+                    s.unplugged = true;
+                }
+                RaiseDeviceLost();
+                break;
+            }
+            if (!m_pin.Deliver(*pattern)) break;
+            ++frames;
+        }
+        CoUninitialize();
+    }
+
+    void RaiseDeviceLost() {
+        if (!m_graph) return;
+        IMediaEventSink* sink = nullptr;
+        if (SUCCEEDED(m_graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0);
+            sink->Release();
+        }
+    }
+
+    const int m_slot;
+    const kiv::sim::SimDevice m_device;
+    CapturePin m_pin;
+    IFilterGraph* m_graph = nullptr;
+    std::wstring m_name;
+    IReferenceClock* m_clock = nullptr;
+    std::atomic<FILTER_STATE> m_state{State_Stopped};
+    std::thread m_streamer;
+    std::atomic<bool> m_stop{false};
+};
+
+// -- the pin's operations -------------------------------------------------------
+
+STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** out) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
+        *out = static_cast<IPin*>(this);
+    } else if (IsEqualIID(iid, IID_IAMStreamConfig)) {
+        *out = static_cast<IAMStreamConfig*>(this);
+    } else if (IsEqualIID(iid, IID_IKsPropertySet)) {
+        *out = static_cast<IKsPropertySet*>(this);
+    } else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+STDMETHODIMP_(ULONG) CapturePin::AddRef() { return m_filter.AddRef(); }
+STDMETHODIMP_(ULONG) CapturePin::Release() { return m_filter.Release(); }
+
+STDMETHODIMP CapturePin::QueryPinInfo(PIN_INFO* info) {
+    info->pFilter = &m_filter;
+    m_filter.AddRef();
+    info->dir = PINDIR_OUTPUT;
+    wcsncpy(info->achName, L"Capture", MAX_PIN_NAME - 1);
+    info->achName[MAX_PIN_NAME - 1] = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CapturePin::QueryAccept(const AM_MEDIA_TYPE* type) {
+    Slot& s = g_slots[m_filter.SlotIndex()];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return IsEqualGUID(type->majortype, MEDIATYPE_Video) && IsEqualGUID(type->subtype, s.subtype) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CapturePin::EnumMediaTypes(IEnumMediaTypes** out) {
+    Slot& s = g_slots[m_filter.SlotIndex()];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    *out = new TypeEnum(s.subtype, s.width, s.height, 0);
+    return S_OK;
+}
+
+STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
+    if (!receiver) return E_POINTER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_connected) return VFW_E_ALREADY_CONNECTED;
+    // "fail=connect:..": the device is held elsewhere and streams to no one.
+    if (m_filter.Device().Failure(kiv::sim::SimOp::Connect) != kiv::PlatformResult::Ok)
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    LONG width = 0, height = 0;
+    GUID subtype;
+    {
+        Slot& s = g_slots[m_filter.SlotIndex()];
+        std::lock_guard<std::mutex> slotLock(s.mutex);
+        width = s.width;
+        height = s.height;
+        subtype = s.subtype;
+    }
+    if (wanted && !IsEqualGUID(wanted->majortype, GUID_NULL) && !IsEqualGUID(wanted->majortype, MEDIATYPE_Video))
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    if (wanted && !IsEqualGUID(wanted->subtype, GUID_NULL) && !IsEqualGUID(wanted->subtype, subtype))
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    AM_MEDIA_TYPE* type = NewVideoType(subtype, width, height);
+    if (!type) return E_OUTOFMEMORY;
+    HRESULT hr = receiver->ReceiveConnection(this, type);
+    if (FAILED(hr)) {
+        FreeType(*type);
+        CoTaskMemFree(type);
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    }
+    m_type = *type;  // takes the format block over
+    CoTaskMemFree(type);
+    m_connected = receiver;
+    m_connected->AddRef();
+    hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_input));
+    if (SUCCEEDED(hr)) {
+        if (FAILED(m_input->GetAllocator(&m_allocator)))
+            hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                  reinterpret_cast<void**>(&m_allocator));
+    }
+    if (SUCCEEDED(hr)) {
+        ALLOCATOR_PROPERTIES want{3, static_cast<long>(m_type.lSampleSize), 1, 0}, got{};
+        hr = m_allocator->SetProperties(&want, &got);
+        if (SUCCEEDED(hr)) hr = m_input->NotifyAllocator(m_allocator, FALSE);
+    }
+    if (FAILED(hr)) {
+        receiver->Disconnect();
+        ReleaseConnection();
+        return hr;
+    }
+    return S_OK;
+}
+
+bool CapturePin::Deliver(const std::vector<std::uint8_t>& picture) {
+    IMemAllocator* allocator = nullptr;
+    IMemInputPin* input = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_allocator || !m_input) return false;
+        allocator = m_allocator;
+        input = m_input;
+        allocator->AddRef();
+        input->AddRef();
+    }
+    IMediaSample* sample = nullptr;
+    bool ok = SUCCEEDED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)) && sample;
+    if (ok) {
+        BYTE* bytes = nullptr;
+        const long size = static_cast<long>(picture.size());
+        ok = SUCCEEDED(sample->GetPointer(&bytes)) && sample->GetSize() >= size;
+        if (ok) {
+            std::memcpy(bytes, picture.data(), picture.size());
+            sample->SetActualDataLength(size);
+            sample->SetSyncPoint(TRUE);
+            input->Receive(sample);
+        }
+        sample->Release();
+    }
+    allocator->Release();
+    input->Release();
+    return ok;
+}
+
+STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
+    if (!type || !IsEqualGUID(type->formattype, FORMAT_VideoInfo) || type->cbFormat < sizeof(VIDEOINFOHEADER))
+        return E_INVALIDARG;
+    const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+    for (const kiv::StreamCapability& cap : m_filter.Device().caps) {
+        if (ToGuid(cap.subtype) == type->subtype && cap.width == info->bmiHeader.biWidth &&
+            cap.height == info->bmiHeader.biHeight) {
+            Slot& s = g_slots[m_filter.SlotIndex()];
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.subtype = type->subtype;
+            s.width = cap.width;
+            s.height = cap.height;
+            s.hasCurrent = true;
+            return S_OK;
+        }
+    }
+    return VFW_E_INVALIDMEDIATYPE;
+}
+
+STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
+    Slot& s = g_slots[m_filter.SlotIndex()];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    *type = NewVideoType(s.subtype, s.width, s.height, s.hasCurrent);
+    return *type ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
+    *count = static_cast<int>(m_filter.Device().caps.size());
+    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+    const auto& all = m_filter.Device().caps;
+    if (index < 0 || static_cast<std::size_t>(index) >= all.size()) return S_FALSE;
+    const kiv::StreamCapability& cap = all[index];
+    *type = NewVideoType(ToGuid(cap.subtype), cap.width, cap.height, cap.videoInfo);
+    if (!*type) return E_OUTOFMEMORY;
+    if (caps) {
+        auto* scc = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps);
+        std::memset(scc, 0, sizeof *scc);
+        scc->guid = FORMAT_VideoInfo;
+        scc->InputSize = scc->MinCroppingSize = scc->MaxCroppingSize = scc->MinOutputSize = scc->MaxOutputSize =
+            SIZE{cap.width, cap.height};
+        scc->MinFrameInterval = scc->MaxFrameInterval = 333333;
+    }
+    return S_OK;
+}
+
+// -- class factory and registration ----------------------------------------------
+
+class Factory final : public IClassFactory, Counted {
+public:
+    explicit Factory(int slot) : m_slot(slot) {}
+    KIV_REFCOUNT
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Slot -1: the decoder.
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        IUnknown* object = m_slot < 0 ? NewTestDecoder() : static_cast<IBaseFilter*>(new CaptureFilter(m_slot));
+        const HRESULT hr = object->QueryInterface(iid, out);
+        object->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    int m_slot;
+};
+
+std::wstring ClsidKey(const CLSID& clsid) {
+    wchar_t text[64];
+    StringFromGUID2(clsid, text, 64);
+    return std::wstring(L"CLSID\\") + text;
+}
+
+std::vector<CLSID> ModuleClasses() {
+    std::vector<CLSID> classes;
+    for (int slot = 0; slot < kTestCamSlots; ++slot) classes.push_back(TestCamClsid(slot));
+    classes.push_back(kTestDecoderClsid);
+    return classes;
+}
+
+bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    return RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    *out = nullptr;
+    for (int slot = -1; slot < kTestCamSlots; ++slot) {
+        if (!IsEqualCLSID(clsid, slot < 0 ? kTestDecoderClsid : TestCamClsid(slot))) continue;
+        Factory* factory = new Factory(slot);
+        const HRESULT hr = factory->QueryInterface(iid, out);
+        factory->Release();
+        return hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT STDAPICALLTYPE DllCanUnloadNow() { return g_live == 0 ? S_OK : S_FALSE; }
+
+// Idempotent: the classes of every slot, in-process, any apartment.
+HRESULT STDAPICALLTYPE DllRegisterServer() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return SELFREG_E_CLASS;
+    for (const CLSID& clsid : ModuleClasses()) {
+        const std::wstring key = ClsidKey(clsid);
+        if (!SetString(HKEY_CLASSES_ROOT, key, nullptr, L"KIV test camera") ||
+            !SetString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, path) ||
+            !SetString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Both"))
+            return SELFREG_E_CLASS;
+    }
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = RegisterTestDecoder();
+    if (SUCCEEDED(init)) CoUninitialize();
+    return FAILED(hr) ? SELFREG_E_CLASS : S_OK;
+}
+
+HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    UnregisterTestDecoder();
+    if (SUCCEEDED(init)) CoUninitialize();
+    for (const CLSID& clsid : ModuleClasses()) RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidKey(clsid).c_str());
+    return S_OK;
+}
+
+LONG WINAPI KivTestCamLiveObjects() { return g_live.load(); }
+
+LONG WINAPI KivTestCamLiveDecoders() { return LiveTestDecoders(); }
+
+void WINAPI KivTestCamUnplug(int slot) {
+    if (slot < 0 || slot >= kTestCamSlots) return;
+    std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
+    g_slots[slot].unplugged = true;
+}
+
+void WINAPI KivTestCamReset() {
+    for (Slot& s : g_slots) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.initialised = false;
+        s.unplugged = false;
+        s.buttonRead = 0;
+    }
+}
+
+}  // extern "C"

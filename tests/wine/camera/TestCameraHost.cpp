@@ -1,0 +1,81 @@
+#include "wine/camera/TestCameraHost.h"
+
+#include "kivds/camera/sim/SimConfig.h"
+#include "support/ScopedEnv.h"
+#include "wine/camera/TestCamera.h"
+
+namespace kivtest {
+namespace {
+
+const wchar_t kCategoryInstances[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
+
+std::wstring InstanceKey(int slot) {
+    return std::wstring(kCategoryInstances) + L"\\kivtestcam" + std::to_wstring(slot);
+}
+
+bool SetString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+template <class Proc>
+Proc Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+TestCameraHost::TestCameraHost(const std::string& description) {
+    SetEnv("KIVDS_SIM", description.c_str());
+    kiv::sim::SimConfig config;
+    std::string error;
+    if (!kiv::sim::ParseSimConfig(description, config, error)) return;
+    module_ = LoadLibraryW(L"kivtestcam.dll");
+    if (!module_) return;
+    auto reg = Export<HRESULT(STDAPICALLTYPE*)()>(module_, "DllRegisterServer");
+    auto reset = Export<void(WINAPI*)()>(module_, "KivTestCamReset");
+    if (!reg || !reset || FAILED(reg())) return;
+    reset();
+    Unlist();
+    for (const kiv::sim::SimDevice& device : config.devices) {
+        if (listed_ == kTestCamSlots) return;
+        wchar_t clsid[64];
+        StringFromGUID2(TestCamClsid(listed_), clsid, 64);
+        const std::wstring key = InstanceKey(listed_);
+        ++listed_;
+        if (!SetString(key, L"CLSID", clsid) || !SetString(key, L"FriendlyName", device.name) ||
+            !SetString(key, L"DevicePath", device.path))
+            return;
+    }
+    ready_ = true;
+}
+
+TestCameraHost::~TestCameraHost() {
+    Unlist();
+    if (module_) {
+        if (auto unreg = Export<HRESULT(STDAPICALLTYPE*)()>(module_, "DllUnregisterServer")) unreg();
+        FreeLibrary(module_);
+    }
+}
+
+void TestCameraHost::Unlist() {
+    for (int slot = 0; slot < kTestCamSlots; ++slot) RegDeleteTreeW(HKEY_CLASSES_ROOT, InstanceKey(slot).c_str());
+    listed_ = 0;
+}
+
+long TestCameraHost::LiveObjects() const {
+    auto live = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamLiveObjects") : nullptr;
+    return live ? live() : -1;
+}
+
+long TestCameraHost::LiveDecoders() const {
+    auto live = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamLiveDecoders") : nullptr;
+    return live ? live() : -1;
+}
+
+void TestCameraHost::Unplug(int slot) {
+    if (auto unplug = module_ ? Export<void(WINAPI*)(int)>(module_, "KivTestCamUnplug") : nullptr) unplug(slot);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, InstanceKey(slot).c_str());
+}
+
+}  // namespace kivtest

@@ -1,0 +1,39 @@
+// The test camera as the tests see it: loads kivtestcam.dll from beside the
+// test, registers its classes (what regsvr32 does; idempotent) and lists the
+// devices of a KIVDS_SIM description in the video input category. The
+// destructor takes the listing and the classes out of the registry again, so
+// other programs in the shared Wine prefix see no camera.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kivtest {
+
+class TestCameraHost {
+public:
+    // Sets KIVDS_SIM to description and lists its devices (slots 0, 1, ...).
+    explicit TestCameraHost(const std::string& description);
+    ~TestCameraHost();
+    TestCameraHost(const TestCameraHost&) = delete;
+    TestCameraHost& operator=(const TestCameraHost&) = delete;
+
+    bool Ready() const { return ready_; }
+    // The COM objects of the camera module alive now.
+    long LiveObjects() const;
+    // Of those, the decoders the graph builder inserted.
+    long LiveDecoders() const;
+    // The device of a slot goes: its filters raise EC_DEVICE_LOST, and it
+    // leaves the video input category.
+    void Unplug(int slot);
+
+private:
+    void Unlist();
+
+    HMODULE module_ = nullptr;
+    bool ready_ = false;
+    int listed_ = 0;
+};
+
+}  // namespace kivtest
