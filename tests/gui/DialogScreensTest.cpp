@@ -121,6 +121,28 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_EQ(preview.Height(), preview.Width() / 5 * 4);
     for (int id : {IDC_FORMAT_LABEL, IDC_SIZE_LABEL})
         ExpectFits(static_cast<Fl_Widget*>(view->ControlWindow(id)), "label");
+    // The live preview on the screen is the virtual camera's pattern: the
+    // default camera streams MJPEG 1920x1080, so the preview shows its source
+    // rectangle (0, 1, 1920, 1078), scaled into the letterboxed picture.
+    Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
+    std::shared_ptr<const PreviewPicture> picture;
+    ASSERT_TRUE(Serve([&] {
+        picture = FltkBridge::Instance().Latest(previewWidget);
+        return picture != nullptr;
+    })) << "no preview picture arrived";
+    EXPECT_EQ(picture->width, preview.Width());
+    const int dx = picture->width / 3, dy = picture->height / 3;
+    const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
+    const std::uint32_t want = static_cast<std::uint32_t>(sx % 256) << 16 | static_cast<std::uint32_t>(sy % 256) << 8 |
+                               static_cast<std::uint32_t>((16 * (sx / 256) + sy / 256) % 256);
+    const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
+    // This test registers no repaint hook (the dialog thread's idle pass
+    // does that in the data source): redraw the preview as that pass would.
+    EXPECT_TRUE(Serve([&] {
+        previewWidget->redraw();
+        return kivgui::PixelAt(Window(), screenX, screenY) == want;
+    }))
+        << std::hex << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
     const std::string capturePng = ArtefactPath("capture");
     if (!capturePng.empty()) {
         EXPECT_TRUE(kivgui::Screenshot(Window(), capturePng));
