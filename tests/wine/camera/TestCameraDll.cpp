@@ -19,6 +19,7 @@
 #include "kivds/camera/sim/SimPattern.h"
 #include "wine/camera/TestCamera.h"
 #include "wine/camera/TestCameraCom.h"
+#include "wine/camera/TestPin.h"
 #include "wine/camera/TestTransform.h"
 
 using kiv::dshow::IKsControl;
@@ -133,55 +134,19 @@ private:
 
 // -- the capture filter and its pin -------------------------------------------
 
-class CapturePin final : public IPin, public IAMStreamConfig, public IKsPropertySet {
+class CapturePin final : public PinBase<CaptureFilter>, public IAMStreamConfig, public IKsPropertySet {
 public:
-    explicit CapturePin(CaptureFilter& filter) : m_filter(filter) { std::memset(&m_type, 0, sizeof m_type); }
-    ~CapturePin() { ReleaseConnection(); }
-    CapturePin(const CapturePin&) = delete;
-    CapturePin& operator=(const CapturePin&) = delete;
+    explicit CapturePin(CaptureFilter& filter) : PinBase(filter, PINDIR_OUTPUT, L"Capture") {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
 
     // IPin
     STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-    STDMETHODIMP Disconnect() override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_connected) return S_FALSE;
-        ReleaseConnection();
-        return S_OK;
-    }
-    STDMETHODIMP ConnectedTo(IPin** pin) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        *pin = m_connected;
-        if (!m_connected) return VFW_E_NOT_CONNECTED;
-        m_connected->AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_connected) {
-            std::memset(type, 0, sizeof *type);
-            return VFW_E_NOT_CONNECTED;
-        }
-        return CopyType(*type, m_type);
-    }
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-        *dir = PINDIR_OUTPUT;
-        return S_OK;
-    }
-    STDMETHODIMP QueryId(LPWSTR* id) override {
-        *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof L"Capture"));
-        if (!*id) return E_OUTOFMEMORY;
-        std::memcpy(*id, L"Capture", sizeof L"Capture");
-        return S_OK;
-    }
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
     STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
     STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
     STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
@@ -219,24 +184,6 @@ public:
     }
     // Delivers one picture; false when the stream cannot go on.
     bool Deliver(const std::vector<std::uint8_t>& picture);
-
-private:
-    void ReleaseConnection() {
-        if (m_allocator) m_allocator->Release();
-        if (m_input) m_input->Release();
-        if (m_connected) m_connected->Release();
-        m_allocator = nullptr;
-        m_input = nullptr;
-        m_connected = nullptr;
-        FreeType(m_type);
-    }
-
-    CaptureFilter& m_filter;
-    std::mutex m_mutex;
-    IPin* m_connected = nullptr;
-    IMemInputPin* m_input = nullptr;
-    IMemAllocator* m_allocator = nullptr;
-    AM_MEDIA_TYPE m_type;
 };
 
 class CaptureFilter final : public IBaseFilter, public IKsTopologyInfo, Counted {
@@ -468,17 +415,6 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** out) {
     AddRef();
     return S_OK;
 }
-STDMETHODIMP_(ULONG) CapturePin::AddRef() { return m_filter.AddRef(); }
-STDMETHODIMP_(ULONG) CapturePin::Release() { return m_filter.Release(); }
-
-STDMETHODIMP CapturePin::QueryPinInfo(PIN_INFO* info) {
-    info->pFilter = &m_filter;
-    m_filter.AddRef();
-    info->dir = PINDIR_OUTPUT;
-    wcsncpy(info->achName, L"Capture", MAX_PIN_NAME - 1);
-    info->achName[MAX_PIN_NAME - 1] = 0;
-    return S_OK;
-}
 
 STDMETHODIMP CapturePin::QueryAccept(const AM_MEDIA_TYPE* type) {
     Slot& s = g_slots[m_filter.SlotIndex()];
@@ -496,7 +432,7 @@ STDMETHODIMP CapturePin::EnumMediaTypes(IEnumMediaTypes** out) {
 STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     if (!receiver) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_connected) return VFW_E_ALREADY_CONNECTED;
+    if (m_peer) return VFW_E_ALREADY_CONNECTED;
     // "fail=connect:..": the device is held elsewhere and streams to no one.
     if (m_filter.Device().Failure(kiv::sim::SimOp::Connect) != kiv::PlatformResult::Ok)
         return HRESULT_FROM_WIN32(ERROR_BUSY);
@@ -515,46 +451,13 @@ STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
         return VFW_E_NO_ACCEPTABLE_TYPES;
     AM_MEDIA_TYPE* type = NewVideoType(subtype, width, height);
     if (!type) return E_OUTOFMEMORY;
-    HRESULT hr = receiver->ReceiveConnection(this, type);
-    if (FAILED(hr)) {
-        FreeType(*type);
-        CoTaskMemFree(type);
-        return VFW_E_NO_ACCEPTABLE_TYPES;
-    }
-    m_type = *type;  // takes the format block over
-    CoTaskMemFree(type);
-    m_connected = receiver;
-    m_connected->AddRef();
-    hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_input));
-    if (SUCCEEDED(hr)) {
-        if (FAILED(m_input->GetAllocator(&m_allocator)))
-            hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                  reinterpret_cast<void**>(&m_allocator));
-    }
-    if (SUCCEEDED(hr)) {
-        ALLOCATOR_PROPERTIES want{3, static_cast<long>(m_type.lSampleSize), 1, 0}, got{};
-        hr = m_allocator->SetProperties(&want, &got);
-        if (SUCCEEDED(hr)) hr = m_input->NotifyAllocator(m_allocator, FALSE);
-    }
-    if (FAILED(hr)) {
-        receiver->Disconnect();
-        ReleaseConnection();
-        return hr;
-    }
-    return S_OK;
+    return ConnectOutput(receiver, type);
 }
 
 bool CapturePin::Deliver(const std::vector<std::uint8_t>& picture) {
     IMemAllocator* allocator = nullptr;
     IMemInputPin* input = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_allocator || !m_input) return false;
-        allocator = m_allocator;
-        input = m_input;
-        allocator->AddRef();
-        input->AddRef();
-    }
+    if (!LeaseDownstream(allocator, input)) return false;
     IMediaSample* sample = nullptr;
     bool ok = SUCCEEDED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)) && sample;
     if (ok) {

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "wine/camera/TestCameraCom.h"
+#include "wine/camera/TestPin.h"
 
 namespace testcam {
 namespace {
@@ -18,85 +19,7 @@ bool IsEncodedVideo(const AM_MEDIA_TYPE* type) {
 
 class Decoder;
 
-// Shared by both pins: identity and reference counting go to the filter.
-class PinBase : public IPin {
-public:
-    PinBase(Decoder& filter, PIN_DIRECTION dir, const wchar_t* id) : m_filter(filter), m_dir(dir), m_id(id) {
-        std::memset(&m_type, 0, sizeof m_type);
-    }
-    virtual ~PinBase() { Drop(); }
-    PinBase(const PinBase&) = delete;
-    PinBase& operator=(const PinBase&) = delete;
-
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP Disconnect() override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_peer) return S_FALSE;
-        Drop();
-        return S_OK;
-    }
-    STDMETHODIMP ConnectedTo(IPin** pin) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        *pin = m_peer;
-        if (!m_peer) return VFW_E_NOT_CONNECTED;
-        m_peer->AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_peer) {
-            std::memset(type, 0, sizeof *type);
-            return VFW_E_NOT_CONNECTED;
-        }
-        return CopyType(*type, m_type);
-    }
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-        *dir = m_dir;
-        return S_OK;
-    }
-    STDMETHODIMP QueryId(LPWSTR* id) override {
-        const std::size_t bytes = (std::wcslen(m_id) + 1) * sizeof(wchar_t);
-        *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-        if (!*id) return E_OUTOFMEMORY;
-        std::memcpy(*id, m_id, bytes);
-        return S_OK;
-    }
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-
-    // The connected size (0 x 0 when not connected).
-    void Size(LONG& w, LONG& h) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        w = h = 0;
-        if (!m_peer || !m_type.pbFormat) return;
-        const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(m_type.pbFormat);
-        w = info->bmiHeader.biWidth;
-        h = info->bmiHeader.biHeight;
-    }
-
-protected:
-    void Drop() {
-        if (m_allocator) m_allocator->Release();
-        if (m_input) m_input->Release();
-        if (m_peer) m_peer->Release();
-        m_allocator = nullptr;
-        m_input = nullptr;
-        m_peer = nullptr;
-        FreeType(m_type);
-    }
-
-    Decoder& m_filter;
-    const PIN_DIRECTION m_dir;
-    const wchar_t* m_id;
-    std::mutex m_mutex;
-    IPin* m_peer = nullptr;
-    IMemInputPin* m_input = nullptr;        // output pin: the downstream input
-    IMemAllocator* m_allocator = nullptr;  // output pin: the downstream allocator
-    AM_MEDIA_TYPE m_type;
-};
-
-class OutPin final : public PinBase {
+class OutPin final : public PinBase<Decoder> {
 public:
     explicit OutPin(Decoder& filter) : PinBase(filter, PINDIR_OUTPUT, L"Out") {}
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -135,7 +58,7 @@ public:
     }
 };
 
-class InPin final : public PinBase, public IMemInputPin {
+class InPin final : public PinBase<Decoder>, public IMemInputPin {
 public:
     explicit InPin(Decoder& filter) : PinBase(filter, PINDIR_INPUT, L"In") {}
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -286,18 +209,6 @@ private:
     std::atomic<FILTER_STATE> m_state{State_Stopped};
 };
 
-STDMETHODIMP_(ULONG) PinBase::AddRef() { return m_filter.AddRef(); }
-STDMETHODIMP_(ULONG) PinBase::Release() { return m_filter.Release(); }
-
-STDMETHODIMP PinBase::QueryPinInfo(PIN_INFO* info) {
-    info->pFilter = &m_filter;
-    m_filter.AddRef();
-    info->dir = m_dir;
-    wcsncpy(info->achName, m_id, MAX_PIN_NAME - 1);
-    info->achName[MAX_PIN_NAME - 1] = 0;
-    return S_OK;
-}
-
 STDMETHODIMP OutPin::EnumMediaTypes(IEnumMediaTypes** out) {
     LONG w = 0, h = 0;
     m_filter.In().Size(w, h);
@@ -316,46 +227,14 @@ STDMETHODIMP OutPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     if (m_peer) return VFW_E_ALREADY_CONNECTED;
     AM_MEDIA_TYPE* type = NewVideoType(MEDIASUBTYPE_RGB24, w, h);
     if (!type) return E_OUTOFMEMORY;
-    HRESULT hr = receiver->ReceiveConnection(this, type);
-    if (FAILED(hr)) {
-        FreeType(*type);
-        CoTaskMemFree(type);
-        return VFW_E_NO_ACCEPTABLE_TYPES;
-    }
-    m_type = *type;
-    CoTaskMemFree(type);
-    m_peer = receiver;
-    m_peer->AddRef();
-    hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_input));
-    if (SUCCEEDED(hr) && FAILED(m_input->GetAllocator(&m_allocator)))
-        hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                              reinterpret_cast<void**>(&m_allocator));
-    if (SUCCEEDED(hr)) {
-        ALLOCATOR_PROPERTIES want{3, static_cast<long>(m_type.lSampleSize), 1, 0}, got{};
-        hr = m_allocator->SetProperties(&want, &got);
-        if (SUCCEEDED(hr)) hr = m_input->NotifyAllocator(m_allocator, FALSE);
-    }
-    if (FAILED(hr)) {
-        receiver->Disconnect();
-        Drop();
-        return hr;
-    }
-    return S_OK;
+    return ConnectOutput(receiver, type);
 }
 
 HRESULT OutPin::Deliver(IMediaSample* in) {
     IMemAllocator* allocator = nullptr;
     IMemInputPin* input = nullptr;
     long size = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_allocator || !m_input) return S_FALSE;  // nothing downstream: dropped
-        allocator = m_allocator;
-        input = m_input;
-        size = m_type.lSampleSize;
-        allocator->AddRef();
-        input->AddRef();
-    }
+    if (!LeaseDownstream(allocator, input, &size)) return S_FALSE;  // nothing downstream: dropped
     IMediaSample* out = nullptr;
     HRESULT hr = allocator->GetBuffer(&out, nullptr, nullptr, 0);
     if (SUCCEEDED(hr) && out) {
