@@ -483,18 +483,7 @@ PlatformResult SimVideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_
 
 // -- observation ------------------------------------------------------------------
 
-SimVideoPlatform::PreviewState SimVideoPlatform::Preview() const {
-    const CSoftwarePreview::Settings settings = m_preview.Current();
-    PreviewState state;
-    state.owner = settings.owner;
-    state.autoShow = settings.autoShow;
-    state.visible = settings.visible;
-    state.left = settings.left;
-    state.top = settings.top;
-    state.width = settings.width;
-    state.height = settings.height;
-    return state;
-}
+SimVideoPlatform::PreviewState SimVideoPlatform::Preview() const { return m_preview.Current(); }
 
 SourceRect SimVideoPlatform::Source() const { return m_preview.Current().source; }
 

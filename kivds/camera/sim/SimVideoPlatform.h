@@ -63,12 +63,7 @@ public:
                                     std::size_t length) override;
 
     // What a renderer window would show, for tests and demos.
-    struct PreviewState {
-        WindowHandle owner = nullptr;
-        bool autoShow = true;
-        bool visible = false;
-        std::int32_t left = 0, top = 0, width = 0, height = 0;
-    };
+    using PreviewState = CSoftwarePreview::Settings;
     PreviewState Preview() const;
     SourceRect Source() const;
     std::uint64_t FramesProduced() const;  // since the graph was connected

@@ -96,8 +96,6 @@ void V4l2VideoPlatform::DisconnectGraph() {
     m_software.SetVisible(false);  // may wait for a picture on its way
     m_software.SetOwner(nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_preview.visible = false;
-    m_preview.owner = nullptr;
     m_frameTarget = nullptr;
     m_payload.reset();
     m_spare.reset();
@@ -244,8 +242,6 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     m_payloadSeq = 0;
     m_converted = 0;
     m_frameTarget = nullptr;
-    m_preview = PreviewState();
-    m_source = SourceRect{0, 0, m_format.width, m_format.height};
     m_software.Reset(m_format.width, m_format.height);
     m_connected = true;
     return PlatformResult::Ok;
@@ -295,26 +291,21 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
     if (!copy || copy.use_count() != 1) copy = std::make_shared<std::vector<std::uint8_t>>();
     copy->assign(data, data + size);
 
+    // Only a shown preview costs a conversion per frame.
+    const bool shown = m_software.Current().visible;
     WindowHandle frameTarget = nullptr;
-    bool preview = false;
+    PreviewSink sink;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_spare = std::move(m_payload);
         m_payload = std::move(copy);
         ++m_payloadSeq;
         frameTarget = std::exchange(m_frameTarget, nullptr);  // one notification per arming
-        preview = m_previewSink && m_preview.visible;
+        if (shown) sink = m_previewSink;
     }
     if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
-    if (preview) {
-        VideoFrame frame;
-        PreviewSink sink;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            sink = m_previewSink;
-        }
-        if (sink && ConvertLatest(frame)) sink(frame);
-    }
+    VideoFrame frame;
+    if (sink && ConvertLatest(frame)) sink(frame);
 }
 
 void V4l2VideoPlatform::OnDeviceLost() {
@@ -407,16 +398,12 @@ PlatformResult V4l2VideoPlatform::GetLatestFrame(VideoFrame& frame) {
 PlatformResult V4l2VideoPlatform::SetPreviewAutoShow(bool autoShow) {
     if (!m_connected) return PlatformResult::Failed;
     m_software.SetAutoShow(autoShow);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_preview.autoShow = autoShow;
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::AttachPreview(WindowHandle owner) {
     if (!m_connected) return PlatformResult::Failed;
     m_software.SetOwner(owner);  // may wait for a picture on its way to the old owner
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_preview.owner = owner;
     return PlatformResult::Ok;
 }
 
@@ -424,50 +411,30 @@ PlatformResult V4l2VideoPlatform::SetPreviewPosition(std::int32_t left, std::int
                                                      std::int32_t height) {
     if (!m_connected) return PlatformResult::Failed;
     m_software.SetPlacement(left, top, width, height);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_preview.left = left;
-    m_preview.top = top;
-    m_preview.width = width;
-    m_preview.height = height;
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::ShowPreview(bool visible) {
     if (!m_connected) return PlatformResult::Failed;
     m_software.SetVisible(visible);  // hiding may wait for a picture on its way
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_preview.visible = visible;
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::GetSourceRect(SourceRect& rect) {
     if (!m_connected) return PlatformResult::Failed;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    rect = m_source;
+    rect = m_software.Current().source;
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::SetSourceRect(const SourceRect& rect) {
     if (!m_connected) return PlatformResult::Failed;
-    std::lock_guard<std::mutex> lock(m_mutex);
     // As a renderer: an empty rectangle or one that leaves the frame is refused.
-    if (rect.left < 0 || rect.top < 0 || rect.width <= 0 || rect.height <= 0 ||
-        rect.width > m_format.width - rect.left || rect.height > m_format.height - rect.top)
-        return PlatformResult::Failed;
-    m_source = rect;
-    m_software.SetSourceRect(rect);
-    return PlatformResult::Ok;
+    return m_software.SetSourceRect(rect) ? PlatformResult::Ok : PlatformResult::Failed;
 }
 
-V4l2VideoPlatform::PreviewState V4l2VideoPlatform::Preview() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_preview;
-}
+V4l2VideoPlatform::PreviewState V4l2VideoPlatform::Preview() const { return m_software.Current(); }
 
-SourceRect V4l2VideoPlatform::Source() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_source;
-}
+SourceRect V4l2VideoPlatform::Source() const { return m_software.Current().source; }
 
 void V4l2VideoPlatform::SetPreviewSink(PreviewSink sink) {
     std::lock_guard<std::mutex> lock(m_mutex);

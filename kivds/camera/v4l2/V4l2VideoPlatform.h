@@ -4,8 +4,9 @@
 // only keeps a copy of the newest payload; it is converted to the bottom-up
 // BGR24 frame when someone asks for it (GetLatestFrame, or the software
 // preview's sink), so a compressed stream costs no decoding while nobody
-// looks. There is no renderer: the preview calls keep the state a renderer
-// would have for the software preview to read (PreviewState, SetPreviewSink).
+// looks. There is no renderer: the preview calls go to the portable software
+// preview, which holds what a renderer would (Preview, Source) and draws the
+// frames the preview sink hands it while the preview is shown.
 //
 // The IVideoPlatform calls come from the camera's owner thread; the preview
 // accessors below may be called from any thread.
@@ -70,12 +71,7 @@ public:
                                     std::size_t length) override;
 
     // -- the software preview's hooks (any thread) ---------------------------
-    struct PreviewState {
-        WindowHandle owner = nullptr;
-        bool autoShow = true;
-        bool visible = false;
-        std::int32_t left = 0, top = 0, width = 0, height = 0;
-    };
+    using PreviewState = CSoftwarePreview::Settings;
     PreviewState Preview() const;
     SourceRect Source() const;
     // Called on the streaming thread with each new frame, converted, while the
@@ -136,8 +132,6 @@ private:
     WindowHandle m_eventWindow = nullptr;
     WindowHandle m_frameTarget = nullptr;
     std::deque<GraphEvent> m_events;
-    PreviewState m_preview;
-    SourceRect m_source;
     PreviewSink m_previewSink;
 
     // The conversion: one at a time (owner thread or preview).
