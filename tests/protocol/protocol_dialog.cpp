@@ -218,6 +218,25 @@ TEST_F(Dialog, ShowsTitleLabelsAndListsAndEnablesOnTheFirstFrame) {
     EXPECT_LT(shown.IndexOf("enable 2004 0"), shown.IndexOf("show"));
     // The default camera name is model A: the zoom buttons are polled.
     EXPECT_EQ(200u, shown.timers.at(0));
+    // The preview, laid out 5:4, shows the 4:3 picture across its width and
+    // centred in its height: letterboxed into the laid-out size, not the
+    // template's.
+    ASSERT_TRUE(WaitJournal([](const Shown& s) {
+        for (const std::string& l : s.lines)
+            if (l.rfind("preview ", 0) == 0) return true;
+        return false;
+    }));
+    int previewW = 0, previewH = 0, left = -1, top = -1, pictureW = 0, pictureH = 0;
+    for (const std::string& l : Journal().lines) {
+        std::sscanf(l.c_str(), "move 2001 %dx%d", &previewW, &previewH);
+        std::sscanf(l.c_str(), "preview %d,%d %dx%d", &left, &top, &pictureW, &pictureH);
+    }
+    ASSERT_GT(previewH, 0);
+    EXPECT_EQ(0, left);
+    EXPECT_EQ(previewW, pictureW);
+    // The offset of a 4:3 video; the placement shrinks from both sides by it.
+    EXPECT_EQ((previewH - previewW / 4 * 3) / 2, top);
+    EXPECT_EQ(previewH - 2 * top, pictureH);
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
     EXPECT_TRUE(Journal().Has("destroy"));
 }

@@ -41,6 +41,14 @@ void HeadlessBridge::Unregister(WindowHandle window) {
     State().targets.erase(window);
 }
 
+void HeadlessBridge::SetClientSize(WindowHandle window, int width, int height) {
+    std::lock_guard<std::mutex> guard(State().mutex);
+    auto it = State().targets.find(window);
+    if (it == State().targets.end()) return;
+    it->second.width = width;
+    it->second.height = height;
+}
+
 std::shared_ptr<const PreviewPicture> HeadlessBridge::LastPicture(WindowHandle window) const {
     std::lock_guard<std::mutex> guard(State().mutex);
     auto it = State().targets.find(window);

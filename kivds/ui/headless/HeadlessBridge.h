@@ -23,6 +23,9 @@ public:
     // not block. `width` x `height` is the window's client size.
     void Register(WindowHandle window, int width, int height, std::function<void(unsigned)> deliver);
     void Unregister(WindowHandle window);
+    // The preview control was laid out anew: the client size the camera asks
+    // for (to letterbox its picture) follows. Unregistered windows: nothing.
+    void SetClientSize(WindowHandle window, int width, int height);
     // The newest picture presented to `window`, or null.
     std::shared_ptr<const PreviewPicture> LastPicture(WindowHandle window) const;
 

@@ -85,14 +85,7 @@ public:
             p.dlg = std::make_unique<CKIVDlg>(p.view);
             JournalLine("create");
             Handle(p, [&] { ok = p.dlg->OnInitDialog(); });
-            if (ok) {
-                // The preview's size after the dialog's layout.
-                const ViewRect laidOut = p.view.ScreenRect(IDC_PREVIEW);
-                HeadlessBridge::Instance().Register(p.view.ControlWindow(IDC_PREVIEW), laidOut.Width(),
-                                                    laidOut.Height(), deliver);
-            } else {
-                Unregister(p);
-            }
+            if (!ok) Unregister(p);
         });
         return ok;
     }

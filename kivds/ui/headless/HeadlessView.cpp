@@ -6,6 +6,7 @@
 #include "kivds/platform/Env.h"
 #include "kivds/ui/CaptureDialog.h"
 #include "kivds/ui/DialogControls.h"
+#include "kivds/ui/headless/HeadlessBridge.h"
 
 namespace kiv {
 namespace {
@@ -143,6 +144,11 @@ void HeadlessView::Move(int id, const ViewRect& rect) {
         std::lock_guard<std::mutex> guard(mutex_);
         if (!shown_.rects.count(id)) return;
         shown_.rects[id] = rect;
+    }
+    if (id == IDC_PREVIEW) {
+        // The software preview letterboxes into the size it is told.
+        HeadlessBridge::Instance().SetClientSize(ControlWindow(IDC_PREVIEW), rect.Width(), rect.Height());
+        HeadlessBridge::Instance().SetClientSize(Window(), rect.Width(), rect.Height());
     }
     JournalLine("move " + std::to_string(id) + " " + std::to_string(rect.Width()) + "x" +
                 std::to_string(rect.Height()));
