@@ -32,8 +32,8 @@ public:
 using ServiceClientFactory = std::function<std::unique_ptr<IKIVSVCClient>()>;
 
 // A new client from the installed factory, or from the platform's default
-// (Linux and, until its COM client exists, Windows: a client without an
-// instance). Never null. Called on the dialog's thread.
+// (Windows: the COM client; Linux: a client without an instance). Never
+// null. Called on the dialog's thread.
 std::unique_ptr<IKIVSVCClient> MakeServiceClient();
 // Installs a factory (tests); an empty function restores the default.
 void SetServiceClientFactory(ServiceClientFactory factory);

@@ -176,7 +176,7 @@ protected:
 // The platform of a new camera object: KIVDS_CAMERA names the backend
 // ("sim" is the virtual camera, configured by KIVDS_SIM at this call; "v4l2"
 // the Linux capture backend). Unset, it is the platform's own backend: v4l2 on
-// Linux, sim on Windows until its DirectShow backend exists. An unknown name
+// Linux, dshow on Windows. An unknown name
 // is reported in one line on standard error and gives a platform without
 // devices (ListDevices: NotFound), never the virtual camera.
 std::unique_ptr<IVideoPlatform> CreateVideoPlatform();

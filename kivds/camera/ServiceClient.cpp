@@ -9,7 +9,7 @@
 namespace kiv {
 namespace {
 
-// No service on this platform (or none built yet): nothing to call.
+// No service on this platform (Linux): nothing to call.
 class AbsentServiceClient final : public IKIVSVCClient {
 public:
     bool HasInstance() const override { return false; }
