@@ -157,10 +157,10 @@ std::optional<TW_FIX32> CurrentFix32(Session& session, TW_UINT16 cap) {
         const std::uint8_t* bytes = lock.Data();
         // TW_ONEVALUE: ItemType, then the item, little-endian as TWAIN packs it.
         if (bytes && conType == TWON_ONEVALUE && (!size || *size >= sizeof(TW_ONEVALUE)) &&
-            (bytes[0] | bytes[1] << 8) == TWTY_FIX32) {
+            U16(bytes) == TWTY_FIX32) {
             TW_FIX32 fix;
-            fix.Whole = static_cast<TW_INT16>(bytes[2] | bytes[3] << 8);
-            fix.Frac = static_cast<TW_UINT16>(bytes[4] | bytes[5] << 8);
+            fix.Whole = static_cast<TW_INT16>(U16(bytes + 2));
+            fix.Frac = U16(bytes + 4);
             value = fix;
         }
     }
