@@ -58,6 +58,12 @@ class Rect:
     def bbox(self):
         return self.x0, self.y0, self.x1, self.y1
 
+    def snapped(self, size):
+        """The same rectangle with its edges moved to the nearest pixel boundary."""
+        x0, x1 = snap_span(self.x0, self.x1, size)
+        y0, y1 = snap_span(self.y0, self.y1, size)
+        return Rect(x0, y0, x1, y1, self.r)
+
     def inside(self, u, v):
         if u < self.x0 or u > self.x1 or v < self.y0 or v > self.y1:
             return False
@@ -76,6 +82,9 @@ class Ellipse:
         self.cx, self.cy, self.rx = cx, cy, rx
         self.ry = rx if ry is None else ry
         self.lower_half = lower_half
+
+    def snapped(self, size):
+        return self
 
     def bbox(self):
         return self.cx - self.rx, self.cy - self.ry, self.cx + self.rx, self.cy + self.ry
@@ -97,6 +106,19 @@ class Stroke:
         self.dx, self.dy = x1 - x0, y1 - y0
         self.len2 = self.dx * self.dx + self.dy * self.dy
 
+    def snapped(self, size):
+        """A horizontal or vertical stroke moved so that its sides fall on pixel
+        boundaries (a whole number of pixels wide); slanted strokes stay as they are."""
+        px = GRID / size
+        width = max(1, nearest(2 * self.h / px)) * px
+        if self.y0 == self.y1:
+            y = snap_centre(self.y0, width, size)
+            return Stroke(self.x0, y, self.x1, y, width)
+        if self.x0 == self.x1:
+            x = snap_centre(self.x0, width, size)
+            return Stroke(x, self.y0, x, self.y1, width)
+        return self
+
     def bbox(self):
         return (min(self.x0, self.x1) - self.h, min(self.y0, self.y1) - self.h,
                 max(self.x0, self.x1) + self.h, max(self.y0, self.y1) + self.h)
@@ -117,6 +139,9 @@ class Polygon:
     def __init__(self, points):
         self.points = list(points)
 
+    def snapped(self, size):
+        return self
+
     def bbox(self):
         us = [p[0] for p in self.points]
         vs = [p[1] for p in self.points]
@@ -135,6 +160,26 @@ class Polygon:
                     hit = not hit
             j = i
         return hit
+
+
+def nearest(x):
+    """x rounded half up (round() would send halves to the even neighbour)."""
+    return int(math.floor(x + 0.5))
+
+
+def snap_span(a, b, size):
+    """A pixel-aligned span starting near `a` with the length of [a, b] in whole
+    pixels (at least one), so equal spans stay equal wherever they lie."""
+    px = GRID / size
+    lo = nearest(a / px)
+    return lo * px, (lo + max(1, nearest((b - a) / px))) * px
+
+
+def snap_centre(c, width, size):
+    """The centre of a `width`-wide band near `c` whose sides fall on pixel boundaries."""
+    px = GRID / size
+    lo = nearest((c - width / 2.0) / px)
+    return lo * px + width / 2.0
 
 
 def slot(cx, cy, dx, dy, width, length):
@@ -246,25 +291,25 @@ def camera(size):
 
 def tools(size):
     small = size <= 16
-    spanner_w = 6 if small else 5
-    head_r = 7.5 if small else 6.5
-    jaw_w = 4.5 if small else 5
-    gap = 3 if small else 2.5
+    # Thicker strokes at 16x16 so the two tools stay apart when blurred into pixels.
+    spanner_w, head_r, jaw_w, jaw_at, ring_r = (6, 9.5, 6, 2, 6.5) if small else (5, 6.5, 5, 1.5, 5)
+    shaft_w, handle_w, gap = (4, 9, 1.5) if small else (3, 7, 1.5)
     ops = [
         # The spanner: handle, open jaw at the top right, ring end at the bottom left.
         (Stroke(12, 36, 34, 14, spanner_w), STEEL),
         (Ellipse(36, 12, head_r), STEEL),
-        (Ellipse(37.5, 10.5, jaw_w / 2.0), ERASE),
-        (slot(37.5, 10.5, 1, -1, jaw_w, 12), ERASE),
-        (Ellipse(11, 37, 5.5 if small else 5), STEEL),
+        (Ellipse(36 + jaw_at, 12 - jaw_at, jaw_w / 2.0), ERASE),
+        (slot(36 + jaw_at, 12 - jaw_at, 1, -1, jaw_w, 12), ERASE),
+        (Ellipse(11, 37, ring_r), STEEL),
     ]
     if not small:
         ops.append((Ellipse(11, 37, 2), ERASE))
-    # The screwdriver lies on top; a thin transparent gap separates it from the spanner.
+    # The screwdriver lies on top, parted from the spanner by a thin transparent gap.
     ops += [
-        (Stroke(12, 12, 36, 36, 7 + gap), ERASE),
-        (Stroke(12, 12, 26, 26, 3), SHAFT),
-        (Stroke(28, 28, 36, 36, 7.5 if small else 7), HANDLE),
+        (Stroke(12, 12, 27, 27, shaft_w + 2 * gap), ERASE),
+        (Stroke(28, 28, 36, 36, handle_w + 2 * gap), ERASE),
+        (Stroke(12, 12, 27, 27, shaft_w), SHAFT),
+        (Stroke(28, 28, 36, 36, handle_w), HANDLE),
     ]
     if not small:
         ops.append((Stroke(26.5, 26.5, 27.5, 27.5, 4.5), DARK3))  # ferrule
@@ -274,27 +319,27 @@ def tools(size):
 def product(size):
     if size <= 16:
         return [
-            (Rect(3, 27, 36, 45), DARK3),               # sheet of paper with its edge
-            (Rect(6, 30, 33, 42), PAPER),
-            (Rect(9, 33, 27, 36), TEXT_LINE),
+            (Rect(0, 27, 33, 45), DARK3),               # sheet of paper with its edge
+            (Rect(3, 30, 30, 42), PAPER),
+            (Rect(6, 33, 24, 36), TEXT_LINE),
             (Stroke(40.5, 43.5, 40.5, 7.5, 3), BODY),   # arm
             (Stroke(40.5, 7.5, 24, 7.5, 3), BODY),
-            (Rect(33, 42, 45, 46.5, 1), BODY),          # base
-            (Rect(12, 3, 27, 12, 1.5), BODY),           # camera head
-            (Rect(16.5, 12, 22.5, 15), LENS),           # lens
+            (Rect(33, 42, 48, 48), BODY),               # base
+            (Rect(9, 3, 27, 12, 1.5), BODY),            # camera head
+            (Rect(15, 12, 21, 15), LENS),               # lens
         ]
     line = GRID / size  # one pixel, in grid units
     return [
-        (Rect(6, 26, 36, 44), DARK3),                   # sheet of paper with its edge
-        (Rect(6 + line, 26 + line, 36 - line, 44 - line), PAPER),
-        (Rect(10, 30, 28, 32), TEXT_LINE),
-        (Rect(10, 34, 32, 36), TEXT_LINE),
-        (Rect(10, 38, 24, 40), TEXT_LINE),
+        (Rect(4, 26, 34, 44), DARK3),                   # sheet of paper with its edge
+        (Rect(4 + line, 26 + line, 34 - line, 44 - line), PAPER),
+        (Rect(8, 30, 26, 32), TEXT_LINE),               # lines of text, 3 pixels apart at 32x32
+        (Rect(8, 34.5, 30, 36.5), TEXT_LINE),
+        (Rect(8, 39, 22, 41), TEXT_LINE),
         (Stroke(40, 43, 40, 8, 3), BODY),               # arm
         (Stroke(40, 8, 24, 8, 3), BODY),
-        (Rect(33, 42, 46, 46, 1.5), BODY),              # base
+        (Rect(34, 42, 46, 46, 1.5), BODY),              # base
         (Rect(14, 5, 26, 13, 1.5), BODY),               # camera head
-        (Ellipse(20, 13, 3, 2, lower_half=True), LENS),  # lens
+        (Ellipse(20, 12.5, 3.5, 2.5, lower_half=True), LENS),  # lens
     ]
 
 
@@ -310,7 +355,7 @@ def render(drawing, size):
     for op in drawing(size):
         shape, colour = op[0], op[1]
         alpha = op[2] if len(op) > 2 else 1.0
-        canvas.paint(shape, colour, alpha)
+        canvas.paint(shape.snapped(size), colour, alpha)
     return canvas.pixels()
 
 
