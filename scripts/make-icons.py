@@ -8,8 +8,9 @@ kivds/ui/win32/icons/settings.ico IDI_SETTINGS  tools: a spanner and a screwdriv
 
 The pictures follow kivds/ui/fltk/FltkPictograms.cpp (same 48-unit grid, same
 shapes and colours) so the Windows and Linux dialogs look alike. Each file holds
-16x16, 32x32 and 48x48 images; the 16x16 ones are simplified drawings aligned to
-the pixel grid. Every image is a 32-bit BGRA DIB with straight alpha, followed by
+16x16, 32x32 and 48x48 images; the 16x16 ones are simplified drawings, and at
+every size rectangles and straight strokes are moved onto the pixel grid so
+their edges stay sharp. Every image is a 32-bit BGRA DIB with straight alpha, followed by
 its 1-bpp AND mask. Only the standard library is used; the output is
 deterministic, so the committed files can be compared with a fresh run.
 
@@ -204,32 +205,24 @@ class Canvas:
         self.n = size * SUPERSAMPLE
         self.samples = [(0.0, 0.0, 0.0, 0.0)] * (self.n * self.n)
 
-    def paint(self, shape, colour, alpha=1.0):
-        """Composites `colour` (or ERASE) over the samples whose centre lies in `shape`."""
+    def paint(self, shape, colour):
+        """Sets the samples whose centre lies in `shape` to the opaque `colour`,
+        or clears them with ERASE."""
         scale = GRID / self.n  # grid units per sample
         x0, y0, x1, y1 = shape.bbox()
         i0 = max(0, int(math.floor(x0 / scale)))
         j0 = max(0, int(math.floor(y0 / scale)))
         i1 = min(self.n - 1, int(math.ceil(x1 / scale)))
         j1 = min(self.n - 1, int(math.ceil(y1 / scale)))
-        if colour is not ERASE:
-            src = (colour[0] / 255.0 * alpha, colour[1] / 255.0 * alpha,
-                   colour[2] / 255.0 * alpha, alpha)
+        value = (0.0, 0.0, 0.0, 0.0) if colour is ERASE else (
+            colour[0] / 255.0, colour[1] / 255.0, colour[2] / 255.0, 1.0)
         for j in range(j0, j1 + 1):
             v = (j + 0.5) * scale
             row = j * self.n
             for i in range(i0, i1 + 1):
                 u = (i + 0.5) * scale
-                if not shape.inside(u, v):
-                    continue
-                k = row + i
-                if colour is ERASE:
-                    self.samples[k] = (0.0, 0.0, 0.0, 0.0)
-                else:
-                    r, g, b, a = self.samples[k]
-                    keep = 1.0 - alpha
-                    self.samples[k] = (src[0] + r * keep, src[1] + g * keep,
-                                       src[2] + b * keep, src[3] + a * keep)
+                if shape.inside(u, v):
+                    self.samples[row + i] = value
 
     def pixels(self):
         """Rows top-down of (r, g, b, a) bytes with straight alpha."""
@@ -263,7 +256,7 @@ class Canvas:
 
 
 # ---------------------------------------------------------------- drawings
-# Each drawing is a list of (shape, colour[, alpha]) painted in order. `size`
+# Each drawing is a list of (shape, colour or ERASE) painted in order. `size`
 # selects the simplified drawing for 16x16, whose coordinates are multiples of
 # 3 units (one pixel) so its edges fall on pixel boundaries.
 
@@ -352,10 +345,8 @@ ICONS = (
 
 def render(drawing, size):
     canvas = Canvas(size)
-    for op in drawing(size):
-        shape, colour = op[0], op[1]
-        alpha = op[2] if len(op) > 2 else 1.0
-        canvas.paint(shape.snapped(size), colour, alpha)
+    for shape, colour in drawing(size):
+        canvas.paint(shape.snapped(size), colour)
     return canvas.pixels()
 
 
@@ -478,7 +469,7 @@ def validate(data):
             raise IcoError("%s: biSizeImage %d" % (where, bi_image))
         pixels = offset + BITMAPINFOHEADER.size
         mask = pixels + xor_size
-        opaque = 0
+        opaque = clear = 0
         for y in range(size):
             for x in range(size):
                 alpha = data[pixels + (y * size + x) * 4 + 3]
@@ -487,21 +478,18 @@ def validate(data):
                     raise IcoError("%s: mask disagrees with alpha at (%d, %d) of the bottom-up rows"
                                    % (where, x, y))
                 opaque += alpha == 255
+                clear += alpha == 0
             pad = data[mask + y * mask_stride(size) + (size + 7) // 8:
                        mask + (y + 1) * mask_stride(size)]
             if any(pad):
                 raise IcoError("%s: mask row %d has bits in its padding" % (where, y))
         if opaque == 0:
             raise IcoError("%s: no opaque pixel" % where)
-        if alpha_of_corner(data, pixels) != 0:
-            raise IcoError("%s: background is not transparent" % where)
+        if clear == 0:
+            raise IcoError("%s: no transparent pixel, the background is not transparent" % where)
         expected_offset = offset + length
     if expected_offset != len(data):
         raise IcoError("%d bytes after the last image" % (len(data) - expected_offset))
-
-
-def alpha_of_corner(data, pixels):
-    return data[pixels + 3]
 
 
 def check(out_dir):
@@ -522,42 +510,53 @@ def check(out_dir):
 
 
 def self_test():
-    """Damages a good file in the ways a writer bug would, and expects each to be rejected."""
+    """Damages a good file in the ways a writer bug would, and expects each to be
+    rejected for the right reason."""
     good = build(camera)
     validate(good)
 
-    def patched(offset, fmt, value):
-        data = bytearray(good)
+    def patched(offset, fmt, value, data=good):
+        data = bytearray(data)
         struct.pack_into(fmt, data, offset, value)
         return bytes(data)
 
     entry = ICONDIR.size
     first_image = ICONDIR.size + ICONDIRENTRY.size * len(SIZES)
-    first_mask = first_image + BITMAPINFOHEADER.size + 16 * 16 * 4
-    cases = {
-        "truncated": good[:-1],
-        "trailing byte": good + b"\0",
-        "wrong type": patched(2, "<H", 2),
-        "missing image": patched(4, "<H", 2),
-        "wrong width": patched(entry, "<B", 15),
-        "24 bpp entry": patched(entry + 6, "<H", 24),
-        "short length": patched(entry + 8, "<I", image_bytes(16) - 4),
-        "bad offset": patched(entry + 12, "<I", first_image + 1),
-        "height not doubled": patched(first_image + 8, "<i", 16),
-        "compressed": patched(first_image + 16, "<I", 3),
-        "mask bit flipped": patched(first_mask, "<B", good[first_mask] ^ 0x80),
-        "mask padding": patched(first_mask + 2, "<B", 1),
-        "opaque corner": patched(first_image + BITMAPINFOHEADER.size + 3, "<B", 255),
-    }
+    first_pixels = first_image + BITMAPINFOHEADER.size
+    first_mask = first_pixels + 16 * 16 * 4
+
+    # All of the first image opaque, with a mask that agrees: only the
+    # transparency rule can object.
+    opaque = bytearray(good)
+    for k in range(16 * 16):
+        opaque[first_pixels + 4 * k + 3] = 255
+    opaque[first_mask:first_mask + mask_stride(16) * 16] = bytes(mask_stride(16) * 16)
+
+    cases = [  # (damage, file, words the complaint must contain)
+        ("truncated", good[:-1], "runs past the end"),
+        ("trailing byte", good + b"\0", "after the last image"),
+        ("cursor type", patched(2, "<H", 2), "not an icon"),
+        ("image missing", patched(4, "<H", 2), "2 images"),
+        ("wrong width", patched(entry, "<B", 15), "directory says 15x16"),
+        ("24 bpp entry", patched(entry + 6, "<H", 24), "bpp=24"),
+        ("short length", patched(entry + 8, "<I", image_bytes(16) - 4), "bytes, expected"),
+        ("bad offset", patched(entry + 12, "<I", first_image + 1), "offset"),
+        ("height not doubled", patched(first_image + 8, "<i", 16), "height=16"),
+        ("compressed", patched(first_image + 16, "<I", 3), "compression=3"),
+        ("mask bit flipped", patched(first_mask, "<B", good[first_mask] ^ 0x80), "mask disagrees"),
+        ("mask padding", patched(first_mask + 2, "<B", 1), "padding"),
+        ("opaque background", bytes(opaque), "not transparent"),
+    ]
     missed = []
-    for label, data in cases.items():
+    for label, data, words in cases:
         try:
             validate(data)
-            missed.append(label)
-        except (IcoError, struct.error):
-            pass
-    for label in missed:
-        print("FAIL the validator accepted a damaged file: %s" % label)
+            missed.append("%s: accepted" % label)
+        except IcoError as e:
+            if words not in str(e):
+                missed.append("%s: rejected for another reason (%s)" % (label, e))
+    for line in missed:
+        print("FAIL validator: %s" % line)
     if not missed:
         print("ok   the validator rejects %d kinds of damage" % len(cases))
     return len(missed)
