@@ -469,6 +469,14 @@ TEST_F(Win32DialogTest, EscapeThroughPreTranslateMessageReachesTheCancelHandling
     DestroyWindow(other);
     EXPECT_EQ(0, manager.Count(twain::MSG_CLOSEDSREQ));
 
+    // Enter has no default button to press: the dialog stays (it must not
+    // end itself without telling the manager).
+    MSG enter{dialog, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    EXPECT_TRUE(session->PreTranslateMessage(&enter));
+    PumpPending();
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_TRUE(manager.messages.empty());
+
     // The application disables from its callback: the session ends inside.
     manager.onNotify = [&](twain::TW_UINT16 message) {
         if (message != twain::MSG_CLOSEDSREQ || !session) return;
