@@ -17,20 +17,32 @@ std::vector<std::string> SplitSteps(const std::string& text) {
     while (start <= text.size()) {
         std::size_t end = text.find(';', start);
         if (end == std::string::npos) end = text.size();
-        std::string step = text.substr(start, end - start);
-        while (!step.empty() && step.front() == ' ') step.erase(step.begin());
-        while (!step.empty() && step.back() == ' ') step.pop_back();
-        if (!step.empty()) steps.push_back(step);
+        const std::string step = text.substr(start, end - start);
+        const std::size_t first = step.find_first_not_of(" \t");
+        const std::size_t last = step.find_last_not_of(" \t");
+        if (first != std::string::npos) steps.push_back(step.substr(first, last - first + 1));
         start = end + 1;
     }
     return steps;
 }
 
-// "1280x720" as the size list shows it, "1280 x 720".
-std::string SizeEntry(std::string size) {
-    const std::size_t x = size.find('x');
-    if (x != std::string::npos) size = size.substr(0, x) + " x " + size.substr(x + 1);
-    return size;
+// A decimal number of at most nine digits.
+bool ParseNumber(const std::string& text, unsigned long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    value = std::strtoul(text.c_str(), nullptr, 10);
+    return true;
+}
+
+// "1280x720" as the size list shows it, "1280 x 720"; empty when malformed.
+std::string SizeEntry(const std::string& spec) {
+    const std::size_t x = spec.find('x');
+    if (x == std::string::npos) return {};
+    unsigned long w = 0, h = 0;
+    if (!ParseNumber(spec.substr(0, x), w) || !ParseNumber(spec.substr(x + 1), h)) return {};
+    return std::to_string(w) + " x " + std::to_string(h);
 }
 
 }  // namespace
@@ -50,19 +62,19 @@ std::optional<UiScript::Clock::time_point> UiScript::Advance(IScriptedDialog& di
         const Clock::time_point now = Clock::now();
         if (step == "frame") {
             if (!dialog.ControlsEnabled()) return now + kRecheck;
-        } else if (step.rfind("wait=", 0) == 0) {
-            if (!waitUntil_) waitUntil_ = now + std::chrono::milliseconds(std::atoi(step.c_str() + 5));
+            ++next_;
+            continue;
+        }
+        if (step.rfind("wait=", 0) == 0) {
+            unsigned long ms = 0;
+            if (!ParseNumber(step.substr(5), ms)) return Fail("not a number of milliseconds"), std::nullopt;
+            if (!waitUntil_) waitUntil_ = now + std::chrono::milliseconds(ms);
             if (now < *waitUntil_) return *waitUntil_;
             waitUntil_.reset();
-        } else if (step.rfind("format=", 0) == 0) {
-            if (!dialog.Pick(IDC_FORMAT_LIST, step.substr(7))) return Fail("no such format, or the list is disabled"), std::nullopt;
-        } else if (step.rfind("size=", 0) == 0) {
-            if (!dialog.Pick(IDC_SIZE_LIST, SizeEntry(step.substr(5))))
-                return Fail("no such size, or the list is disabled"), std::nullopt;
-        } else if (step == "capture" || step == "settings") {
-            if (!dialog.Press(step == "capture" ? IDC_CAPTURE : IDC_SETTINGS))
-                return Fail("the button is disabled"), std::nullopt;
-        } else if (step == "version" || step == "close") {
+            ++next_;
+            continue;
+        }
+        if (step == "version" || step == "close") {
             // The step counts as done before it runs: the dialog's loop runs
             // inside it, and may come back here.
             ++next_;
@@ -70,11 +82,23 @@ std::optional<UiScript::Clock::time_point> UiScript::Advance(IScriptedDialog& di
                 dialog.ChooseVersionInformation();
             else
                 dialog.PressClose();
-            continue;
+            return Clock::now();
+        }
+        if (step.rfind("format=", 0) == 0) {
+            if (!dialog.Pick(IDC_FORMAT_LIST, step.substr(7)))
+                return Fail("no such format, or the list is disabled"), std::nullopt;
+        } else if (step.rfind("size=", 0) == 0) {
+            const std::string entry = SizeEntry(step.substr(5));
+            if (entry.empty()) return Fail("not a size WxH"), std::nullopt;
+            if (!dialog.Pick(IDC_SIZE_LIST, entry)) return Fail("no such size, or the list is disabled"), std::nullopt;
+        } else if (step == "capture" || step == "settings") {
+            if (!dialog.Press(step == "capture" ? IDC_CAPTURE : IDC_SETTINGS))
+                return Fail("the button is disabled"), std::nullopt;
         } else {
             return Fail("unknown step"), std::nullopt;
         }
         ++next_;
+        return Clock::now();
     }
     return std::nullopt;
 }

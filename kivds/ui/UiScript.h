@@ -1,8 +1,19 @@
-// The KIVDS_UI_SCRIPT steps for a toolkit dialog, performed through the
-// dialog's own controls as a person's clicks would be (the words of the
-// headless script: frame, wait=MS, format=, size=WxH, capture, settings,
-// version, close). A toolkit backend offers those clicks as an
-// IScriptedDialog and calls Advance from its loop when Advance asks for it.
+// The script that drives a shown dialog without a person (KIVDS_UI_SCRIPT),
+// through the dialog's own controls as a person's clicks would be:
+//
+//   script = step *( ";" step )
+//   step   = "frame"                 ; wait until the four controls are enabled
+//          | "wait=" MS              ; let MS milliseconds pass
+//          | "format=" ("MJPEG" | "YUY2")   ; pick that format entry
+//          | "size=" W "x" H         ; pick the size entry "W x H"
+//          | "capture" | "settings"  ; press 2009 / 2008
+//          | "version"               ; the system-menu item (the version dialog closes with OK)
+//          | "close"                 ; the close box
+//
+// Steps run in order; spaces around a step and empty steps are ignored. An
+// unknown, malformed or impossible step writes one line to standard error
+// and ends the script. Each backend (headless, FLTK, Win32) offers its clicks
+// as an IScriptedDialog and calls Advance from its loop when Advance asks.
 //
 // Threads: the dialog's thread.
 #pragma once
@@ -41,8 +52,8 @@ public:
     explicit UiScript(const std::string& text);
 
     // Runs the steps that can run now; returns when to be called again
-    // (nothing: finished or failed). An unknown or impossible step writes one
-    // line to standard error and ends the script.
+    // (nothing: finished or failed). After an action it returns at once, so
+    // that the loop first handles what the action caused.
     std::optional<Clock::time_point> Advance(IScriptedDialog& dialog);
     bool Finished() const { return next_ >= steps_.size(); }
 

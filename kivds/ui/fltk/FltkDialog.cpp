@@ -18,9 +18,9 @@
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/DialogThread.h"
 #include "kivds/ui/Strings.h"
+#include "kivds/ui/UiScript.h"
 #include "kivds/ui/fltk/FltkBridge.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
-#include "kivds/ui/fltk/FltkScript.h"
 #include "kivds/ui/fltk/FltkView.h"
 
 namespace kiv {
@@ -45,7 +45,7 @@ OwnerRegistry& Owners() {
 struct Parts {
     std::unique_ptr<FltkCaptureView> view;
     std::unique_ptr<CKIVDlg> dlg;
-    std::unique_ptr<FltkScript> script;
+    std::unique_ptr<UiScript> script;
     bool registered = false;
     bool destroyed = false;  // the manager destroyed the window: no more handlers
     ~Parts() {
@@ -127,7 +127,10 @@ public:
             if (!parts_->view) return;
             parts_->view->Show();
             auto text = GetEnv("KIVDS_UI_SCRIPT");
-            if (text && !text->empty()) parts_->script = std::make_unique<FltkScript>(*text);
+            if (text && !text->empty()) {
+                parts_->script = std::make_unique<UiScript>(*text);
+                parts_->view->AutoCloseVersionDialog(true);  // a script has nobody to press OK
+            }
             std::weak_ptr<Parts> weak = parts_;
             thread_.SetIdleHook([this, weak]() -> std::optional<DialogThread::Clock::time_point> {
                 auto parts = weak.lock();

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "kivds/ui/ICaptureDialogView.h"
+#include "kivds/ui/UiScript.h"
 
 class Fl_Widget;
 class Fl_Window;
 
 namespace kiv {
 
-class FltkCaptureView final : public ICaptureDialogView {
+class FltkCaptureView final : public ICaptureDialogView, public IScriptedDialog {
 public:
     struct Actions {
         std::function<void(int id, unsigned notification)> command;  // WM_COMMAND
@@ -39,13 +40,13 @@ public:
     // A user's actions as the script (or a test) performs them: through the
     // widgets' own callbacks. False when the control is disabled or the entry
     // is not there.
-    bool Press(int buttonId);
-    bool Pick(int listId, const std::string& text);
-    void ChooseVersionInformation();
-    void PressClose();
+    bool Press(int buttonId) override;
+    bool Pick(int listId, const std::string& text) override;
+    void ChooseVersionInformation() override;
+    void PressClose() override;
     // The four controls a capture switches off are all enabled.
-    bool ControlsEnabled() const;
-    bool Ended() const { return ended_; }
+    bool ControlsEnabled() const override;
+    bool Ended() const override { return ended_; }
     int EndResult() const { return endResult_; }
     // The text shown by control `id` (labels, list selection), for tests.
     std::string Text(int id) const;

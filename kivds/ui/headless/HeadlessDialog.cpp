@@ -20,7 +20,7 @@ namespace {
 struct Parts {
     HeadlessView view;
     std::unique_ptr<CKIVDlg> dlg;
-    std::unique_ptr<HeadlessScript> script;
+    std::unique_ptr<UiScript> script;
     std::size_t messagesSeen = 0;
     bool registered = false;
     bool destroyed = false;  // the manager destroyed the window: no more handlers
@@ -95,13 +95,16 @@ public:
             JournalLine("show");
             auto text = GetEnv("KIVDS_UI_SCRIPT");
             if (!text || text->empty()) return;  // the application drives the dialog
-            parts_->script = std::make_unique<HeadlessScript>(*text);
+            parts_->script = std::make_unique<UiScript>(*text);
             std::weak_ptr<Parts> weak = parts_;
             thread_.SetIdleHook([weak]() -> std::optional<DialogThread::Clock::time_point> {
                 auto parts = weak.lock();
                 if (!parts || !parts->script || !parts->dlg) return std::nullopt;
                 std::optional<DialogThread::Clock::time_point> next;
-                Handle(*parts, [&] { next = parts->script->Advance(parts->view, *parts->dlg); });
+                Handle(*parts, [&] {
+                    ScriptedHeadlessDialog target(parts->view, *parts->dlg);
+                    next = parts->script->Advance(target);
+                });
                 return next;
             });
         });
@@ -139,7 +142,10 @@ public:
                 else if (step == "framearrived") p.dlg->OnMessage(WM_FRAMEARRIVED);
                 else if (step == "devicechange") p.dlg->OnDeviceChange();
                 else if (step == "timer") p.dlg->OnTimer(kPollTimer);
-                else HeadlessScript(step).Advance(p.view, *p.dlg);
+                else {
+                    ScriptedHeadlessDialog target(p.view, *p.dlg);
+                    UiScript(step).Advance(target);
+                }
             });
         });
         return taken;

@@ -430,22 +430,24 @@ TEST_F(CaptureDialogTest, WithoutAViewerNothingIsRestartedAndTheKeyStaysDeleted)
 
 TEST_F(CaptureDialogTest, ScriptStopsAtAnUnknownOrImpossibleStep) {
     ASSERT_TRUE(Start(false));
-    HeadlessScript script("frame; capture ;bogus;close");
-    EXPECT_FALSE(script.Advance(view, *dlg).has_value());  // waits for the first frame
+    ScriptedHeadlessDialog target(view, *dlg);
+    UiScript script("frame; capture ;bogus;close");
+    EXPECT_TRUE(script.Advance(target).has_value());  // waits for the first frame
+    EXPECT_EQ(0u, manager.Count(twain::MSG_XFERREADY));
     EXPECT_FALSE(script.Finished());
     dlg->OnMessage(WM_FRAMEARRIVED);
-    EXPECT_TRUE(script.Advance(view, *dlg).has_value());  // pressed capture
+    EXPECT_TRUE(script.Advance(target).has_value());  // pressed capture
     EXPECT_EQ(1u, manager.Count(twain::MSG_XFERREADY));
     testing::internal::CaptureStderr();
-    script.Advance(view, *dlg);
+    script.Advance(target);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, err.find("bogus"));
     EXPECT_TRUE(script.Finished());
     EXPECT_EQ(0u, manager.Count(twain::MSG_CLOSEDSREQ));  // "close" never ran
 
-    HeadlessScript impossible("capture");  // the controls are disabled after the capture
+    UiScript impossible("capture");  // the controls are disabled after the capture
     testing::internal::CaptureStderr();
-    impossible.Advance(view, *dlg);
+    impossible.Advance(target);
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("capture"));
     EXPECT_EQ(1u, manager.Count(twain::MSG_XFERREADY));
 }

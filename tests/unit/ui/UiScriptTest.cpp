@@ -44,7 +44,10 @@ TEST(UiScriptTest, StepsWaitForTheFirstFrameAndRunInOrder) {
     EXPECT_TRUE(script.Advance(dialog).has_value()) << "waits for the controls";
     EXPECT_TRUE(dialog.done.empty());
     dialog.enabled = true;
-    EXPECT_FALSE(script.Advance(dialog).has_value());
+    // Each action hands control back to the loop before the next step.
+    int calls = 0;
+    while (script.Advance(dialog).has_value()) ASSERT_LT(++calls, 20);
+    EXPECT_EQ(4, calls);
     EXPECT_EQ((std::vector<std::string>{"pick 2004 YUY2", "pick 2007 1280 x 720", "press 2009", "version", "close"}),
               dialog.done)
         << "the version step runs once although the script advanced inside it; nothing after the close";
@@ -63,6 +66,15 @@ TEST(UiScriptTest, ImpossibleOrUnknownStepEndsTheScript) {
     EXPECT_FALSE(unknownStep.Advance(dialog).has_value());
     EXPECT_TRUE(dialog.done.empty());
 
+    for (const char* malformed : {"wait=soon;capture", "wait=-5;capture", "size=1280;capture", "size=x720;capture"}) {
+        dialog.done.clear();
+        UiScript script(malformed);
+        EXPECT_FALSE(script.Advance(dialog).has_value()) << malformed;
+        EXPECT_TRUE(script.Finished()) << malformed;
+        EXPECT_TRUE(dialog.done.empty()) << malformed;
+    }
+
+    dialog.done.clear();
     dialog.enabled = false;
     UiScript disabled("capture;close");
     EXPECT_FALSE(disabled.Advance(dialog).has_value());
