@@ -20,6 +20,14 @@ public:
     // WM_XFERDONE (0x0402) with both parameters 0.
     virtual void SendXferDone() = 0;
     virtual WindowHandle Window() const = 0;
+    // MSG_PROCESSEVENT: offers the application's event (`osMessage`, the
+    // TW_EVENT's pEvent: a MSG* on Windows) to the dialog. True when the
+    // dialog handled it; the application's callback may disable the source
+    // from inside, so the caller must not touch the dialog afterwards.
+    virtual bool PreTranslateMessage(void* osMessage) {
+        (void)osMessage;
+        return false;
+    }
 };
 
 using CaptureDialogFactory = std::function<std::unique_ptr<ICaptureDialog>()>;

@@ -177,14 +177,16 @@ TW_UINT16 CKIVTwainMgr::GetStatus(TW_STATUS* pStatus) {
 
 TW_UINT16 CKIVTwainMgr::ProcessEvent(TW_EVENT* pEvent) {
     if (!pEvent) return Fail(TWCC_BUMMER);
-    // The application's event itself is never examined: the dialog's window
-    // messages reach it through the application's own message loop.
+    // The dialog sees the application's message first (keyboard navigation
+    // of a modeless dialog). It may close itself inside, and the application
+    // may disable the source from its callback: only members are read after.
+    const bool handled = m_dialog && pEvent->pEvent && m_dialog->PreTranslateMessage(pEvent->pEvent);
     pEvent->TWMessage = m_pendingMsg;
     if (m_pendingMsg != MSG_NULL) {
         m_pendingMsg = MSG_NULL;
         return TWRC_DSEVENT;
     }
-    return TWRC_NOTDSEVENT;
+    return handled ? TWRC_DSEVENT : TWRC_NOTDSEVENT;
 }
 
 TW_UINT16 CKIVTwainMgr::GetIdentity(TW_IDENTITY* pIdentity) {

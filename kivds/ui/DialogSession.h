@@ -28,6 +28,15 @@ public:
     // WM_XFERDONE.
     virtual void SendXferDone() = 0;
     virtual WindowHandle Window() const = 0;
+    // Offers one message of the application's loop to the dialog
+    // (MSG_PROCESSEVENT; `osMessage` is the TW_EVENT's pEvent, a MSG* on
+    // Windows). True when the dialog took it (keyboard navigation, Esc);
+    // the application must then not dispatch it. The dialog may end inside
+    // (Esc closes it). Backends whose dialog runs its own loop take none.
+    virtual bool PreTranslateMessage(void* osMessage) {
+        (void)osMessage;
+        return false;
+    }
 };
 
 // A session of the UI backend chosen for this process: the headless one when

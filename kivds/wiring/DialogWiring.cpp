@@ -8,6 +8,9 @@
 #if defined(KIVDS_WITH_FLTK)
 #include "kivds/ui/fltk/FltkDialog.h"
 #endif
+#if defined(_WIN32)
+#include "kivds/ui/win32/Win32Dialog.h"
+#endif
 
 namespace kiv {
 namespace {
@@ -20,14 +23,19 @@ public:
     void DestroyWindow() override { session_->DestroyWindow(); }
     void SendXferDone() override { session_->SendXferDone(); }
     WindowHandle Window() const override { return session_->Window(); }
+    bool PreTranslateMessage(void* osMessage) override { return session_->PreTranslateMessage(osMessage); }
 
 private:
     std::unique_ptr<IDialogSession> session_;
 };
 
-// The toolkit's dialog where a display can be used (not KIVDS_UI=headless,
-// DISPLAY set and opened), the headless one otherwise.
+// The toolkit's dialog where a display can be used (not KIVDS_UI=headless;
+// on Linux DISPLAY set and opened), the headless one otherwise. On Windows
+// the dialog is a real window on the application's thread.
 std::unique_ptr<IDialogSession> MakeChosenDialogSession() {
+#if defined(_WIN32)
+    if (std::unique_ptr<IDialogSession> session = MakeWin32DialogSession()) return session;
+#endif
 #if defined(KIVDS_WITH_FLTK)
     if (std::unique_ptr<IDialogSession> session = MakeFltkDialogSession()) return session;
 #endif
