@@ -26,15 +26,22 @@ source "$root/scripts/wine-env.sh"
 timeout 20 wineserver -w || kiv_wine_stop
 kiv_wine_init || exit 1
 
-# Japanese glyphs: the dialog font ("MS Shell Dlg" is Tahoma in Wine) falls
-# back to the IPA Gothic font of the system (fonts-ipafont-gothic).
-if [ ! -f "$WINEPREFIX/.kiv-fontlink" ]; then
-    for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
-        timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-            /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+# Once per prefix: Japanese glyphs and a virtual desktop. With a Japanese
+# user locale Wine asks for "MS UI Gothic" (the dialog, caption and message
+# fonts); it is replaced by the IPA Gothic fonts of the system
+# (fonts-ipafont-gothic). The virtual desktop is for this program only: Wine
+# then draws the windows' frames and captions itself (the virtual screen has
+# no window manager) and the screenshots show them.
+if [ ! -f "$WINEPREFIX/.kiv-dialog-setup" ]; then
+    for pair in "MS UI Gothic=IPAGothic" "MS Gothic=IPAGothic" "MS PGothic=IPAPGothic"; do
+        timeout 60 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+            /v "${pair%%=*}" /t REG_SZ /d "${pair#*=}" /f >/dev/null 2>&1
     done
+    timeout 60 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$exe")\\Explorer" \
+        /v Desktop /t REG_SZ /d kivdialog /f >/dev/null 2>&1
+    timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v kivdialog /t REG_SZ /d 1280x1024 /f >/dev/null 2>&1
     timeout 60 wineserver -w
-    touch "$WINEPREFIX/.kiv-fontlink"
+    touch "$WINEPREFIX/.kiv-dialog-setup"
 fi
 
 # The locale: the system's when generated, else compiled once into the build.
