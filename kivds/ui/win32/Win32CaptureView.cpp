@@ -218,6 +218,7 @@ int Win32CaptureView::RunVersionDialog(const std::function<void(IVersionDialogVi
                 r->view = std::make_unique<Win32VersionView>(window);
                 r->owner.version_ = r->view.get();
                 if (r->init) r->init(*r->view);
+                if (r->owner.autoCloseVersion_) PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                 return TRUE;
             }
             if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {

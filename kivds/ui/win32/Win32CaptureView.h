@@ -38,6 +38,8 @@ public:
     // EndDialog was called (the window is hidden), and with which result.
     bool Ended() const { return ended_; }
     int EndResult() const { return endResult_; }
+    // The version dialog closes itself with OK once shown (scripts).
+    void AutoCloseVersionDialog(bool on) { autoCloseVersion_ = on; }
 
     // ICaptureDialogView
     WindowHandle Window() const override { return dialog_; }
@@ -73,6 +75,7 @@ private:
     Win32VersionView* version_ = nullptr;
     bool ended_ = false;
     int endResult_ = 0;
+    bool autoCloseVersion_ = false;
 };
 
 // The module whose resources hold the dialogs and icons: the one this code is

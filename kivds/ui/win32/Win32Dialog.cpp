@@ -2,17 +2,23 @@
 // constants (BN_CLICKED, CBN_SELCHANGE) that Windows defines as macros.
 #include "kivds/ui/win32/Win32Dialog.h"
 
+#include "kivds/platform/Env.h"
 #include "kivds/platform/MessageBox.h"
 #include "kivds/platform/SourceLock.h"
+#include "kivds/platform/win32/Utf.h"
 #include "kivds/ui/CaptureDialog.h"
 #include "kivds/ui/DialogControls.h"
+#include "kivds/ui/UiScript.h"
 #include "kivds/ui/win32/Win32Bridge.h"
 #include "kivds/ui/win32/Win32CaptureView.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace kiv {
@@ -25,10 +31,71 @@ namespace {
 struct Parts {
     Win32CaptureView view;
     std::unique_ptr<CKIVDlg> dlg;
+    std::unique_ptr<UiScript> script;  // KIVDS_UI_SCRIPT, from Show on
+    bool scriptRunning = false;        // a step runs (its nested loop may tick again)
     HWND window = nullptr;
     bool initialised = false;  // OnInitDialog succeeded
     bool destroyed = false;    // the manager destroyed the window: no more handlers
 };
+
+// The timer that advances the script; the logic owns timer 0.
+constexpr UINT_PTR kScriptTimer = 0x5C17;
+
+// A script's clicks, as window messages to the dialog's controls.
+class ScriptedWin32Dialog final : public IScriptedDialog {
+public:
+    explicit ScriptedWin32Dialog(Parts& parts) : parts_(parts) {}
+    bool Ended() const override { return parts_.view.Ended() || !parts_.window; }
+    bool ControlsEnabled() const override {
+        return std::all_of(std::begin(kBusyControls), std::end(kBusyControls),
+                           [this](int id) { return parts_.view.IsEnabled(id); });
+    }
+    bool Pick(int listId, const std::string& text) override {
+        HWND list = GetDlgItem(parts_.window, listId);
+        if (!list || !IsWindowEnabled(list)) return false;
+        const std::wstring wide = Utf8ToWide(text);
+        const LRESULT found =
+            SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(wide.c_str()));
+        if (found < 0) return false;
+        const int index = static_cast<int>(found);
+        if (index == parts_.view.ListSelection(listId)) return true;
+        SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageW(parts_.window, WM_COMMAND, MAKEWPARAM(listId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+        return true;
+    }
+    bool Press(int buttonId) override {
+        HWND button = GetDlgItem(parts_.window, buttonId);
+        if (!button || !IsWindowEnabled(button) || !IsWindowVisible(parts_.window)) return false;
+        SendMessageW(parts_.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        return true;
+    }
+    void ChooseVersionInformation() override {
+        parts_.view.AutoCloseVersionDialog(true);
+        SendMessageW(parts_.window, WM_SYSCOMMAND, IDM_VERSIONINFO, 0);
+    }
+    void PressClose() override { SendMessageW(parts_.window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+private:
+    Parts& parts_;
+};
+
+// One turn of the script, and the timer set for the next.
+void AdvanceScript(Parts& parts) {
+    if (!parts.script || parts.scriptRunning || parts.destroyed || !parts.window) return;
+    HWND window = parts.window;
+    KillTimer(window, kScriptTimer);
+    std::optional<UiScript::Clock::time_point> next;
+    {
+        std::lock_guard<SourceLock> lock(TheSourceLock());
+        parts.scriptRunning = true;
+        ScriptedWin32Dialog target(parts);
+        next = parts.script->Advance(target);
+        parts.scriptRunning = false;
+    }
+    if (!next || parts.destroyed || !parts.window) return;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*next - UiScript::Clock::now()).count();
+    SetTimer(window, kScriptTimer, static_cast<UINT>(std::max<long long>(wait, USER_TIMER_MINIMUM)), nullptr);
+}
 
 // Dialog windows and their parts. Only the windows' thread uses it; the
 // mutex keeps two applications' threads in one process apart.
@@ -108,6 +175,10 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnSysCommand(static_cast<unsigned>(wParam)); });
         return TRUE;
     case WM_TIMER:
+        if (wParam == kScriptTimer) {
+            AdvanceScript(*parts);
+            return TRUE;
+        }
         if (wParam != kPollTimer) return FALSE;
         Handle(*parts, [](CKIVDlg& dlg) { dlg.OnTimer(kPollTimer); });
         return TRUE;
@@ -165,7 +236,14 @@ public:
     }
 
     void Show() override {
-        if (parts_->window && !parts_->destroyed) ShowWindow(parts_->window, SW_SHOW);
+        if (!parts_->window || parts_->destroyed) return;
+        ShowWindow(parts_->window, SW_SHOW);
+        // A script drives the shown dialog from the application's own loop.
+        auto text = GetEnv("KIVDS_UI_SCRIPT");
+        if (text && !text->empty() && !parts_->script) {
+            parts_->script = std::make_unique<UiScript>(*text);
+            SetTimer(parts_->window, kScriptTimer, USER_TIMER_MINIMUM, nullptr);
+        }
     }
 
     void DestroyWindow() override {

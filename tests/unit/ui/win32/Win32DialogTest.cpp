@@ -512,6 +512,30 @@ TEST_F(Win32DialogTest, FailedStartLeavesNoWindow) {
     EXPECT_EQ(0, dialogs);
 }
 
+TEST_F(Win32DialogTest, ScriptDrivesTheShownDialogFromTheApplicationsLoop) {
+    kivtest::ScopedEnv script("KIVDS_UI_SCRIPT", "frame;size=1280x720;frame;capture");
+    HWND dialog = Start(false);
+    ASSERT_NE(nullptr, dialog);
+    PumpPending();
+    EXPECT_EQ(0, manager.Count(twain::MSG_XFERREADY)) << "waits for the first frame";
+    // The camera keeps announcing frames; the logic takes the armed ones.
+    ASSERT_TRUE(PumpUntil([&] {
+        WindowBridge().SendFrameArrived(dialog);
+        return manager.Count(twain::MSG_XFERREADY) > 0;
+    }));
+    EXPECT_EQ((std::vector<std::int32_t>{0, 0, 1280, 720}), manager.frame);
+    EXPECT_EQ(L"1280 x 720", WindowText(GetDlgItem(dialog, IDC_SIZE_LIST)));
+}
+
+TEST_F(Win32DialogTest, ScriptedVersionDialogClosesItselfAndTheCloseStepEndsTheDialog) {
+    kivtest::ScopedEnv script("KIVDS_UI_SCRIPT", "frame;version;close");
+    HWND dialog = Start();
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(PumpUntil([&] { return manager.Count(twain::MSG_CLOSEDSREQ) > 0; }));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_EQ(nullptr, FindWindowW(nullptr, L"Version information"));
+}
+
 // Owner drawing into a bitmap of our own.
 struct Canvas {
     HDC dc;

@@ -1,0 +1,57 @@
+// The KIVDS_UI_SCRIPT steps for a toolkit dialog, performed through the
+// dialog's own controls as a person's clicks would be (the words of the
+// headless script: frame, wait=MS, format=, size=WxH, capture, settings,
+// version, close). A toolkit backend offers those clicks as an
+// IScriptedDialog and calls Advance from its loop when Advance asks for it.
+//
+// Threads: the dialog's thread.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// What a script does to a shown dialog.
+class IScriptedDialog {
+public:
+    virtual ~IScriptedDialog() = default;
+    // The dialog ended itself (it is hidden): the script stops.
+    virtual bool Ended() const = 0;
+    // The four controls a capture switches off are all enabled.
+    virtual bool ControlsEnabled() const = 0;
+    // Selects the entry `text` of list `listId` and notifies the change as the
+    // list does (nothing when it is selected already); false when the list
+    // is disabled or has no such entry.
+    virtual bool Pick(int listId, const std::string& text) = 0;
+    // Clicks button `buttonId`; false when it is disabled.
+    virtual bool Press(int buttonId) = 0;
+    // The system menu's version item; the version dialog closes itself with
+    // OK once shown. Returns when it is closed.
+    virtual void ChooseVersionInformation() = 0;
+    // The close box.
+    virtual void PressClose() = 0;
+};
+
+class UiScript {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit UiScript(const std::string& text);
+
+    // Runs the steps that can run now; returns when to be called again
+    // (nothing: finished or failed). An unknown or impossible step writes one
+    // line to standard error and ends the script.
+    std::optional<Clock::time_point> Advance(IScriptedDialog& dialog);
+    bool Finished() const { return next_ >= steps_.size(); }
+
+private:
+    void Fail(const std::string& why);
+
+    std::vector<std::string> steps_;
+    std::size_t next_ = 0;
+    std::optional<Clock::time_point> waitUntil_;
+};
+
+}  // namespace kiv
