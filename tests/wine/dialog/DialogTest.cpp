@@ -84,10 +84,10 @@ const char kFormats[] = "caps=yuy2:320x240,mjpeg:640x480,mjpeg:160x120,mjpeg:320
 std::string ModelA() { return std::string("name=KIVCAMA;") + kPathA + ";" + kFormats; }
 
 // Model B whose zoom-in button (status bit 0x02) is pressed for five polls
-// after fifty at rest (ten seconds of polling at 200 ms).
+// after seventy-five at rest (fifteen seconds of polling at 200 ms).
 std::string ModelBWithZoomPress() {
     std::string buttons = "buttons=";
-    for (int i = 0; i < 50; ++i) buttons += "00,";
+    for (int i = 0; i < 75; ++i) buttons += "00,";
     buttons += "02,02,02,02,02,00";
     return std::string("name=ORVAN KIVCAMB;") + kPathB + ";" + kFormats + ";xu=b;" + buttons;
 }
