@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "kivds/protocol/Twain.h"
+#include "support/FileBytes.h"
 #include "support/ScopedEnv.h"
 #include "wine/camera/TestCameraHost.h"
 #include "wine/dialog/ScreenShot.h"
@@ -68,7 +69,26 @@ TEST(Harness, MessagesPassTheSourceAndScreenPicturesShowTheWindow) {
     ASSERT_EQ(120, area.left);
     const ScreenShot shot = ScreenShot::Take(RECT{100, 80, 340, 200});
     ASSERT_FALSE(shot.Empty());
-    EXPECT_FALSE(SaveArtifact(shot, "harness-swatch").empty());
+    // The artefact is a bottom-up 24-bit BMP of the picture: rows padded to
+    // four bytes, the swatch's colour in blue-green-red order.
+    const std::string path = SaveArtifact(shot, "harness-swatch");
+    ASSERT_FALSE(path.empty());
+    const std::vector<std::uint8_t> file = ReadBytes(path);
+    const std::size_t stride = (240 * 3 + 3) / 4 * 4;
+    ASSERT_EQ(54 + stride * 120, file.size());
+    EXPECT_EQ('B', file[0]);
+    EXPECT_EQ('M', file[1]);
+    EXPECT_EQ(240, file[18] | file[19] << 8);
+    EXPECT_EQ(120, file[22] | file[23] << 8);
+    EXPECT_EQ(24, file[28]);
+    // Screen (220, 140) is picture (120, 60), file row 120 - 1 - 60.
+    const std::uint8_t* px = &file[54 + (120 - 1 - 60) * stride + 120 * 3];
+    EXPECT_EQ(GetBValue(kPaint), px[0]);
+    EXPECT_EQ(GetGValue(kPaint), px[1]);
+    EXPECT_EQ(GetRValue(kPaint), px[2]);
+    // Screen (110, 85) is picture (10, 5): not the swatch.
+    const std::uint8_t* corner = &file[54 + (120 - 1 - 5) * stride + 10 * 3];
+    EXPECT_FALSE(corner[0] == GetBValue(kPaint) && corner[1] == GetGValue(kPaint) && corner[2] == GetRValue(kPaint));
     const ScreenPixel inside = shot.AtScreen(220, 140);
     EXPECT_EQ(GetRValue(kPaint), inside.r);
     EXPECT_EQ(GetGValue(kPaint), inside.g);
