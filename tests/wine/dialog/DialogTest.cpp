@@ -619,6 +619,7 @@ TEST_F(Dialog, ScreensOfPreviewPressedZoomVersionAndDisconnection) {
     // 1. The preview: the camera's pattern, scaled into the video area.
     const RECT video = VideoArea();
     ASSERT_GT(video.right - video.left, 100);
+    const ScreenShot released = ScreenShot::Take(ScreenRect(Item(kCapture)));
     {
         const ScreenShot shot = ScreenShot::Take(ScreenRect(dialog_));
         ASSERT_FALSE(shot.Empty());
@@ -647,6 +648,15 @@ TEST_F(Dialog, ScreensOfPreviewPressedZoomVersionAndDisconnection) {
         EXPECT_TRUE(SendMessageW(button, BM_GETSTATE, 0, 0) & BST_PUSHED);
         const ScreenShot shot = ScreenShot::Take(ScreenRect(dialog_));
         EXPECT_FALSE(SaveArtifact(shot, "capture-pressed").empty());
+        // The held button is drawn differently (its frame and icon).
+        int changed = 0;
+        const POINT o = released.Origin();
+        for (int y = o.y; y < o.y + released.Height(); ++y)
+            for (int x = o.x; x < o.x + released.Width(); ++x) {
+                const ScreenPixel a = released.AtScreen(x, y), b = shot.AtScreen(x, y);
+                changed += a.r != b.r || a.g != b.g || a.b != b.b;
+            }
+        EXPECT_GT(changed, released.Width()) << "the held capture button looks like the released one";
         SendMessageW(button, WM_LBUTTONUP, 0, centre);
         ASSERT_TRUE(app_->WaitForMessage(MSG_XFERREADY)) << "releasing the held button did not capture";
         TW_HANDLE dib = nullptr;
