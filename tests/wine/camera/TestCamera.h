@@ -32,7 +32,13 @@ LONG WINAPI KivTestCamLiveDecoders();
 // Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
 // and stop streaming.
 void WINAPI KivTestCamUnplug(int slot);
-// Forgets the per-slot state (formats set, unplugging, button positions).
+// Queries of the capture filters for IKsTopologyInfo since the last reset,
+// with or without an extension unit (each button read makes at least one).
+LONG WINAPI KivTestCamTopologyQueries();
+// Status bytes read from the unit of a slot since the last reset; -1 for no slot.
+LONG WINAPI KivTestCamButtonReads(int slot);
+// Forgets the per-slot state (formats set, unplugging, button positions) and
+// the topology queries.
 void WINAPI KivTestCamReset();
 }
 

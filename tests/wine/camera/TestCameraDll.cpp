@@ -48,6 +48,8 @@ struct Slot {
     std::size_t buttonRead = 0;
 };
 Slot g_slots[kTestCamSlots];
+// Queries of a filter for IKsTopologyInfo: one per button read of the backend.
+std::atomic<LONG> g_topologyQueries{0};
 
 kiv::sim::SimDevice DeviceOfSlot(int slot) {
     const kiv::sim::SimConfig config = kiv::sim::LoadSimConfig();
@@ -203,7 +205,12 @@ public:
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IMediaFilter) ||
             IsEqualIID(iid, IID_IBaseFilter)) {
             *out = static_cast<IBaseFilter*>(this);
-        } else if (IsEqualIID(iid, kiv::dshow::kIID_IKsTopologyInfo) && m_device.unit != kiv::sim::SimUnit::None) {
+        } else if (IsEqualIID(iid, kiv::dshow::kIID_IKsTopologyInfo)) {
+            ++g_topologyQueries;  // asked for, whether or not there is a unit
+            if (m_device.unit == kiv::sim::SimUnit::None) {
+                *out = nullptr;
+                return E_NOINTERFACE;
+            }
             *out = static_cast<IKsTopologyInfo*>(this);
         } else {
             *out = nullptr;
@@ -630,6 +637,14 @@ LONG WINAPI KivTestCamLiveObjects() { return g_live.load(); }
 
 LONG WINAPI KivTestCamLiveDecoders() { return LiveTestDecoders(); }
 
+LONG WINAPI KivTestCamTopologyQueries() { return g_topologyQueries.load(); }
+
+LONG WINAPI KivTestCamButtonReads(int slot) {
+    if (slot < 0 || slot >= kTestCamSlots) return -1;
+    std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
+    return static_cast<LONG>(g_slots[slot].buttonRead);
+}
+
 void WINAPI KivTestCamUnplug(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return;
     std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
@@ -643,6 +658,7 @@ void WINAPI KivTestCamReset() {
         s.unplugged = false;
         s.buttonRead = 0;
     }
+    g_topologyQueries = 0;
 }
 
 }  // extern "C"

@@ -73,6 +73,16 @@ long TestCameraHost::LiveDecoders() const {
     return live ? live() : -1;
 }
 
+long TestCameraHost::TopologyQueries() const {
+    auto queries = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamTopologyQueries") : nullptr;
+    return queries ? queries() : -1;
+}
+
+long TestCameraHost::ButtonReads(int slot) const {
+    auto reads = module_ ? Export<LONG(WINAPI*)(int)>(module_, "KivTestCamButtonReads") : nullptr;
+    return reads ? reads(slot) : -1;
+}
+
 void TestCameraHost::Unplug(int slot) {
     if (auto unplug = module_ ? Export<void(WINAPI*)(int)>(module_, "KivTestCamUnplug") : nullptr) unplug(slot);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, InstanceKey(slot).c_str());

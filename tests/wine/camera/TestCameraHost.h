@@ -24,6 +24,10 @@ public:
     long LiveObjects() const;
     // Of those, the decoders the graph builder inserted.
     long LiveDecoders() const;
+    // Queries for the filters' topology (each button read makes one).
+    long TopologyQueries() const;
+    // Status bytes read from the extension unit of a slot.
+    long ButtonReads(int slot) const;
     // The device of a slot goes: its filters raise EC_DEVICE_LOST, and it
     // leaves the video input category.
     void Unplug(int slot);
