@@ -120,13 +120,14 @@ public:
     STDMETHODIMP KsEvent(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
 
 private:
+    // The scripted status bytes, the last repeating; without a script the
+    // buttons rest (model B 00, model A 42: its bits are set when released).
     BYTE NextStatus() {
-        if (m_device.buttons.empty()) return 0;
         Slot& s = g_slots[m_slot];
         std::lock_guard<std::mutex> lock(s.mutex);
-        const std::size_t i = std::min(s.buttonRead, m_device.buttons.size() - 1);
-        ++s.buttonRead;
-        return m_device.buttons[i];
+        const std::size_t i = s.buttonRead++;
+        if (m_device.buttons.empty()) return m_device.unit == kiv::sim::SimUnit::A ? 0x42 : 0x00;
+        return m_device.buttons[std::min(i, m_device.buttons.size() - 1)];
     }
 
     int m_slot;

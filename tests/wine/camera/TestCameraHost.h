@@ -40,4 +40,25 @@ private:
     int listed_ = 0;
 };
 
+// Makes a device path such as "\\?\usb#...#{...}\global" open with
+// CreateFileW, as the path of a plugged-in camera does: Wine looks names
+// under "\\?\" up in the prefix's dosdevices folder, where this creates
+// the folder and the file ("global") the path names. The destructor removes
+// them again. Needs WINEPREFIX in the environment (Wine passes it on).
+class OpenableDevicePath {
+public:
+    explicit OpenableDevicePath(const std::string& path);
+    ~OpenableDevicePath();
+    OpenableDevicePath(const OpenableDevicePath&) = delete;
+    OpenableDevicePath& operator=(const OpenableDevicePath&) = delete;
+
+    bool Ready() const { return ready_; }
+    // The path opens now (what the backend asks before a button read).
+    static bool Opens(const std::string& path);
+
+private:
+    std::wstring folder_, file_;
+    bool ready_ = false;
+};
+
 }  // namespace kivtest
