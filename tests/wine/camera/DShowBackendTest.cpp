@@ -389,3 +389,54 @@ TEST(DShowBackend, ExtensionUnitsAnswerThroughTheirTopologyNode) {
         EXPECT_EQ(PlatformResult::NotFound, graph.wrapper.FindExtensionUnit(kiv::kExtensionUnitModelA));
     }
 }
+
+// The preview is attached and placed from another thread (the dialog's)
+// while the thread that built the graph waits without pumping messages, as
+// an application inside DS_Entry does: the renderer's window belongs to a
+// thread of the backend, which answers.
+TEST(DShowBackend, PreviewAnswersAnotherThreadWhileTheGraphsThreadWaits) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:160x120"));
+    ASSERT_TRUE(host.Ready());
+    {
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 160, 120));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        std::atomic<int> attached{-1}, placed{-1}, shown{-1};
+        std::atomic<DWORD> previewThread{0};
+        const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(nullptr, done);
+        std::thread dialog([&] {
+            const HWND owner = CreateWindowExW(0, L"STATIC", L"preview owner", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
+                                               nullptr, nullptr, nullptr, nullptr);
+            const kiv::WindowHandle handle = reinterpret_cast<kiv::WindowHandle>(owner);
+            attached = graph.wrapper.AttachPreview(handle) == PlatformResult::Ok;
+            placed = graph.wrapper.SetPreviewPosition(0, 30, 320, 180) == PlatformResult::Ok;
+            shown = graph.wrapper.ShowPreview(true) == PlatformResult::Ok;
+            if (const HWND child = GetWindow(owner, GW_CHILD)) previewThread = GetWindowThreadProcessId(child, nullptr);
+            graph.wrapper.AttachPreview(nullptr);
+            SetEvent(done);
+            DestroyWindow(owner);
+        });
+        // No message is pumped here while the other thread works.
+        const DWORD waited = WaitForSingleObject(done, 60000);
+        if (waited != WAIT_OBJECT_0) {
+            // Stuck on this thread: serve what it sent here so it can end.
+            while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            }
+        }
+        dialog.join();
+        CloseHandle(done);
+        ASSERT_EQ(WAIT_OBJECT_0, waited);
+        EXPECT_EQ(1, attached.load());
+        EXPECT_EQ(1, placed.load());
+        EXPECT_EQ(1, shown.load());
+        // The renderer's window became the owner's child and is not this thread's.
+        EXPECT_NE(0u, previewThread.load());
+        EXPECT_NE(GetCurrentThreadId(), previewThread.load());
+    }
+    EXPECT_EQ(0, host.LiveObjects());
+}
