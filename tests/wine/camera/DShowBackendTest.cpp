@@ -440,3 +440,35 @@ TEST(DShowBackend, PreviewAnswersAnotherThreadWhileTheGraphsThreadWaits) {
     }
     EXPECT_EQ(0, host.LiveObjects());
 }
+
+// A sample whose size is not the DWORD-aligned RGB24 rows times the height
+// would be read sheared: GetLatestFrame refuses it, whether a byte or a
+// whole row is missing.
+TEST(DShowBackend, SampleOfAnotherRowLayoutIsRefused) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:322x260"));
+    ASSERT_TRUE(host.Ready());
+    CountingBridge bridge;
+    kiv::SetWindowBridge(&bridge);
+    for (const char* shortBy : {"1", "968"}) {
+        SCOPED_TRACE(shortBy);
+        kivtest::ScopedEnv shortSamples("KIVTESTCAM_SHORT_SAMPLES", shortBy);
+        const int before = bridge.sent.load();
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 322, 260));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        kiv::WindowHandle dialog = reinterpret_cast<kiv::WindowHandle>(static_cast<std::uintptr_t>(0x1234));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetFrameNotify(dialog));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        // Frames do arrive; none of them is handed out.
+        for (int waited = 0; waited < 10000 && bridge.sent.load() == before; waited += 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GT(bridge.sent.load(), before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        VideoFrame frame;
+        EXPECT_EQ(PlatformResult::Failed, graph.wrapper.GetLatestFrame(frame));
+        EXPECT_EQ(nullptr, frame.bytes);
+    }
+    kiv::SetWindowBridge(nullptr);
+    EXPECT_EQ(0, host.LiveObjects());
+}

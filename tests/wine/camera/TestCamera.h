@@ -18,6 +18,9 @@
 // graph drops a filter's failure to pause or run (IMediaControl::Run still
 // succeeds), so under Wine only the refused connection is observable.
 //
+// KIVTESTCAM_SHORT_SAMPLES (decimal N) makes the decoder hand on each frame
+// N bytes short, so the grabber's buffer no longer matches the RGB24 rows.
+//
 // Exports, for the tests in the same process:
 #pragma once
 
