@@ -472,3 +472,61 @@ TEST(DShowBackend, SampleOfAnotherRowLayoutIsRefused) {
     kiv::SetWindowBridge(nullptr);
     EXPECT_EQ(0, host.LiveObjects());
 }
+
+// The camera's property pages open in a modal frame that carries the
+// caption; a second thread finds the frame by that caption and closes it,
+// and the call then returns with everything of the frame released.
+TEST(DShowBackend, PropertyFrameShowsTheCaptionAndTheCamerasPage) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:160x120"));
+    ASSERT_TRUE(host.Ready());
+    const std::wstring caption = L"Orvan Document Camera";
+    const long pagesBefore = host.PagesActivated();
+    {
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        const HWND owner = CreateWindowExW(0, L"STATIC", L"dialog", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr,
+                                           nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, owner);
+        const DWORD frameThread = GetCurrentThreadId();
+        std::atomic<bool> finished{false};
+        std::wstring title;
+        std::thread closer([&] {
+            struct Search {
+                DWORD thread;
+                const std::wstring* caption;
+                HWND found;
+                std::wstring title;
+            } search{frameThread, &caption, nullptr, {}};
+            for (int i = 0; i < 1500 && !finished; ++i) {
+                EnumWindows(
+                    [](HWND window, LPARAM data) -> BOOL {
+                        auto& s = *reinterpret_cast<Search*>(data);
+                        wchar_t text[256] = {};
+                        // Reads the title without a message to the frame's thread.
+                        InternalGetWindowText(window, text, 256);
+                        if (GetWindowThreadProcessId(window, nullptr) != s.thread || !IsWindowVisible(window) ||
+                            std::wstring(text).find(*s.caption) == std::wstring::npos)
+                            return TRUE;
+                        s.found = window;
+                        s.title = text;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&search));
+                if (search.found) {
+                    title = search.title;
+                    PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);
+                    search.found = nullptr;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        const PlatformResult shown = graph.wrapper.ShowPropertyPages(reinterpret_cast<kiv::WindowHandle>(owner), caption);
+        finished = true;
+        closer.join();
+        DestroyWindow(owner);
+        EXPECT_EQ(PlatformResult::Ok, shown);
+        EXPECT_NE(std::wstring::npos, title.find(caption));
+        EXPECT_EQ(pagesBefore + 1, host.PagesActivated());
+    }
+    EXPECT_EQ(0, host.LiveObjects());
+}

@@ -35,6 +35,8 @@ LONG WINAPI KivTestCamLiveDecoders();
 // Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
 // and stop streaming.
 void WINAPI KivTestCamUnplug(int slot);
+// Property pages of the filters activated (shown in a frame) so far.
+LONG WINAPI KivTestCamPagesActivated();
 // Queries of the capture filters for IKsTopologyInfo since the last reset,
 // with or without an extension unit (each button read makes at least one).
 LONG WINAPI KivTestCamTopologyQueries();

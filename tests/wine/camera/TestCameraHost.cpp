@@ -73,6 +73,11 @@ long TestCameraHost::LiveDecoders() const {
     return live ? live() : -1;
 }
 
+long TestCameraHost::PagesActivated() const {
+    auto pages = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamPagesActivated") : nullptr;
+    return pages ? pages() : -1;
+}
+
 long TestCameraHost::TopologyQueries() const {
     auto queries = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamTopologyQueries") : nullptr;
     return queries ? queries() : -1;

@@ -24,6 +24,8 @@ public:
     long LiveObjects() const;
     // Of those, the decoders the graph builder inserted.
     long LiveDecoders() const;
+    // Property pages shown in a property frame so far.
+    long PagesActivated() const;
     // Queries for the filters' topology (each button read makes one).
     long TopologyQueries() const;
     // Status bytes read from the extension unit of a slot.
