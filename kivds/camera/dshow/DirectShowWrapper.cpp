@@ -340,7 +340,11 @@ PlatformResult CDirectShowWrapper::ConnectGraph() {
 
     if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Sample Grabber"))) return Map(hr);
     if (FAILED(hr = m_graph->AddFilter(m_capture.Get(), L"Device Filter"))) return Map(hr);
-    hr = CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, m_renderer.PutVoid());
+    // The renderer is made on a thread that always pumps messages: its window
+    // must answer the dialog's thread while this one waits (see
+    // PreviewWindowThread.h).
+    if (!m_windowThread) m_windowThread = std::make_unique<CPreviewWindowThread>();
+    hr = m_windowThread->CreateInstance(CLSID_VideoRenderer, IID_IBaseFilter, m_renderer.PutVoid());
     if (FAILED(hr)) return Map(hr);
     if (FAILED(hr = m_graph->AddFilter(m_renderer.Get(), L"Video Renderer"))) return Map(hr);
     if (FAILED(hr = m_graph.As(IID_IVideoWindow, m_videoWindow))) return Map(hr);

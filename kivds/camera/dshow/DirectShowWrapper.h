@@ -22,6 +22,7 @@
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/dshow/ComPtr.h"
 #include "kivds/camera/dshow/KsInterop.h"
+#include "kivds/camera/dshow/PreviewWindowThread.h"
 #include "kivds/camera/dshow/SampleCallback.h"
 
 namespace kiv {
@@ -76,6 +77,9 @@ private:
 
     // Declared first: destroyed after the graph that calls it.
     std::unique_ptr<CKIVSampleCB> m_callback;
+    // Owns the renderer's window; made with the first connection and
+    // destroyed after the graph, whose renderer's window it must destroy.
+    std::unique_ptr<CPreviewWindowThread> m_windowThread;
     bool m_comInitialised = false;
 
     // Monikers of the last listing, by list index (null: not bindable).

@@ -5,6 +5,7 @@
 #include <oaidl.h>
 
 #include "kivds/camera/dshow/ComPtr.h"
+#include "kivds/camera/dshow/KIVSVCAccess.h"
 
 namespace kiv {
 namespace dshow {
@@ -14,15 +15,6 @@ constexpr DWORD kApartmentNoOle1 = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE
 constexpr DWORD kServiceContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;  // 23
 static_assert(kApartmentNoOle1 == 6 && kServiceContext == 23, "published values");
-
-// {23A5366E-1BA8-4BC2-9618-3DC243960039}
-constexpr IID kIID_IKIVSVCAccess = {0x23A5366E, 0x1BA8, 0x4BC2, {0x96, 0x18, 0x3D, 0xC2, 0x43, 0x96, 0x00, 0x39}};
-
-// The service's dual interface: its two methods follow the IDispatch slots.
-struct IKIVSVCAccess : public IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE RegistryDeleteNodeInterfacesKey(long* retVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateNodeInterfacesKeyForKIVVIEW(long* retVal) = 0;
-};
 
 class CKIVSVCClient final : public IKIVSVCClient {
 public:

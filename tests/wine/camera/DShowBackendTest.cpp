@@ -389,3 +389,144 @@ TEST(DShowBackend, ExtensionUnitsAnswerThroughTheirTopologyNode) {
         EXPECT_EQ(PlatformResult::NotFound, graph.wrapper.FindExtensionUnit(kiv::kExtensionUnitModelA));
     }
 }
+
+// The preview is attached and placed from another thread (the dialog's)
+// while the thread that built the graph waits without pumping messages, as
+// an application inside DS_Entry does: the renderer's window belongs to a
+// thread of the backend, which answers.
+TEST(DShowBackend, PreviewAnswersAnotherThreadWhileTheGraphsThreadWaits) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:160x120"));
+    ASSERT_TRUE(host.Ready());
+    {
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 160, 120));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        std::atomic<int> attached{-1}, placed{-1}, shown{-1};
+        std::atomic<DWORD> previewThread{0};
+        const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(nullptr, done);
+        std::thread dialog([&] {
+            const HWND owner = CreateWindowExW(0, L"STATIC", L"preview owner", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
+                                               nullptr, nullptr, nullptr, nullptr);
+            const kiv::WindowHandle handle = reinterpret_cast<kiv::WindowHandle>(owner);
+            attached = graph.wrapper.AttachPreview(handle) == PlatformResult::Ok;
+            placed = graph.wrapper.SetPreviewPosition(0, 30, 320, 180) == PlatformResult::Ok;
+            shown = graph.wrapper.ShowPreview(true) == PlatformResult::Ok;
+            if (const HWND child = GetWindow(owner, GW_CHILD)) previewThread = GetWindowThreadProcessId(child, nullptr);
+            graph.wrapper.AttachPreview(nullptr);
+            SetEvent(done);
+            DestroyWindow(owner);
+        });
+        // No message is pumped here while the other thread works.
+        const DWORD waited = WaitForSingleObject(done, 60000);
+        if (waited != WAIT_OBJECT_0) {
+            // Stuck on this thread: serve what it sent here so it can end.
+            while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            }
+        }
+        dialog.join();
+        CloseHandle(done);
+        ASSERT_EQ(WAIT_OBJECT_0, waited);
+        EXPECT_EQ(1, attached.load());
+        EXPECT_EQ(1, placed.load());
+        EXPECT_EQ(1, shown.load());
+        // The renderer's window became the owner's child and is not this thread's.
+        EXPECT_NE(0u, previewThread.load());
+        EXPECT_NE(GetCurrentThreadId(), previewThread.load());
+    }
+    EXPECT_EQ(0, host.LiveObjects());
+}
+
+// A sample whose size is not the DWORD-aligned RGB24 rows times the height
+// would be read sheared: GetLatestFrame refuses it, whether a byte or a
+// whole row is missing.
+TEST(DShowBackend, SampleOfAnotherRowLayoutIsRefused) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:322x260"));
+    ASSERT_TRUE(host.Ready());
+    CountingBridge bridge;
+    kiv::SetWindowBridge(&bridge);
+    for (const char* shortBy : {"1", "968"}) {
+        SCOPED_TRACE(shortBy);
+        kivtest::ScopedEnv shortSamples("KIVTESTCAM_SHORT_SAMPLES", shortBy);
+        const int before = bridge.sent.load();
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 322, 260));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+        kiv::WindowHandle dialog = reinterpret_cast<kiv::WindowHandle>(static_cast<std::uintptr_t>(0x1234));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetFrameNotify(dialog));
+        ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+        // Frames do arrive; none of them is handed out.
+        for (int waited = 0; waited < 10000 && bridge.sent.load() == before; waited += 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GT(bridge.sent.load(), before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        VideoFrame frame;
+        EXPECT_EQ(PlatformResult::Failed, graph.wrapper.GetLatestFrame(frame));
+        EXPECT_EQ(nullptr, frame.bytes);
+    }
+    kiv::SetWindowBridge(nullptr);
+    EXPECT_EQ(0, host.LiveObjects());
+}
+
+// The camera's property pages open in a modal frame that carries the
+// caption; a second thread finds the frame by that caption and closes it,
+// and the call then returns with everything of the frame released.
+TEST(DShowBackend, PropertyFrameShowsTheCaptionAndTheCamerasPage) {
+    TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=yuy2:160x120"));
+    ASSERT_TRUE(host.Ready());
+    const std::wstring caption = L"Orvan Document Camera";
+    const long pagesBefore = host.PagesActivated();
+    {
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        const HWND owner = CreateWindowExW(0, L"STATIC", L"dialog", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr,
+                                           nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, owner);
+        const DWORD frameThread = GetCurrentThreadId();
+        std::atomic<bool> finished{false};
+        std::wstring title;
+        std::thread closer([&] {
+            struct Search {
+                DWORD thread;
+                const std::wstring* caption;
+                HWND found;
+                std::wstring title;
+            } search{frameThread, &caption, nullptr, {}};
+            for (int i = 0; i < 1500 && !finished; ++i) {
+                EnumWindows(
+                    [](HWND window, LPARAM data) -> BOOL {
+                        auto& s = *reinterpret_cast<Search*>(data);
+                        wchar_t text[256] = {};
+                        // Reads the title without a message to the frame's thread.
+                        InternalGetWindowText(window, text, 256);
+                        if (GetWindowThreadProcessId(window, nullptr) != s.thread || !IsWindowVisible(window) ||
+                            std::wstring(text).find(*s.caption) == std::wstring::npos)
+                            return TRUE;
+                        s.found = window;
+                        s.title = text;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&search));
+                if (search.found) {
+                    title = search.title;
+                    PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);
+                    search.found = nullptr;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        const PlatformResult shown = graph.wrapper.ShowPropertyPages(reinterpret_cast<kiv::WindowHandle>(owner), caption);
+        finished = true;
+        closer.join();
+        DestroyWindow(owner);
+        EXPECT_EQ(PlatformResult::Ok, shown);
+        EXPECT_NE(std::wstring::npos, title.find(caption));
+        EXPECT_EQ(pagesBefore + 1, host.PagesActivated());
+    }
+    EXPECT_EQ(0, host.LiveObjects());
+}

@@ -1,6 +1,7 @@
 // The kivsvc COM client against the real server (x64 kivsvc.exe of this
 // build), registered in the test prefix for the length of the test: the
-// client resolves the ProgID, creates the instance in the local server and
+// client resolves the ProgID, creates the instance in the local server,
+// calls both methods (whose effect shows on the node-interface key) and
 // releases it with its apartment; once the server is unregistered the client
 // holds no instance again.
 #include <gtest/gtest.h>
@@ -10,60 +11,67 @@
 #include <string>
 
 #include "kivds/camera/IServiceClient.h"
+#include "wine/camera/ServiceRegistration.h"
 
-namespace {
+using kivtest::NodeKeyExists;
+using kivtest::ServiceRegistration;
 
-#ifdef KIVSVC_EXE_PATH
-// The server's path as Wine sees it (drive Z: is the Unix root).
-std::wstring ServerPath() {
-    std::wstring path = L"Z:";
-    for (const char* p = KIVSVC_EXE_PATH; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-    return path;
-}
-
-// Runs the server with one switch; its exit code, or -1.
-long RunServer(const wchar_t* option) {
-    std::wstring command = L"\"" + ServerPath() + L"\" " + option;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<long>(code);
-}
-
-struct Registration {
-    Registration() { registered = RunServer(L"/RegServer") == 0; }
-    ~Registration() { RunServer(L"/UnregServer"); }
-    bool registered = false;
-};
-#endif
-
-}  // namespace
-
-TEST(DShowServiceClient, FindsTheRegisteredServerAndNothingOnceUnregistered) {
-#ifndef KIVSVC_EXE_PATH
-    GTEST_SKIP() << "kivsvc.exe is not part of this build";
-#else
+TEST(DShowServiceClient, CallsBothMethodsOfTheRegisteredServerAndNothingOnceUnregistered) {
+    if (!ServiceRegistration::Available()) GTEST_SKIP() << "kivsvc.exe is not part of this build";
+    kivtest::DeleteNodeKey();
     {
-        Registration registration;
-        ASSERT_TRUE(registration.registered);
+        ServiceRegistration registration;
+        ASSERT_TRUE(registration.Registered());
         {
             auto client = kiv::MakeServiceClient();
             ASSERT_TRUE(client->HasInstance());
-            // The calls themselves are not made here: under Wine 8 the first
-            // method call through this process's proxy of the interface ends
-            // in a page fault (not yet understood); the server's own Wine
-            // tests call both methods.
+            client->CreateNodeInterfacesKeyForKIVVIEW();
+            EXPECT_TRUE(NodeKeyExists());
+            EXPECT_EQ(3u, kivtest::NodeKeyValueCount());
+            // The same instance serves the second method as well.
+            client->RegistryDeleteNodeInterfacesKey();
+            EXPECT_FALSE(NodeKeyExists());
         }
-        // One client per call: the next one finds the server as well.
-        auto again = kiv::MakeServiceClient();
-        EXPECT_TRUE(again->HasInstance());
+        // One client per call, as the dialog makes them; the key written by
+        // a first client is deleted by a second one.
+        kiv::MakeServiceClient()->CreateNodeInterfacesKeyForKIVVIEW();
+        EXPECT_TRUE(NodeKeyExists());
+        {
+            auto again = kiv::MakeServiceClient();
+            ASSERT_TRUE(again->HasInstance());
+            again->RegistryDeleteNodeInterfacesKey();
+        }
+        EXPECT_FALSE(NodeKeyExists());
+        // Deleting a missing key is harmless.
+        kiv::MakeServiceClient()->RegistryDeleteNodeInterfacesKey();
+        EXPECT_FALSE(NodeKeyExists());
     }
-    EXPECT_FALSE(kiv::MakeServiceClient()->HasInstance());
-#endif
+    auto none = kiv::MakeServiceClient();
+    EXPECT_FALSE(none->HasInstance());
+    // Nothing is called and nothing recreates the key without the service.
+    none->CreateNodeInterfacesKeyForKIVVIEW();
+    EXPECT_FALSE(NodeKeyExists());
+}
+
+// The client initialises COM as an apartment for its one call; on a thread
+// that already is in the multithreaded apartment it works in that one, and
+// leaves the thread's apartment as it found it.
+TEST(DShowServiceClient, WorksInTheMultithreadedApartmentOfItsThread) {
+    if (!ServiceRegistration::Available()) GTEST_SKIP() << "kivsvc.exe is not part of this build";
+    kivtest::DeleteNodeKey();
+    ServiceRegistration registration;
+    ASSERT_TRUE(registration.Registered());
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+        auto client = kiv::MakeServiceClient();
+        ASSERT_TRUE(client->HasInstance());
+        client->CreateNodeInterfacesKeyForKIVVIEW();
+    }
+    EXPECT_TRUE(NodeKeyExists());
+    // Still the multithreaded apartment: asking for it again only counts up.
+    EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    CoUninitialize();
+    CoUninitialize();
+    kiv::MakeServiceClient()->RegistryDeleteNodeInterfacesKey();
+    EXPECT_FALSE(NodeKeyExists());
 }

@@ -18,6 +18,9 @@
 // graph drops a filter's failure to pause or run (IMediaControl::Run still
 // succeeds), so under Wine only the refused connection is observable.
 //
+// KIVTESTCAM_SHORT_SAMPLES (decimal N) makes the decoder hand on each frame
+// N bytes short, so the grabber's buffer no longer matches the RGB24 rows.
+//
 // Exports, for the tests in the same process:
 #pragma once
 
@@ -32,7 +35,15 @@ LONG WINAPI KivTestCamLiveDecoders();
 // Unplugs the device of a slot: its running filters raise EC_DEVICE_LOST
 // and stop streaming.
 void WINAPI KivTestCamUnplug(int slot);
-// Forgets the per-slot state (formats set, unplugging, button positions).
+// Property pages of the filters activated (shown in a frame) so far.
+LONG WINAPI KivTestCamPagesActivated();
+// Queries of the capture filters for IKsTopologyInfo since the last reset,
+// with or without an extension unit (each button read makes at least one).
+LONG WINAPI KivTestCamTopologyQueries();
+// Status bytes read from the unit of a slot since the last reset; -1 for no slot.
+LONG WINAPI KivTestCamButtonReads(int slot);
+// Forgets the per-slot state (formats set, unplugging, button positions) and
+// the topology queries.
 void WINAPI KivTestCamReset();
 }
 

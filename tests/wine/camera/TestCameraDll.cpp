@@ -20,6 +20,7 @@
 #include "wine/camera/TestCamera.h"
 #include "wine/camera/TestCameraCom.h"
 #include "wine/camera/TestPin.h"
+#include "wine/camera/TestPropertyPage.h"
 #include "wine/camera/TestTransform.h"
 
 using kiv::dshow::IKsControl;
@@ -48,6 +49,8 @@ struct Slot {
     std::size_t buttonRead = 0;
 };
 Slot g_slots[kTestCamSlots];
+// Queries of a filter for IKsTopologyInfo: one per button read of the backend.
+std::atomic<LONG> g_topologyQueries{0};
 
 kiv::sim::SimDevice DeviceOfSlot(int slot) {
     const kiv::sim::SimConfig config = kiv::sim::LoadSimConfig();
@@ -118,13 +121,14 @@ public:
     STDMETHODIMP KsEvent(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
 
 private:
+    // The scripted status bytes, the last repeating; without a script the
+    // buttons rest (model B 00, model A 42: its bits are set when released).
     BYTE NextStatus() {
-        if (m_device.buttons.empty()) return 0;
         Slot& s = g_slots[m_slot];
         std::lock_guard<std::mutex> lock(s.mutex);
-        const std::size_t i = std::min(s.buttonRead, m_device.buttons.size() - 1);
-        ++s.buttonRead;
-        return m_device.buttons[i];
+        const std::size_t i = s.buttonRead++;
+        if (m_device.buttons.empty()) return m_device.unit == kiv::sim::SimUnit::A ? 0x42 : 0x00;
+        return m_device.buttons[std::min(i, m_device.buttons.size() - 1)];
     }
 
     int m_slot;
@@ -186,7 +190,7 @@ public:
     bool Deliver(const std::vector<std::uint8_t>& picture);
 };
 
-class CaptureFilter final : public IBaseFilter, public IKsTopologyInfo, Counted {
+class CaptureFilter final : public IBaseFilter, public IKsTopologyInfo, public ISpecifyPropertyPages, Counted {
 public:
     explicit CaptureFilter(int slot) : m_slot(slot), m_device(DeviceOfSlot(slot)), m_pin(*this) {
         Slot& s = g_slots[slot];
@@ -203,7 +207,14 @@ public:
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IMediaFilter) ||
             IsEqualIID(iid, IID_IBaseFilter)) {
             *out = static_cast<IBaseFilter*>(this);
-        } else if (IsEqualIID(iid, kiv::dshow::kIID_IKsTopologyInfo) && m_device.unit != kiv::sim::SimUnit::None) {
+        } else if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
+            *out = static_cast<ISpecifyPropertyPages*>(this);
+        } else if (IsEqualIID(iid, kiv::dshow::kIID_IKsTopologyInfo)) {
+            ++g_topologyQueries;  // asked for, whether or not there is a unit
+            if (m_device.unit == kiv::sim::SimUnit::None) {
+                *out = nullptr;
+                return E_NOINTERFACE;
+            }
             *out = static_cast<IKsTopologyInfo*>(this);
         } else {
             *out = nullptr;
@@ -292,6 +303,16 @@ public:
         return S_OK;
     }
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    // ISpecifyPropertyPages: the module's one page.
+    STDMETHODIMP GetPages(CAUUID* pages) override {
+        if (!pages) return E_POINTER;
+        pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+        if (!pages->pElems) return E_OUTOFMEMORY;
+        pages->pElems[0] = kTestPageClsid;
+        pages->cElems = 1;
+        return S_OK;
+    }
 
     // IKsTopologyInfo: node 0 is the camera terminal, node 1 the extension unit.
     STDMETHODIMP get_NumCategories(DWORD* count) override {
@@ -541,11 +562,13 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    // Slot -1: the decoder.
+    // Slot -1: the decoder; -2: the property page.
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        IUnknown* object = m_slot < 0 ? NewTestDecoder() : static_cast<IBaseFilter*>(new CaptureFilter(m_slot));
+        IUnknown* object = m_slot == -2  ? NewTestPropertyPage()
+                           : m_slot < 0 ? NewTestDecoder()
+                                        : static_cast<IBaseFilter*>(new CaptureFilter(m_slot));
         const HRESULT hr = object->QueryInterface(iid, out);
         object->Release();
         return hr;
@@ -566,6 +589,7 @@ std::vector<CLSID> ModuleClasses() {
     std::vector<CLSID> classes;
     for (int slot = 0; slot < kTestCamSlots; ++slot) classes.push_back(TestCamClsid(slot));
     classes.push_back(kTestDecoderClsid);
+    classes.push_back(kTestPageClsid);
     return classes;
 }
 
@@ -588,8 +612,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     *out = nullptr;
-    for (int slot = -1; slot < kTestCamSlots; ++slot) {
-        if (!IsEqualCLSID(clsid, slot < 0 ? kTestDecoderClsid : TestCamClsid(slot))) continue;
+    for (int slot = -2; slot < kTestCamSlots; ++slot) {
+        const CLSID& of = slot == -2 ? kTestPageClsid : slot < 0 ? kTestDecoderClsid : TestCamClsid(slot);
+        if (!IsEqualCLSID(clsid, of)) continue;
         Factory* factory = new Factory(slot);
         const HRESULT hr = factory->QueryInterface(iid, out);
         factory->Release();
@@ -630,6 +655,16 @@ LONG WINAPI KivTestCamLiveObjects() { return g_live.load(); }
 
 LONG WINAPI KivTestCamLiveDecoders() { return LiveTestDecoders(); }
 
+LONG WINAPI KivTestCamPagesActivated() { return TestPagesActivated(); }
+
+LONG WINAPI KivTestCamTopologyQueries() { return g_topologyQueries.load(); }
+
+LONG WINAPI KivTestCamButtonReads(int slot) {
+    if (slot < 0 || slot >= kTestCamSlots) return -1;
+    std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
+    return static_cast<LONG>(g_slots[slot].buttonRead);
+}
+
 void WINAPI KivTestCamUnplug(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return;
     std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
@@ -643,6 +678,7 @@ void WINAPI KivTestCamReset() {
         s.unplugged = false;
         s.buttonRead = 0;
     }
+    g_topologyQueries = 0;
 }
 
 }  // extern "C"

@@ -73,9 +73,68 @@ long TestCameraHost::LiveDecoders() const {
     return live ? live() : -1;
 }
 
+long TestCameraHost::PagesActivated() const {
+    auto pages = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamPagesActivated") : nullptr;
+    return pages ? pages() : -1;
+}
+
+long TestCameraHost::TopologyQueries() const {
+    auto queries = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamTopologyQueries") : nullptr;
+    return queries ? queries() : -1;
+}
+
+long TestCameraHost::ButtonReads(int slot) const {
+    auto reads = module_ ? Export<LONG(WINAPI*)(int)>(module_, "KivTestCamButtonReads") : nullptr;
+    return reads ? reads(slot) : -1;
+}
+
 void TestCameraHost::Unplug(int slot) {
     if (auto unplug = module_ ? Export<void(WINAPI*)(int)>(module_, "KivTestCamUnplug") : nullptr) unplug(slot);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, InstanceKey(slot).c_str());
+}
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
+
+}  // namespace
+
+OpenableDevicePath::OpenableDevicePath(const std::string& path) {
+    const std::string prefix = "\\\\?\\";
+    const std::size_t last = path.rfind('\\');
+    char unixPrefix[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA("WINEPREFIX", unixPrefix, MAX_PATH);
+    if (path.compare(0, prefix.size(), prefix) != 0 || last == std::string::npos || last < prefix.size() ||
+        length == 0 || length >= MAX_PATH || unixPrefix[0] != '/')
+        return;
+    // Drive Z: is the Unix root.
+    std::wstring dosdevices = L"Z:";
+    for (const char* p = unixPrefix; *p; ++p) dosdevices += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
+    dosdevices += L"\\dosdevices\\";
+    folder_ = dosdevices + Widen(path.substr(prefix.size(), last - prefix.size()));
+    file_ = folder_ + L"\\" + Widen(path.substr(last + 1));
+    if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return;
+    const HANDLE file = CreateFileW(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    CloseHandle(file);
+    ready_ = Opens(path);
+}
+
+OpenableDevicePath::~OpenableDevicePath() {
+    if (!file_.empty()) DeleteFileW(file_.c_str());
+    if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
+}
+
+bool OpenableDevicePath::Opens(const std::string& path) {
+    const HANDLE device = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(device);
+    return true;
 }
 
 }  // namespace kivtest

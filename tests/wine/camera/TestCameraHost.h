@@ -24,6 +24,12 @@ public:
     long LiveObjects() const;
     // Of those, the decoders the graph builder inserted.
     long LiveDecoders() const;
+    // Property pages shown in a property frame so far.
+    long PagesActivated() const;
+    // Queries for the filters' topology (each button read makes one).
+    long TopologyQueries() const;
+    // Status bytes read from the extension unit of a slot.
+    long ButtonReads(int slot) const;
     // The device of a slot goes: its filters raise EC_DEVICE_LOST, and it
     // leaves the video input category.
     void Unplug(int slot);
@@ -34,6 +40,27 @@ private:
     HMODULE module_ = nullptr;
     bool ready_ = false;
     int listed_ = 0;
+};
+
+// Makes a device path such as "\\?\usb#...#{...}\global" open with
+// CreateFileW, as the path of a plugged-in camera does: Wine looks names
+// under "\\?\" up in the prefix's dosdevices folder, where this creates
+// the folder and the file ("global") the path names. The destructor removes
+// them again. Needs WINEPREFIX in the environment (Wine passes it on).
+class OpenableDevicePath {
+public:
+    explicit OpenableDevicePath(const std::string& path);
+    ~OpenableDevicePath();
+    OpenableDevicePath(const OpenableDevicePath&) = delete;
+    OpenableDevicePath& operator=(const OpenableDevicePath&) = delete;
+
+    bool Ready() const { return ready_; }
+    // The path opens now (what the backend asks before a button read).
+    static bool Opens(const std::string& path);
+
+private:
+    std::wstring folder_, file_;
+    bool ready_ = false;
 };
 
 }  // namespace kivtest

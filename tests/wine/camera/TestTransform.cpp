@@ -2,6 +2,8 @@
 
 #include <dshow.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "wine/camera/TestCameraCom.h"
@@ -230,6 +232,16 @@ STDMETHODIMP OutPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     return ConnectOutput(receiver, type);
 }
 
+// KIVTESTCAM_SHORT_SAMPLES=N: each decoded sample carries N bytes less than
+// its frame (a decoder with another row layout); 0 < N < size, else 0.
+long ShortenedBy(long size) {
+    char text[16];
+    const DWORD length = GetEnvironmentVariableA("KIVTESTCAM_SHORT_SAMPLES", text, sizeof text);
+    if (length == 0 || length >= sizeof text) return 0;
+    const long n = std::strtol(text, nullptr, 10);
+    return n > 0 && n < size ? n : 0;
+}
+
 HRESULT OutPin::Deliver(IMediaSample* in) {
     IMemAllocator* allocator = nullptr;
     IMemInputPin* input = nullptr;
@@ -244,7 +256,7 @@ HRESULT OutPin::Deliver(IMediaSample* in) {
         if (SUCCEEDED(in->GetPointer(&from)) && SUCCEEDED(out->GetPointer(&to)) && length == size &&
             out->GetSize() >= size) {
             std::memcpy(to, from, static_cast<std::size_t>(size));
-            out->SetActualDataLength(size);
+            out->SetActualDataLength(size - ShortenedBy(size));
             out->SetSyncPoint(TRUE);
             hr = input->Receive(out);
         }
