@@ -197,6 +197,21 @@ TW_UINT16 DsHost::EndXfer(TW_UINT16* count) {
     return rc;
 }
 
+TW_UINT16 DsHost::MemoryTransfer(std::size_t bufferBytes, std::vector<unsigned char>& picture) {
+    std::vector<unsigned char> buffer(bufferBytes);
+    for (;;) {
+        TW_IMAGEMEMXFER xfer{};
+        xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
+        xfer.Memory.TheMem = buffer.data();
+        const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+        if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) return rc;
+        if (xfer.BytesWritten > buffer.size()) return TWRC_FAILURE;  // a source that wrote past the buffer
+        picture.insert(picture.end(), buffer.begin(), buffer.begin() + xfer.BytesWritten);
+        if (rc == TWRC_XFERDONE) return rc;
+    }
+}
+
 TW_UINT16 DsHost::EnableUi() {
     TW_USERINTERFACE ui{};
     ui.ShowUI = 1;

@@ -73,6 +73,10 @@ public:
     twain::TW_UINT16 EnableNoUi();
     twain::TW_UINT16 DisableDS();
     twain::TW_UINT16 EndXfer(twain::TW_UINT16* count = nullptr);
+    // DAT_IMAGEMEMXFER strips into an application buffer of `bufferBytes`
+    // until the transfer ends, appended to `picture`. Returns TWRC_XFERDONE,
+    // or the code of the call that failed.
+    twain::TW_UINT16 MemoryTransfer(std::size_t bufferBytes, std::vector<unsigned char>& picture);
 
     twain::TW_IDENTITY& AppIdentity() { return app_; }
     twain::TW_IDENTITY& SourceIdentity() { return source_; }

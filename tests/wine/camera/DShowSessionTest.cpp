@@ -79,17 +79,8 @@ TEST_F(Session, OpensTheMakersCameraAndDeliversAllThreeTransfers) {
 
         // Memory: top-down RGB strips.
         ASSERT_EQ(TWRC_SUCCESS, host.EnableNoUi()) << host.Status();
-        std::vector<unsigned char> picture, buffer(960 * 50);
-        TW_UINT16 rc = TWRC_SUCCESS;
-        while (rc == TWRC_SUCCESS) {
-            TW_IMAGEMEMXFER xfer{};
-            xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-            xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
-            xfer.Memory.TheMem = buffer.data();
-            rc = host.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
-            ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) << host.Status();
-            picture.insert(picture.end(), buffer.begin(), buffer.begin() + xfer.BytesWritten);
-        }
+        std::vector<unsigned char> picture;
+        ASSERT_EQ(TWRC_XFERDONE, host.MemoryTransfer(960 * 50, picture)) << host.Status();
         ASSERT_EQ(960u * 240u, picture.size());
         for (int y : {0, 1, 238, 239})
             for (int x : {0, 300, 319})

@@ -380,17 +380,9 @@ TEST_F(Dialog, CaptureTransfersThePictureByEachMechanism) {
             GlobalFree(static_cast<HGLOBAL>(dib));
         } else if (round == 1) {
             // Memory: top-down RGB strips in the application's buffer.
-            std::vector<unsigned char> picture, buffer(static_cast<std::size_t>(stride) * 50);
-            TW_UINT16 rc = TWRC_SUCCESS;
-            while (rc == TWRC_SUCCESS) {
-                TW_IMAGEMEMXFER xfer{};
-                xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-                xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
-                xfer.Memory.TheMem = buffer.data();
-                rc = app_->Host().Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
-                ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) << app_->Host().Status();
-                picture.insert(picture.end(), buffer.begin(), buffer.begin() + xfer.BytesWritten);
-            }
+            std::vector<unsigned char> picture;
+            ASSERT_EQ(TWRC_XFERDONE, app_->Host().MemoryTransfer(static_cast<std::size_t>(stride) * 50, picture))
+                << app_->Host().Status();
             ASSERT_EQ(static_cast<std::size_t>(stride) * h, picture.size());
             for (int y : {0, 1, 238, 239})
                 for (int x : {0, 300, 319}) {
