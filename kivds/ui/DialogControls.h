@@ -44,9 +44,15 @@ constexpr unsigned kScClose = 0xF060;
 // (IWindowBridge.h); WM_XFERDONE from the TWAIN manager.
 constexpr unsigned WM_XFERDONE = 0x0402;
 
-// Notifications of WM_COMMAND.
+// Notifications of WM_COMMAND, with the values of the Windows macros of the
+// same names; where <windows.h> came first, its macros stand in for these.
+#ifndef BN_CLICKED
 constexpr unsigned BN_CLICKED = 0;
+#endif
+#ifndef CBN_SELCHANGE
 constexpr unsigned CBN_SELCHANGE = 1;
+#endif
+static_assert(BN_CLICKED == 0 && CBN_SELCHANGE == 1, "the values of WM_COMMAND's notifications");
 
 // The zoom-button poll.
 constexpr unsigned kPollTimer = 0;

@@ -1,5 +1,3 @@
-// The kivds headers come before <windows.h>: DialogControls.h declares
-// constants (BN_CLICKED, CBN_SELCHANGE) that Windows defines as macros.
 #include "kivds/ui/win32/Win32Dialog.h"
 
 #include "kivds/platform/Env.h"

@@ -2,8 +2,6 @@
 // session as the TWAIN manager drives it, the view's controls, the version
 // dialog, the owner-drawn buttons and the window bridge. The test thread is
 // the application's thread and pumps the messages itself.
-//
-// The kivds headers come before <windows.h> (BN_CLICKED and the like).
 #include <gtest/gtest.h>
 
 #include "kivds/camera/IServiceClient.h"
