@@ -61,8 +61,11 @@ CPreviewWindowThread::CPreviewWindowThread() : m_state(std::make_unique<State>()
 
 CPreviewWindowThread::~CPreviewWindowThread() {
     if (!m_state->thread.joinable()) return;
-    // WM_QUIT ends the loop once the messages before it were handled.
-    while (!PostThreadMessageW(m_state->threadId, WM_QUIT, 0, 0)) Sleep(1);
+    // WM_QUIT ends the loop once the messages before it were handled. The
+    // queue exists since the constructor, so a post fails only for a full
+    // queue (retried for a while) or a thread that has ended already (then
+    // the join returns at once).
+    for (int attempt = 0; attempt < 2000 && !PostThreadMessageW(m_state->threadId, WM_QUIT, 0, 0); ++attempt) Sleep(1);
     m_state->thread.join();
 }
 
