@@ -174,7 +174,7 @@ PlatformResult CDirectShowWrapper::CreateGraph() {
 void CDirectShowWrapper::DisconnectGraph() {
     m_callback->Arm(nullptr);
     // Filters can only leave a stopped graph.
-    if (m_control) m_control->Stop();
+    if (m_control) StopGraph();
     if (m_videoWindow) {
         m_videoWindow->put_Visible(OAFALSE);
         m_videoWindow->put_Owner(0);
@@ -365,7 +365,34 @@ PlatformResult CDirectShowWrapper::Run() {
 
 PlatformResult CDirectShowWrapper::Stop() {
     if (!m_control) return PlatformResult::Failed;
-    return Map(m_control->Stop());
+    return Map(StopGraph());
+}
+
+// The graph stops a running graph by pausing every filter, then stopping
+// them. A paused renderer holds the next sample until it runs again or is
+// flushed, so a capture filter that waits in Pause or Stop for its streaming
+// thread, while that thread is inside the renderer, would wait for ever. The
+// renderer's input is flushed for the length of the stop: it lets every
+// sample go at once and nothing downstream can hold the streaming thread.
+HRESULT CDirectShowWrapper::StopGraph() {
+    ComPtr<IPin> rendererInput;
+    if (m_renderer) {
+        ComPtr<IEnumPins> pins;
+        if (SUCCEEDED(m_renderer->EnumPins(pins.Put())) && pins) {
+            ComPtr<IPin> pin;
+            while (!rendererInput && pins->Next(1, pin.Put(), nullptr) == S_OK) {
+                PIN_DIRECTION direction = PINDIR_OUTPUT;
+                ComPtr<IPin> peer;
+                if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT &&
+                    SUCCEEDED(pin->ConnectedTo(peer.Put())) && peer)
+                    rendererInput = std::move(pin);
+            }
+        }
+    }
+    const bool flushing = rendererInput && SUCCEEDED(rendererInput->BeginFlush());
+    const HRESULT hr = m_control->Stop();
+    if (flushing) rendererInput->EndFlush();
+    return hr;
 }
 
 PlatformResult CDirectShowWrapper::SetEventWindow(WindowHandle window) {

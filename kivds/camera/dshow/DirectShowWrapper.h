@@ -69,6 +69,9 @@ public:
 private:
     // The stream configuration of the bound capture filter's capture pin.
     HRESULT FindStreamConfig(ComPtr<IAMStreamConfig>& config) const;
+    // IMediaControl::Stop with the renderer's input flushed meanwhile (see
+    // the definition).
+    HRESULT StopGraph();
     // The IKsControl of the first topology node that answers the probe of
     // the unit's property set; null when there is none.
     ComPtr<IKsControl> FindUnitNode(const Guid& unit, std::uint32_t& nodeId) const;

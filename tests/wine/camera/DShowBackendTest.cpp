@@ -473,6 +473,38 @@ TEST(DShowBackend, SampleOfAnotherRowLayoutIsRefused) {
     EXPECT_EQ(0, host.LiveObjects());
 }
 
+// Stopping never waits for ever on a streaming thread held downstream. A
+// paused renderer keeps the sample it was given until it runs or is flushed,
+// and the graph pauses every filter before it stops them; a capture filter
+// that joins its thread in Pause (KIVTESTCAM_JOIN_IN_PAUSE=1, and the test
+// camera then joins only after one more frame went downstream) waits for the
+// renderer unless the backend flushes it meanwhile. A hang here is ended,
+// and named, by the test's watchdog.
+TEST(DShowBackend, StopReturnsAlsoWhenTheCaptureFilterJoinsItsThreadInPause) {
+    for (const char* joinInPause : {"0", "1"}) {
+        kivtest::ScopedEnv join("KIVTESTCAM_JOIN_IN_PAUSE", joinInPause);
+        for (const char* fps : {"1", "30", "1000"}) {
+            SCOPED_TRACE(std::string("join in pause ") + joinInPause + ", fps " + fps);
+            TestCameraHost host(Device("KIVCAMA", kModelAPath, (std::string("caps=yuy2:160x120;fps=") + fps).c_str()));
+            ASSERT_TRUE(host.Ready());
+            {
+                Graph graph;
+                ASSERT_TRUE(graph.ok);
+                ASSERT_EQ(PlatformResult::Ok, graph.wrapper.SetStreamFormat(kiv::MediaSubtypeYUY2, 160, 120));
+                ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ConnectGraph());
+                for (int round = 0; round < 3; ++round) {
+                    ASSERT_EQ(PlatformResult::Ok, graph.wrapper.Run());
+                    VideoFrame frame;
+                    ASSERT_EQ(PlatformResult::Ok, graph.WaitFrame(frame, 10000));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    EXPECT_EQ(PlatformResult::Ok, graph.wrapper.Stop());
+                }
+            }
+            EXPECT_EQ(0, host.LiveObjects());
+        }
+    }
+}
+
 // The camera's property pages open in a modal frame that carries the
 // caption; a second thread finds the frame by that caption and closes it,
 // and the call then returns with everything of the frame released.

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -186,6 +188,22 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_allocator) m_allocator->Decommit();
     }
+    // Flushes the downstream input: a delivery held there (a paused
+    // renderer keeps its sample) returns at once.
+    void FlushDownstream(bool begin) {
+        IPin* peer = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            peer = m_peer;
+            if (peer) peer->AddRef();
+        }
+        if (!peer) return;
+        if (begin)
+            peer->BeginFlush();
+        else
+            peer->EndFlush();
+        peer->Release();
+    }
     // Delivers one picture; false when the stream cannot go on.
     bool Deliver(const std::vector<std::uint8_t>& picture);
 };
@@ -198,7 +216,7 @@ public:
         InitSlot(s, m_device);
     }
     ~CaptureFilter() {
-        StopStreaming();
+        StopStreaming(true);
         if (m_clock) m_clock->Release();
     }
     KIV_REFCOUNT
@@ -230,7 +248,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP Stop() override {
-        StopStreaming();
+        StopStreaming(true);
         m_pin.Decommit();
         m_state = State_Stopped;
         return S_OK;
@@ -242,7 +260,17 @@ public:
             const HRESULT refused = RefusedStart();
             if (FAILED(refused)) return refused;
         }
-        StopStreaming();
+        // A live source delivers nothing while paused; its streaming thread
+        // keeps going. KIVTESTCAM_JOIN_IN_PAUSE=1, for tests of the graph's
+        // user: the thread is joined here instead, as some filters do, and
+        // only once it has begun one more delivery, which reaches the
+        // filters downstream that the graph paused already.
+        if (JoinInPause() && m_state == State_Running) {
+            const std::uint64_t begun = m_deliveries.load();
+            for (int waited = 0; waited < 2000 && m_deliveries.load() == begun; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            StopStreaming(false);
+        }
         const HRESULT hr = m_pin.Commit();
         if (FAILED(hr) && hr != VFW_E_NOT_CONNECTED) return hr;
         m_state = State_Paused;
@@ -356,11 +384,27 @@ public:
     const kiv::sim::SimDevice& Device() const { return m_device; }
 
 private:
-    void StopStreaming() {
-        m_stop = true;
+    // Ends the streaming thread. It never waits unboundedly for a thread
+    // held downstream: a delivery waiting for a buffer gives up when the
+    // allocator is decommitted, and with `flush` one held by a downstream
+    // filter returns when that is flushed.
+    void StopStreaming(bool flush) {
+        {
+            std::lock_guard<std::mutex> lock(m_wakeMutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
         if (!m_streamer.joinable()) return;
-        m_pin.Decommit();  // a delivery waiting for a buffer gives up
+        m_pin.Decommit();
+        if (flush) m_pin.FlushDownstream(true);
         m_streamer.join();
+        if (flush) m_pin.FlushDownstream(false);
+    }
+
+    static bool JoinInPause() {
+        char text[4];
+        const DWORD length = GetEnvironmentVariableA("KIVTESTCAM_JOIN_IN_PAUSE", text, sizeof text);
+        return length == 1 && text[0] == '1';
     }
 
     void Stream() {
@@ -376,8 +420,12 @@ private:
         const auto interval = std::chrono::microseconds(1000000 / (m_device.fps ? m_device.fps : 30));
         std::uint64_t frames = 0;
         while (!m_stop && pattern) {
-            std::this_thread::sleep_for(interval);
-            if (m_stop) break;
+            {
+                // Woken at once by a stop, even at 1 frame per second.
+                std::unique_lock<std::mutex> lock(m_wakeMutex);
+                if (m_wake.wait_for(lock, interval, [this] { return m_stop.load(); })) break;
+            }
+            if (m_state != State_Running) continue;  // paused: no frames
             bool lost = false;
             {
                 Slot& s = g_slots[m_slot];
@@ -394,6 +442,7 @@ private:
                 RaiseDeviceLost();
                 break;
             }
+            ++m_deliveries;
             if (!m_pin.Deliver(*pattern)) break;
             ++frames;
         }
@@ -418,6 +467,9 @@ private:
     std::atomic<FILTER_STATE> m_state{State_Stopped};
     std::thread m_streamer;
     std::atomic<bool> m_stop{false};
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    std::atomic<std::uint64_t> m_deliveries{0};
 };
 
 // -- the pin's operations -------------------------------------------------------
