@@ -17,11 +17,17 @@ else()
 endif()
 
 # kiv_test(NAME sources... LIBS libs...): one GoogleTest executable, registered
-# with ctest as one test (the Wine runner runs the same executables).
+# with ctest as one test (the Wine runner runs the same executables). Its main
+# (tests/support/TestMain.cpp) ends a test case that hangs, naming it.
 function(kiv_test name)
   cmake_parse_arguments(KT "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARGET kivtest_main)
+    add_library(kivtest_main STATIC ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
+    target_link_libraries(kivtest_main PUBLIC GTest::gtest)
+    kiv_warnings(kivtest_main)
+  endif()
   add_executable(${name} ${KT_SOURCES})
-  target_link_libraries(${name} PRIVATE ${KT_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${KT_LIBS} kivtest_main GTest::gtest)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   kiv_warnings(${name})
   if(CMAKE_CROSSCOMPILING)

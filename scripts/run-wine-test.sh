@@ -10,10 +10,16 @@ kiv_wine_init || exit 1
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # Tests find the data source next to themselves; run from their directory.
+# The output is shown as it comes (a test killed by its time limit still
+# shows how far it came; a case that hangs is named by the test's own
+# watchdog, KIV_TEST_CASE_TIMEOUT) and kept for the summary check.
 cd "$(dirname "$exe")"
-kiv_wine_run 600 "$(basename "$exe")" --gtest_color=no "$@" >"$log" 2>&1
-rc=$?
-cat "$log"
+echo "wine test $(basename "$exe"): started $(date +%T)"
+kiv_wine_run "${KIV_WINE_TEST_LIMIT:-600}" "$(basename "$exe")" --gtest_color=no "$@" 2>&1 | tee "$log"
+rc=${PIPESTATUS[0]}
+if [ $rc -eq 124 ]; then
+    echo "wine test $(basename "$exe"): killed after ${KIV_WINE_TEST_LIMIT:-600} s" >&2
+fi
 if [ $rc -ne 0 ]; then
     echo "wine test $(basename "$exe"): exit code $rc" >&2
     exit 1

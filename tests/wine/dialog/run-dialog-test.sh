@@ -9,17 +9,29 @@
 #                  system has not generated it (Wine takes the Windows user
 #                  locale from the POSIX one)
 #     ARTIFACT_DIR where the PNG files go
+#   run-dialog-test.sh --prepare EXE TAG
+#     only creates and sets up the prefix of TAG (scripts/test-all.sh does
+#     this before the tests, so that a new prefix's start, which takes
+#     minutes on a loaded machine, is not charged to a test's time limit)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
+say() { echo "run-dialog-test: $*"; }
 
-if [ -z "${KIV_DIALOG_ON_XVFB:-}" ]; then
+prepare_only=0
+if [ "${1:-}" = --prepare ]; then
+    prepare_only=1
+    shift
+elif [ -z "${KIV_DIALOG_ON_XVFB:-}" ]; then
     export KIV_DIALOG_ON_XVFB=1
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
-exe=$1 tag=$2 locale=$3 artifacts=$4
-shift 4
+exe=$1 tag=$2
+if [ $prepare_only -eq 0 ]; then
+    locale=$3 artifacts=$4
+    shift 4
+fi
 # Prefixes of their own, beside the suite's: the settings below stay out of
 # the other Wine tests, and so does the Japanese locale, which Wine remembers
 # in the prefix (its font substitutes are not set back for a later run in
@@ -31,7 +43,9 @@ source "$root/scripts/wine-env.sh"
 
 # A wineserver left from an earlier test belongs to another display; let it
 # end so that this run's programs use this screen.
+say "$tag: prefix $WINEPREFIX $(date +%T)"
 timeout 20 wineserver -w || kiv_wine_stop
+if [ ! -f "$WINEPREFIX/.kiv-ready" ]; then say "$tag: creating the prefix"; fi
 kiv_wine_init || exit 1
 
 # Once per prefix: Japanese glyphs and a virtual desktop. With a Japanese
@@ -54,6 +68,10 @@ if [ ! -f "$WINEPREFIX/.kiv-dialog-setup" ]; then
     timeout 60 wineserver -w
     touch "$WINEPREFIX/.kiv-dialog-setup"
 fi
+if [ $prepare_only -eq 1 ]; then
+    say "$tag: prefix ready $(date +%T)"
+    exit 0
+fi
 
 # The locale: the system's when generated, else compiled once into the build.
 if ! LC_ALL=$locale locale -k LC_CTYPE >/dev/null 2>&1 || [ "$(LC_ALL=$locale locale charmap 2>/dev/null)" != UTF-8 ]; then
@@ -69,6 +87,7 @@ mkdir -p "$artifacts"
 export KIV_GUI_ARTIFACTS="Z:${artifacts//\//\\}"
 rm -f "$artifacts/$tag"-*.bmp "$artifacts/$tag"-*.png
 
+say "$tag: running $(basename "$exe") in $locale $(date +%T)"
 LANG=$locale LC_ALL=$locale "$root/scripts/run-wine-test.sh" "$exe" "$@"
 rc=$?
 timeout 20 wineserver -w || kiv_wine_stop

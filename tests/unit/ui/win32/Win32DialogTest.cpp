@@ -355,11 +355,31 @@ struct VersionProbe {
         static VersionProbe* probe = nullptr;
         return probe;
     }
+    // The visible window of this thread that `owner` owns. (Not
+    // GetLastActivePopup: it follows activation, which a loaded virtual
+    // display may never hand to the new dialog, and the probe then never
+    // fired.)
+    static HWND OwnedPopup(HWND owner) {
+        struct Search {
+            HWND owner;
+            HWND found;
+        } search{owner, nullptr};
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
+                if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+                s->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
     static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
         VersionProbe* p = Current();
         if (!p || p->version) return;
-        HWND popup = GetLastActivePopup(p->owner);
-        if (!popup || popup == p->owner) return;
+        HWND popup = OwnedPopup(p->owner);
+        if (!popup) return;
         KillTimer(nullptr, id);
         p->version = popup;
         p->inside(popup);
