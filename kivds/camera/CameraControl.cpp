@@ -393,6 +393,8 @@ int CCameraControl::ShowPropertyPages(WindowHandle owner, const std::wstring& ca
     return 1;
 }
 
+int CCameraControl::HasPropertyPages() { return m_platform->HasPropertyPages() ? 1 : 0; }
+
 int CCameraControl::ReadButtonsStatus(CameraButtonState& state) {
     if (!m_deviceBound) return 0;
     return kiv::ReadButtonsStatus(*m_platform, state);

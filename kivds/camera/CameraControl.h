@@ -50,6 +50,7 @@ public:
     int SetFrameCallback(WindowHandle window, int enable) override;
     int GrabStill(std::unique_ptr<CImageReference>& out) override;
     int ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
+    int HasPropertyPages() override;
     int PollButtons(CameraButtonState* state) override;
     int IsDevicePresent(const std::wstring& modelName) override;
 

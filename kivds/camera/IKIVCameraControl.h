@@ -35,6 +35,9 @@ public:
     virtual int ShowPropertyPages(WindowHandle owner, const std::wstring& caption) = 0;
     virtual int PollButtons(CameraButtonState* state) = 0;
     virtual int IsDevicePresent(const std::wstring& modelName) = 0;
+    // After the operations above, so their order stays as it is: 1 when
+    // ShowPropertyPages can show anything on this camera's backend.
+    virtual int HasPropertyPages() { return 1; }
 
 protected:
     IKIVCameraControl() = default;

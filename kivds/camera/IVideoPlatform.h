@@ -157,6 +157,9 @@ public:
     // -- device extras -----------------------------------------------------
     // The device's own settings pages, modal.
     virtual PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) = 0;
+    // The backend can show settings pages at all (the dialog disables its
+    // settings button otherwise). Any thread.
+    virtual bool HasPropertyPages() const { return true; }
     // The device at path can be opened for reading and writing (it is still attached).
     virtual PlatformResult OpenDevicePath(const std::wstring& path) = 0;
     // The bound device has an extension unit with this GUID.

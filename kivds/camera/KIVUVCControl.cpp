@@ -84,6 +84,8 @@ int CKIVUVCControl::GrabStill(std::unique_ptr<CImageReference>& out) {
     return m_camera ? Flag(m_camera->GrabStill(out)) : 0;
 }
 
+int CKIVUVCControl::HasPropertyPages() { return m_camera ? Flag(m_camera->HasPropertyPages()) : 0; }
+
 int CKIVUVCControl::ShowPropertyPages(WindowHandle owner, const std::wstring& caption) {
     return m_camera ? Flag(m_camera->ShowPropertyPages(owner, caption)) : 0;
 }

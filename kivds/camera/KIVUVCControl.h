@@ -55,6 +55,7 @@ public:
     int SetFrameCallback(WindowHandle window, int enable);
     int GrabStill(std::unique_ptr<CImageReference>& out);  // the caller owns the image
     int ShowPropertyPages(WindowHandle owner, const std::wstring& caption);
+    int HasPropertyPages();
     int PollButtons(CameraButtonState* state);
     int IsDevicePresent(const std::wstring& modelName);
 

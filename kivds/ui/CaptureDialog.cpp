@@ -91,6 +91,9 @@ bool CKIVDlg::OnInitDialog() {
     // Steps that can fail: the first failure ends the dialog, which makes
     // its creation fail; the manager reports the camera's error.
     bool ok = (m_camera = CKIVUVCControl::GetInstance()) != nullptr;
+    // A backend without settings pages keeps the settings button disabled:
+    // pressing it could only fail and end the dialog.
+    m_settingsAvailable = ok && m_camera->HasPropertyPages();
     ok = ok && FillLists();
     ok = ok && m_camera->SetPreviewWindow(m_view.ControlWindow(IDC_PREVIEW));
     if (ok) EnableControls(false);
@@ -148,13 +151,20 @@ bool CKIVDlg::FillLists() {
     }
 
     const std::vector<CResolution> sizes = SortedSizes(currentType);
-    int selected = 0;
+    // The size the pin reported is flagged; when the pin streamed another
+    // format (YUY2 800 x 600, say), no size of the chosen one is, and the
+    // entry of the size the camera now streams is selected instead, so a
+    // capture delivers what the preview shows.
+    int selected = -1;
+    int streamed = 0;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         m_view.ListAdd(IDC_SIZE_LIST,
                        std::to_string(sizes[i].width) + " x " + std::to_string(sizes[i].height),
                        static_cast<std::intptr_t>(i));
         if (sizes[i].isDefault) selected = static_cast<int>(i);  // the last flagged one
+        if (sizes[i].SameSize(m_deviceInfo->currentFormat.resolution)) streamed = static_cast<int>(i);
     }
+    if (selected < 0) selected = streamed;
     if (!sizes.empty()) m_view.ListSelect(IDC_SIZE_LIST, selected);
     m_curSizeIndex = selected;
     return true;
@@ -184,7 +194,7 @@ int CKIVDlg::FormatTypeAt(int index) const {
 }
 
 void CKIVDlg::EnableControls(bool enable) {
-    for (int id : kBusyControls) m_view.Enable(id, enable);
+    for (int id : kBusyControls) m_view.Enable(id, enable && (id != IDC_SETTINGS || m_settingsAvailable));
     for (int id : kBusyControls) m_view.Update(id);
 }
 
@@ -240,7 +250,7 @@ void CKIVDlg::Capture() {
 }
 
 void CKIVDlg::CameraSettings() {
-    if (!m_camera) return;
+    if (!m_camera || !m_settingsAvailable) return;
     m_propertyFrameOpen = 1;
     if (!m_camera->ShowPropertyPages(m_view.Window(), kPropertyCaption)) {
         m_propertyFrameOpen = 0;

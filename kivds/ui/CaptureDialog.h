@@ -97,6 +97,7 @@ private:
     int m_curFormatIndex = 0;
     int m_curSizeIndex = 0;
     int m_propertyFrameOpen = 0;
+    bool m_settingsAvailable = true;
     CVersionDlg m_versionDlg;
     bool m_ended = false;
     // The first-frame notification is armed. Notifications may be queued,

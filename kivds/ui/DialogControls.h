@@ -88,6 +88,17 @@ constexpr int kCaptureDialogHeight = 240;
 // settings, capture).
 constexpr int kBusyControls[] = {IDC_FORMAT_LIST, IDC_SIZE_LIST, IDC_SETTINGS, IDC_CAPTURE};
 
+// The dialog is ready for the user (the first frame came, no capture or
+// switch is pending): the lists and the capture button are enabled. The
+// settings button is left out: it stays disabled on a camera without
+// settings pages.
+template <typename IsEnabled>
+bool ReadyControlsEnabled(IsEnabled isEnabled) {
+    for (int id : {IDC_FORMAT_LIST, IDC_SIZE_LIST, IDC_CAPTURE})
+        if (!isEnabled(id)) return false;
+    return true;
+}
+
 // The rule of control `id`, or null.
 const ControlRule* FindControlRule(int id);
 

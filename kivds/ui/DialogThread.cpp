@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kivds/platform/SourceLock.h"
+#include "kivds/platform/ThreadApartment.h"
 
 namespace kiv {
 namespace {
@@ -148,7 +149,11 @@ DialogThread::DialogThread() : state_(std::make_shared<State>()) {
     std::shared_ptr<State> state = state_;
     // The loop starts once the id is recorded.
     std::unique_lock<std::mutex> guard(state->mutex);
-    thread_ = std::thread([state] { state->Loop(); });
+    thread_ = std::thread([state] {
+        // The dialog's handlers call the camera's COM objects on Windows.
+        ThreadApartment apartment;
+        state->Loop();
+    });
     state->threadId = thread_.get_id();
 }
 

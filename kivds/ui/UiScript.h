@@ -2,7 +2,7 @@
 // through the dialog's own controls as a person's clicks would be:
 //
 //   script = step *( ";" step )
-//   step   = "frame"                 ; wait until the four controls are enabled
+//   step   = "frame"                 ; wait until the lists and the capture button are enabled
 //          | "wait=" MS              ; let MS milliseconds pass
 //          | "format=" ("MJPEG" | "YUY2")   ; pick that format entry
 //          | "size=" W "x" H         ; pick the size entry "W x H"
@@ -31,7 +31,7 @@ public:
     virtual ~IScriptedDialog() = default;
     // The dialog ended itself (it is hidden): the script stops.
     virtual bool Ended() const = 0;
-    // The four controls a capture switches off are all enabled.
+    // The dialog is ready for the user (ReadyControlsEnabled).
     virtual bool ControlsEnabled() const = 0;
     // Selects the entry `text` of list `listId` and notifies the change as the
     // list does (nothing when it is selected already); false when the list

@@ -292,6 +292,19 @@ TEST_F(Dialog, Yuy2OnlyCameraOfModelCListsOneFormatAndPollsNoButtons) {
     EXPECT_TRUE(shown.timers.empty());
 }
 
+TEST_F(Dialog, ACameraThatPowersUpInYuy2ListsAndCapturesTheMjpegSizeItStreams) {
+    // No MJPEG size matches the pin's 800 x 600: the source streams the first
+    // MJPEG size listed, and the list and the still must say the same.
+    kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:800x600,mjpeg:1920x1080,mjpeg:640x480;current=800x600");
+    DsHost host;
+    OpenAndEnable(host, "frame;capture");
+    ASSERT_TRUE(host.WaitForNotification(MSG_XFERREADY, 1));
+    EXPECT_EQ("1920 x 1080", Journal().Selected(2007));
+    ExpectImageSize(host, 1920, 1080);
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+}
+
 TEST_F(Dialog, CaptureAnnouncesTheChosenSizeAndWaitsForTheEndOfTheTransfer) {
     DsHost host;
     OpenAndEnable(host, "frame;size=320x240;frame;capture;frame;capture;frame;capture");

@@ -63,6 +63,7 @@ public:
     PlatformResult SetSourceRect(const SourceRect& rect) override;
     // Linux has no driver settings pages: always Failed.
     PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
+    bool HasPropertyPages() const override { return false; }  // no settings window yet
     PlatformResult OpenDevicePath(const std::wstring& path) override;
     PlatformResult FindExtensionUnit(const Guid& unit) override;
     PlatformResult ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,

@@ -12,6 +12,7 @@
 #include "kivds/platform/NativeMessageBox.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
+#include "kivds/platform/ThreadApartment.h"
 
 namespace kiv {
 namespace {
@@ -80,5 +81,8 @@ bool GlobalMemUnlock(void*) { return true; }
 void GlobalMemFree(void* handle) { std::free(handle); }
 
 bool ShowNativeMessageBox(const ShownMessage&) { return false; }
+
+ThreadApartment::ThreadApartment() = default;
+ThreadApartment::~ThreadApartment() = default;
 
 }  // namespace kiv

@@ -9,6 +9,7 @@
 #include "kivds/platform/NativeMessageBox.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
+#include "kivds/platform/ThreadApartment.h"
 #include "kivds/platform/win32/Utf.h"
 
 namespace kiv {
@@ -104,6 +105,19 @@ bool ShowNativeMessageBox(const ShownMessage& message) {
     MessageBoxW(static_cast<HWND>(message.owner), Utf8ToWide(message.text).c_str(),
                 Utf8ToWide(message.caption).c_str(), message.style);
     return true;
+}
+
+ThreadApartment::ThreadApartment() {
+    // The multithreaded apartment: the threads that use this pump no window
+    // messages, which an apartment-threaded object made on them would need.
+    // S_FALSE (already in it) must be balanced too; a thread that is in a
+    // single-threaded apartment already stays there.
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    entered_ = SUCCEEDED(hr);
+}
+
+ThreadApartment::~ThreadApartment() {
+    if (entered_) CoUninitialize();
 }
 
 }  // namespace kiv

@@ -487,9 +487,7 @@ void FltkCaptureView::ChooseVersionInformation() {
 void FltkCaptureView::PressClose() { window_->do_callback(); }
 
 bool FltkCaptureView::ControlsEnabled() const {
-    for (int id : kBusyControls)
-        if (!IsEnabled(id)) return false;
-    return true;
+    return ReadyControlsEnabled([this](int id) { return IsEnabled(id); });
 }
 
 std::string FltkCaptureView::Text(int id) const {

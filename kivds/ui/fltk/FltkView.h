@@ -44,7 +44,7 @@ public:
     bool Pick(int listId, const std::string& text) override;
     void ChooseVersionInformation() override;
     void PressClose() override;
-    // The four controls a capture switches off are all enabled.
+    // The dialog is ready for the user (ReadyControlsEnabled).
     bool ControlsEnabled() const override;
     bool Ended() const override { return ended_; }
     int EndResult() const { return endResult_; }

@@ -306,10 +306,7 @@ void HeadlessView::CloseWindow(WindowHandle handle) {
 }
 
 bool HeadlessView::ControlsEnabled() const {
-    for (int id : kBusyControls) {
-        if (!IsEnabled(id)) return false;
-    }
-    return true;
+    return ReadyControlsEnabled([this](int id) { return IsEnabled(id); });
 }
 
 HeadlessSnapshot HeadlessView::Snapshot() const {

@@ -81,7 +81,7 @@ public:
     void ChooseVersionInformation(CKIVDlg& dlg);
     void PressClose(CKIVDlg& dlg);
 
-    // True when the four controls that a capture disables are all enabled.
+    // True when the dialog is ready: ReadyControlsEnabled.
     bool ControlsEnabled() const;
     HeadlessSnapshot Snapshot() const;
 

@@ -45,8 +45,7 @@ public:
     explicit ScriptedWin32Dialog(Parts& parts) : parts_(parts) {}
     bool Ended() const override { return parts_.view.Ended() || !parts_.window; }
     bool ControlsEnabled() const override {
-        return std::all_of(std::begin(kBusyControls), std::end(kBusyControls),
-                           [this](int id) { return parts_.view.IsEnabled(id); });
+        return ReadyControlsEnabled([this](int id) { return parts_.view.IsEnabled(id); });
     }
     bool Pick(int listId, const std::string& text) override {
         HWND list = GetDlgItem(parts_.window, listId);

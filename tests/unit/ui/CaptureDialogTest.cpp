@@ -30,6 +30,7 @@ struct CameraLog {
     bool failRun = false;
     bool failSetFormat = false;
     bool failPages = false;
+    bool hasPages = true;
     bool lost = false;
     bool present = true;
     std::function<void()> duringPages;  // the property frame's nested loop
@@ -75,6 +76,7 @@ public:
     }
     int PollButtons(CameraButtonState*) override { return ++log_.polls, 1; }
     int IsDevicePresent(const std::wstring&) override { return log_.present ? 1 : 0; }
+    int HasPropertyPages() override { return log_.hasPages ? 1 : 0; }
 
 private:
     int Call(const char* name) {
@@ -399,6 +401,20 @@ TEST_F(CaptureDialogTest, FailingSettingsShowTheMessageAndClose) {
     EXPECT_EQ("A camera has been disconnected or has not been connected. Connect a camera to the computer.",
               HeadlessMessages()[0].text);
     EXPECT_EQ(1u, manager.Count(twain::MSG_CLOSEDSREQ));
+}
+
+TEST_F(CaptureDialogTest, WithoutSettingsPagesTheSettingsButtonStaysDisabledAndTheDialogOpen) {
+    camera.hasPages = false;
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(view.ControlsEnabled());  // ready: the lists and capture are on
+    EXPECT_FALSE(view.IsEnabled(IDC_SETTINGS));
+    dlg->OnCommand(IDC_SETTINGS, BN_CLICKED);  // even a click that slips through
+    EXPECT_TRUE(HeadlessMessages().empty());
+    EXPECT_FALSE(dlg->Ended());
+    ASSERT_TRUE(view.Press(*dlg, IDC_CAPTURE));
+    dlg->OnMessage(WM_XFERDONE);
+    EXPECT_FALSE(view.IsEnabled(IDC_SETTINGS));
+    EXPECT_TRUE(view.IsEnabled(IDC_CAPTURE));
 }
 
 TEST_F(CaptureDialogTest, RunningViewerIsClosedAndStartedAgainWithTheKeyRecreated) {

@@ -15,6 +15,10 @@
 #include "kivds/ui/headless/HeadlessBridge.h"
 #include "support/ScopedEnv.h"
 
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
 namespace kiv {
 namespace {
 
@@ -135,6 +139,21 @@ TEST(DialogThread, StoppedLoopRefusesWorkAndReturnsTheLentLock) {
     EXPECT_FALSE(thread.RunSync([] { ADD_FAILURE() << "ran on a stopped loop"; }));
     EXPECT_TRUE(TheSourceLock().HeldByMe());
 }
+
+#ifdef _WIN32
+// The handlers call the camera's COM objects: the loop's thread is in the
+// multithreaded apartment before the first task (joining it again answers
+// S_FALSE, not S_OK).
+TEST(DialogThread, RunsInTheMultithreadedApartment) {
+    DialogThread thread;
+    HRESULT again = E_FAIL;
+    ASSERT_TRUE(thread.RunSync([&] {
+        again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(again)) CoUninitialize();
+    }));
+    EXPECT_EQ(S_FALSE, again);
+}
+#endif
 
 TEST(SourceLock, IsRecursiveAndExclusive) {
     SourceLock lock;
