@@ -56,7 +56,7 @@ bool XuControls::Fits(Control& control, std::size_t length, const char* what) {
     if (length <= control.length) return true;
     if (!control.shortReported) {
         control.shortReported = true;
-        std::fprintf(stderr, "kivds: extension unit %u selector %u holds %u bytes, a %s of %zu does not fit: not sent\n",
+        std::fprintf(stderr, "kivds: extension unit %u selector %u has a length of %u, a %s of %zu bytes does not fit: not sent\n",
                      static_cast<unsigned>(control.unit), static_cast<unsigned>(control.selector),
                      static_cast<unsigned>(control.length), what, length);
         std::fflush(stderr);
