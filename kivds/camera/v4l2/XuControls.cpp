@@ -56,7 +56,9 @@ bool XuControls::Fits(Control& control, std::size_t length, const char* what) {
     if (length <= control.length) return true;
     if (!control.shortReported) {
         control.shortReported = true;
-        std::fprintf(stderr, "kivds: extension unit %u selector %u has a length of %u, a %s of %zu bytes does not fit: not sent\n",
+        std::fprintf(stderr,
+                     "kivds: extension unit %u selector %u has a length of %u, a %s of %zu bytes does not fit: "
+                     "not sent\n",
                      static_cast<unsigned>(control.unit), static_cast<unsigned>(control.selector),
                      static_cast<unsigned>(control.length), what, length);
         std::fflush(stderr);
