@@ -5,7 +5,12 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/usb/video.h>
+#include <linux/uvcvideo.h>
 #include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +24,7 @@
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/IKIVCameraControl.h"
 #include "kivds/camera/convert/FrameConvert.h"
+#include "kivds/camera/v4l2/DeviceList.h"
 #include "kivds/camera/v4l2/V4l2VideoPlatform.h"
 #include "kivds/image/ImageReference.h"
 #include "support/ScopedEnv.h"
@@ -46,6 +52,8 @@ struct Emul {
     decltype(&uvcemul_open_count) openCount = nullptr;
     decltype(&uvcemul_mapped_count) mappedCount = nullptr;
     decltype(&uvcemul_frames) frames = nullptr;
+    decltype(&uvcemul_set_control) setControl = nullptr;
+    decltype(&uvcemul_queries) queries = nullptr;
 
     bool Load() {
 #define KIV_EMUL(field, name) field = reinterpret_cast<decltype(field)>(dlsym(RTLD_DEFAULT, #name))
@@ -62,9 +70,11 @@ struct Emul {
         KIV_EMUL(openCount, uvcemul_open_count);
         KIV_EMUL(mappedCount, uvcemul_mapped_count);
         KIV_EMUL(frames, uvcemul_frames);
+        KIV_EMUL(setControl, uvcemul_set_control);
+        KIV_EMUL(queries, uvcemul_queries);
 #undef KIV_EMUL
         return reset && add && unplug && setBusy && renumber && denyOpen && setDescriptors && scriptStatus && setFrameMode &&
-               lastSet && openCount && mappedCount && frames;
+               lastSet && openCount && mappedCount && frames && setControl && queries;
     }
 };
 
@@ -621,14 +631,51 @@ TEST_F(V4l2Test, ModelBReadsItsStatusThroughTheExtensionUnit) {
         EXPECT_EQ(status[0], expected);
         EXPECT_EQ(status[1], 0);
     }
-    // The control's exact size only.
-    EXPECT_EQ(p->ExtensionUnitGet(kExtensionUnitModelB, kModelBStatusSelector, status, 1), PlatformResult::Failed);
+    // A read shorter than the control gets its first bytes; a longer one is not sent.
+    status[0] = 0xFF;
+    ASSERT_EQ(p->ExtensionUnitGet(kExtensionUnitModelB, kModelBStatusSelector, status, 1), PlatformResult::Ok);
+    EXPECT_EQ(status[0], 0x01);
+    std::uint8_t three[3] = {};
+    const std::uint64_t reads = emul.queries(0, UVC_GET_CUR);
+    EXPECT_EQ(p->ExtensionUnitGet(kExtensionUnitModelB, kModelBStatusSelector, three, 3), PlatformResult::Failed);
+    EXPECT_EQ(emul.queries(0, UVC_GET_CUR), reads);
     EXPECT_EQ(p->ExtensionUnitGet(kExtensionUnitModelB, 3, status, 2), PlatformResult::NotFound);
     EXPECT_EQ(p->ExtensionUnitGet(kExtensionUnitModelA, kModelARegisterSelector, status, 1), PlatformResult::NotFound);
     emul.unplug(0, kEmulUnplugHangUp);
     EXPECT_EQ(p->ExtensionUnitGet(kExtensionUnitModelB, kModelBStatusSelector, status, 2), PlatformResult::NotFound);
     p->DisconnectGraph();
     p->ReleaseGraph();
+}
+
+// The emulated unit refuses what uvcvideo refuses: a request whose size is not
+// the control's length, whatever the query.
+TEST_F(V4l2Test, TheEmulatedUnitAnswersOnlyRequestsOfTheControlsLength) {
+    UvcEmulCamera a = YuyvOnly("KIVCAMA", 0x0b21);
+    a.unit = 1;
+    emul.add(&a);
+    const std::vector<v4l2::CaptureNode> nodes = v4l2::ListCaptureNodes();
+    ASSERT_EQ(nodes.size(), 1u);
+    v4l2::UniqueFd fd(::open(nodes[0].node.c_str(), O_RDWR | O_NONBLOCK));
+    ASSERT_TRUE(fd.Valid());
+    auto query = [&](std::uint8_t unit, std::uint8_t selector, std::uint8_t code, std::uint8_t* data,
+                     std::uint16_t size) {
+        uvc_xu_control_query q{unit, selector, code, size, data};
+        return ::ioctl(fd.Get(), UVCIOC_CTRL_QUERY, &q) == 0 ? 0 : errno;
+    };
+    std::uint8_t data[4] = {0x84, 0x01, 0, 0};
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_GET_CUR, data, 1), ENOBUFS);  // the protocol's 1-byte read
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_SET_CUR, data, 3), ENOBUFS);
+    EXPECT_EQ(query(kEmulUnitId, 1, UVC_SET_CUR, data, 2), ENOBUFS);
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_GET_LEN, data, 1), ENOBUFS);
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_GET_INFO, data, 2), ENOBUFS);
+    EXPECT_EQ(query(kEmulUnitId, 3, UVC_GET_LEN, data, 2), ENOENT);
+    EXPECT_EQ(query(kEmulUnitId + 1, 2, UVC_GET_LEN, data, 2), ENOENT);
+    ASSERT_EQ(query(kEmulUnitId, 2, UVC_GET_LEN, data, 2), 0);
+    EXPECT_EQ(data[0] | data[1] << 8, 2);
+    ASSERT_EQ(query(kEmulUnitId, 2, UVC_GET_INFO, data, 1), 0);
+    EXPECT_EQ(data[0], UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET);
+    data[0] = 0x84, data[1] = 0x01;
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_SET_CUR, data, 2), 0);
 }
 
 TEST_F(V4l2Test, ModelASetsItsModeAndRegister) {
@@ -649,12 +696,67 @@ TEST_F(V4l2Test, ModelASetsItsModeAndRegister) {
     ASSERT_EQ(emul.lastSet(0, &selector, data, sizeof data), 2u);
     EXPECT_EQ(data[0], 0x84);
     EXPECT_EQ(data[1], 0x01);
+    // The protocol reads 1 byte of the 2-byte control.
     std::uint8_t status = 0;
     ASSERT_EQ(p->ExtensionUnitGet(kExtensionUnitModelA, kModelARegisterSelector, &status, 1), PlatformResult::Ok);
     EXPECT_EQ(status, 0x42);
     EXPECT_EQ(p->ExtensionUnitSet(kExtensionUnitModelA, kModelAModeSelector, nullptr, 1), PlatformResult::Failed);
+    // Each control's length was asked once.
+    EXPECT_EQ(emul.queries(0, UVC_GET_LEN), 2u);
+
+    // Bound anew, the lengths are asked again: a longer register keeps its
+    // current bytes beyond the address, a shorter one is not written at all.
+    const std::uint8_t longer[4] = {0x11, 0x22, 0xAA, 0xBB};
+    emul.setControl(0, kModelARegisterSelector, longer, sizeof longer);
+    p->DisconnectGraph();
+    p = Bound();
+    ASSERT_EQ(p->ExtensionUnitSet(kExtensionUnitModelA, kModelARegisterSelector, address, 2), PlatformResult::Ok);
+    ASSERT_EQ(emul.lastSet(0, &selector, data, sizeof data), 4u);
+    EXPECT_EQ(std::vector<std::uint8_t>(data, data + 4), (std::vector<std::uint8_t>{0x84, 0x01, 0xAA, 0xBB}));
+    status = 0;
+    ASSERT_EQ(p->ExtensionUnitGet(kExtensionUnitModelA, kModelARegisterSelector, &status, 1), PlatformResult::Ok);
+    EXPECT_EQ(status, 0x42);
+    EXPECT_EQ(emul.queries(0, UVC_GET_LEN), 3u);
+
+    const std::uint8_t shorter[1] = {0x00};
+    emul.setControl(0, kModelARegisterSelector, shorter, sizeof shorter);
+    p->DisconnectGraph();
+    p = Bound();
+    const std::uint64_t sets = emul.queries(0, UVC_SET_CUR);
+    EXPECT_EQ(p->ExtensionUnitSet(kExtensionUnitModelA, kModelARegisterSelector, address, 2), PlatformResult::Failed);
+    EXPECT_EQ(emul.queries(0, UVC_SET_CUR), sets);
     p->DisconnectGraph();
     p->ReleaseGraph();
+}
+
+// Model A's buttons step the zoom through the Linux backend, although its
+// register control is written with 2 bytes and read with 1.
+TEST_F(V4l2Test, ModelAButtonsZoomThroughTheDriversControlLengths) {
+    UvcEmulCamera a = YuyvOnly("KIVCAMA", 0x0b21);
+    a.unit = 1;
+    emul.add(&a);
+    const std::uint8_t script[] = {0x42, 0x02};  // released, then zoom-in held
+    emul.scriptStatus(0, script, sizeof script);
+    MakeCamera();
+    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_EQ(camera->SetPreviewWindow(nullptr), 1);
+    ASSERT_EQ(camera->Run(), 1);
+    std::vector<std::uint8_t> seen;
+    for (int i = 0; i < 6; ++i) {
+        CameraButtonState state;
+        ASSERT_EQ(camera->PollButtons(&state), 1);
+        seen.push_back(state.status);
+    }
+    EXPECT_EQ(seen, (std::vector<std::uint8_t>{0x42, 0x02, 0x02, 0x02, 0x02, 0x02}));
+    ASSERT_FLOAT_EQ(camera->ZoomFactor(), 1.75f);
+    const SourceRect zoom = platform->Source();  // 320 / 1.75 = 182, 240 / 1.75 = 137, centred
+    EXPECT_EQ(zoom.left, 69);
+    EXPECT_EQ(zoom.top, 51);
+    EXPECT_EQ(zoom.width, 182);
+    EXPECT_EQ(zoom.height, 137);
+    EXPECT_EQ(emul.queries(0, UVC_GET_LEN), 2u);  // once per control, not per poll
+    ASSERT_EQ(camera->Stop(), 1);
+    camera->Close();
 }
 
 TEST_F(V4l2Test, HostileDescriptorFilesFindNoUnit) {

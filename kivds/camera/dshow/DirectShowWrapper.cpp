@@ -197,6 +197,7 @@ void CDirectShowWrapper::DisconnectGraph() {
     }
     m_renderer.Reset();
     m_capture.Reset();
+    m_unitNodes.clear();
     m_grabber.Reset();
     m_grabberFilter.Reset();
     m_videoWindow.Reset();
@@ -246,6 +247,7 @@ PlatformResult CDirectShowWrapper::ListDevices(std::vector<VideoDevice>& devices
 PlatformResult CDirectShowWrapper::BindDevice(std::size_t index) {
     if (index >= m_monikers.size() || !m_monikers[index]) return PlatformResult::NotFound;
     m_capture.Reset();
+    m_unitNodes.clear();
     const HRESULT hr = m_monikers[index]->BindToObject(nullptr, nullptr, IID_IBaseFilter, m_capture.PutVoid());
     if (FAILED(hr) || !m_capture) {
         m_capture.Reset();
@@ -541,11 +543,19 @@ PlatformResult CDirectShowWrapper::OpenDevicePath(const std::wstring& path) {
     return PlatformResult::Ok;
 }
 
-ComPtr<IKsControl> CDirectShowWrapper::FindUnitNode(const Guid& unit, std::uint32_t& nodeId) const {
+ComPtr<IKsControl> CDirectShowWrapper::FindUnitNode(const Guid& unit, std::uint32_t& nodeId) {
     ComPtr<IKsControl> found;
     if (!m_capture) return found;
     ComPtr<IKsTopologyInfo> topology;
     if (FAILED(m_capture.As(kIID_IKsTopologyInfo, topology)) || !topology) return found;
+    for (auto known = m_unitNodes.begin(); known != m_unitNodes.end(); ++known) {
+        if (!(known->unit == unit)) continue;
+        nodeId = known->nodeId;
+        if (topology->CreateNodeInstance(nodeId, kIID_IKsControl, found.PutVoid()) == S_OK && found) return found;
+        found.Reset();
+        m_unitNodes.erase(known);  // probed for again below
+        break;
+    }
     DWORD nodes = 0;
     if (FAILED(topology->get_NumNodes(&nodes))) return found;
     for (DWORD node = 0; node < nodes; ++node) {
@@ -555,6 +565,7 @@ ComPtr<IKsControl> CDirectShowWrapper::FindUnitNode(const Guid& unit, std::uint3
         ULONG returned = 0;
         if (SUCCEEDED(control->KsProperty(&probe, sizeof probe, nullptr, 0, &returned))) {
             nodeId = node;
+            m_unitNodes.push_back(FoundNode{unit, node});
             return control;
         }
     }

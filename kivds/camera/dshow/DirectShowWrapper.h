@@ -72,9 +72,10 @@ private:
     // IMediaControl::Stop with the renderer's input flushed meanwhile (see
     // the definition).
     HRESULT StopGraph();
-    // The IKsControl of the first topology node that answers the probe of
-    // the unit's property set; null when there is none.
-    ComPtr<IKsControl> FindUnitNode(const Guid& unit, std::uint32_t& nodeId) const;
+    // The IKsControl of the unit's topology node, made for this request; null
+    // when there is none. The node is the first that answers the probe of the
+    // unit's property set, probed for once per bound filter (m_unitNodes).
+    ComPtr<IKsControl> FindUnitNode(const Guid& unit, std::uint32_t& nodeId);
     PlatformResult UnitRequest(const Guid& unit, std::uint32_t selector, std::uint32_t flags, void* data,
                                std::size_t length);
 
@@ -95,6 +96,13 @@ private:
     ComPtr<IBasicVideo> m_basicVideo;
 
     ComPtr<IBaseFilter> m_capture;
+    // The node ids of the units found on m_capture, forgotten with it. A
+    // unit not found is probed for again at its next request.
+    struct FoundNode {
+        Guid unit;
+        std::uint32_t nodeId;
+    };
+    std::vector<FoundNode> m_unitNodes;
     ComPtr<IBaseFilter> m_grabberFilter;
     ComPtr<ISampleGrabber> m_grabber;
     ComPtr<IBaseFilter> m_renderer;

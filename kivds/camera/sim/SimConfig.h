@@ -30,6 +30,10 @@
 //      selector 2, 1 byte, reads the status. A read consumes the selection,
 //      so each read needs both SETs again; a read without them, or a SET out
 //      of order or with other bytes, fails and drops what was set.
+// These byte counts are the requests' as the camera logic makes them; the
+// device's control may be longer (the Linux backend fits each request to the
+// control's length, see v4l2/XuControls.h, and the emulated UVC camera makes
+// model A's register control 2 bytes long).
 // buttons= gives the status bytes of successive successful reads, the last
 // repeating; without it the buttons rest (b: 00, a: 42, both zoom bits up).
 #pragma once

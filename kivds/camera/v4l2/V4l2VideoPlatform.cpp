@@ -6,8 +6,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <linux/usb/video.h>
-#include <linux/uvcvideo.h>
 #include <linux/videodev2.h>
 
 #include "kivds/camera/IWindowBridge.h"
@@ -93,6 +91,7 @@ void V4l2VideoPlatform::DisconnectGraph() {
     m_connected = false;
     m_bound.reset();  // m_formats stays for a rebuild on the same device
     m_fd.Reset();
+    m_xu.Forget();
     m_software.SetVisible(false);  // may wait for a picture on its way
     m_software.SetOwner(nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -133,6 +132,7 @@ PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
     if (node->path != m_formatsPath) m_formats.clear();
     m_formatsPath = node->path;
     m_fd = std::move(fd);
+    m_xu.Forget();  // the lengths are asked again on the new node
     m_bound = std::move(node);
     return PlatformResult::Ok;
 }
@@ -474,31 +474,20 @@ PlatformResult V4l2VideoPlatform::FindExtensionUnit(const Guid& unit) {
     return UnitId(unit) ? PlatformResult::Ok : PlatformResult::NotFound;
 }
 
-PlatformResult V4l2VideoPlatform::QueryUnit(const Guid& unit, std::uint32_t selector, std::uint8_t query,
-                                            std::uint8_t* data, std::size_t length) {
-    const std::optional<std::uint8_t> id = UnitId(unit);
-    if (!id) return PlatformResult::NotFound;
-    if (!data || length == 0 || length > 0xFFFF || selector > 0xFF) return PlatformResult::Failed;
-    uvc_xu_control_query request{};
-    request.unit = *id;
-    request.selector = static_cast<std::uint8_t>(selector);
-    request.query = query;
-    request.size = static_cast<std::uint16_t>(length);
-    request.data = data;
-    if (Xioctl(m_fd.Get(), UVCIOC_CTRL_QUERY, &request) != 0) return FromErrno(errno);
-    return PlatformResult::Ok;
-}
-
 PlatformResult V4l2VideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
                                                    std::size_t length) {
-    return QueryUnit(unit, selector, UVC_GET_CUR, data, length);
+    const std::optional<std::uint8_t> id = UnitId(unit);
+    if (!id) return PlatformResult::NotFound;
+    if (selector > 0xFF) return PlatformResult::Failed;
+    return m_xu.Get(m_fd.Get(), *id, static_cast<std::uint8_t>(selector), data, length);
 }
 
 PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector,
                                                    const std::uint8_t* data, std::size_t length) {
-    // SET_CUR only reads the buffer; the request's pointer is not const.
-    std::vector<std::uint8_t> copy(data, data ? data + length : data);
-    return QueryUnit(unit, selector, UVC_SET_CUR, copy.data(), copy.size());
+    const std::optional<std::uint8_t> id = UnitId(unit);
+    if (!id) return PlatformResult::NotFound;
+    if (selector > 0xFF) return PlatformResult::Failed;
+    return m_xu.Set(m_fd.Get(), *id, static_cast<std::uint8_t>(selector), data, length);
 }
 
 }  // namespace v4l2

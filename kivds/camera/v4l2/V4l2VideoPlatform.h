@@ -27,6 +27,7 @@
 #include "kivds/camera/v4l2/CaptureStream.h"
 #include "kivds/camera/v4l2/DeviceList.h"
 #include "kivds/camera/v4l2/UniqueFd.h"
+#include "kivds/camera/v4l2/XuControls.h"
 
 namespace kiv {
 namespace v4l2 {
@@ -104,8 +105,6 @@ private:
     void StopStream();
     // The unit id of an extension unit of the bound device.
     std::optional<std::uint8_t> UnitId(const Guid& unit) const;
-    PlatformResult QueryUnit(const Guid& unit, std::uint32_t selector, std::uint8_t query, std::uint8_t* data,
-                             std::size_t length);
 
     // Owner thread only.
     int m_threadInits = 0;
@@ -113,6 +112,7 @@ private:
     std::vector<CaptureNode> m_listed;
     std::optional<CaptureNode> m_bound;
     UniqueFd m_fd;
+    XuControls m_xu;  // the extension-unit controls of m_fd
     std::vector<FormatEntry> m_formats;  // as read from the device below
     std::wstring m_formatsPath;
     bool m_connected = false;

@@ -80,8 +80,19 @@ struct Buffer {
     bool queued = false;
 };
 
+// An extension-unit control as the device describes it to uvcvideo: its
+// length (GET_LEN) is the size of its current bytes.
+struct Control {
+    std::uint8_t selector = 0;
+    std::uint8_t info = UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET;  // GET_INFO
+    std::vector<std::uint8_t> current;
+    bool status = false;  // GET_CUR answers the status script in the first byte
+};
+
 struct Camera {
     UvcEmulCamera config;
+    std::vector<Control> controls;
+    std::map<std::uint8_t, std::uint64_t> queries;  // UVCIOC_CTRL_QUERY by query code
     int captureNode = 0, metadataNode = 0;
     bool unplugged = false;
     int unplugHow = kEmulUnplugHangUp;
@@ -237,6 +248,27 @@ std::vector<std::uint8_t> MakeDescriptors(const Camera& c) {
         d.insert(d.end(), xu.begin(), xu.end());
     }
     return d;
+}
+
+// The controls of the camera's extension unit. Model B: selector 10, the
+// status then 0 (read only). Model A: selector 1 (1 byte, the mode) and
+// selector 2, 2 bytes: written with the register's address, read for the
+// status, so a 1-byte read of it must be fitted to the control's length.
+std::vector<Control> MakeControls(const Camera& c) {
+    std::vector<Control> controls;
+    if (c.config.unit == 2) {
+        controls.push_back({10, UVC_CONTROL_CAP_GET, {0, 0}, true});
+    } else if (c.config.unit == 1) {
+        controls.push_back({1, UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET, {0}, false});
+        controls.push_back({2, UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET, {0, 0}, true});
+    }
+    return controls;
+}
+
+Control* FindControl(Camera& c, std::uint8_t selector) {
+    for (Control& control : c.controls)
+        if (control.selector == selector) return &control;
+    return nullptr;
 }
 
 void WriteFile(const fs::path& file, const void* data, std::size_t size) {
@@ -509,34 +541,59 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
         for (Buffer& b : c.buffers) b.queued = false;
         return 0;
     case UVCIOC_CTRL_QUERY: {
+        // As uvcvideo's uvc_xu_ctrl_query: the unit and selector must exist,
+        // the size must be the control's length (2 for GET_LEN, 1 for
+        // GET_INFO), and the control must support the request.
         auto* q = static_cast<uvc_xu_control_query*>(arg);
+        ++c.queries[q->query];
         if (c.config.unit == 0 || q->unit != kEmulUnitId) return Fail(ENOENT);
-        std::uint16_t length = 0;
-        if (c.config.unit == 2 && q->selector == 10) length = 2;
-        if (c.config.unit == 1 && q->selector == 1) length = 1;
-        if (c.config.unit == 1 && q->selector == 2) length = q->query == UVC_SET_CUR ? 2 : 1;
-        if (length == 0) return Fail(ENOENT);
-        if (q->query == UVC_GET_LEN) {
-            if (q->size != 2) return Fail(ENOBUFS);
-            q->data[0] = static_cast<std::uint8_t>(length);
-            q->data[1] = 0;
-            return 0;
+        Control* control = FindControl(c, q->selector);
+        if (!control) return Fail(ENOENT);
+        std::size_t size = control->current.size();
+        std::uint8_t needs = 0;
+        switch (q->query) {
+        case UVC_GET_CUR:
+            needs = UVC_CONTROL_CAP_GET;
+            break;
+        case UVC_SET_CUR:
+            needs = UVC_CONTROL_CAP_SET;
+            break;
+        case UVC_GET_LEN:
+            size = 2;
+            break;
+        case UVC_GET_INFO:
+            size = 1;
+            break;
+        default:
+            return Fail(EINVAL);  // GET_MIN/MAX/RES/DEF: not modelled
         }
-        if (q->size != length) return Fail(ENOBUFS);
-        if (q->query == UVC_SET_CUR) {
+        if (q->size != size) return Fail(ENOBUFS);
+        if (needs && !(control->info & needs)) return Fail(EBADRQC);
+        if (!q->data) return Fail(EFAULT);
+        switch (q->query) {
+        case UVC_GET_LEN:
+            q->data[0] = static_cast<std::uint8_t>(control->current.size());
+            q->data[1] = static_cast<std::uint8_t>(control->current.size() >> 8);
+            return 0;
+        case UVC_GET_INFO:
+            q->data[0] = control->info;
+            return 0;
+        case UVC_SET_CUR:
+            control->current.assign(q->data, q->data + q->size);
             c.lastSelector = q->selector;
-            c.lastSet.assign(q->data, q->data + q->size);
+            c.lastSet = control->current;
             return 0;
-        }
-        if (q->query == UVC_GET_CUR) {
-            std::memset(q->data, 0, q->size);
-            if (!c.script.empty()) {
-                q->data[0] = c.script[std::min(c.scriptAt, c.script.size() - 1)];
-                if (c.scriptAt < c.script.size()) ++c.scriptAt;
+        default:  // UVC_GET_CUR
+            std::memcpy(q->data, control->current.data(), size);
+            if (control->status) {
+                q->data[0] = 0;
+                if (!c.script.empty()) {
+                    q->data[0] = c.script[std::min(c.scriptAt, c.script.size() - 1)];
+                    if (c.scriptAt < c.script.size()) ++c.scriptAt;
+                }
             }
             return 0;
         }
-        return Fail(EINVAL);
     }
     default:
         return Fail(ENOTTY);
@@ -777,6 +834,7 @@ EMUL_EXPORT int uvcemul_add(const UvcEmulCamera* config) {
     c->width = config->currentWidth ? config->currentWidth : config->formats[0].width[0];
     c->height = config->currentHeight ? config->currentHeight : config->formats[0].height[0];
     c->descriptors = MakeDescriptors(*c);
+    c->controls = MakeControls(*c);
     g_cameras.push_back(std::move(c));
     RebuildSysfs();
     return static_cast<int>(g_cameras.size() - 1);
@@ -850,6 +908,28 @@ EMUL_EXPORT std::size_t uvcemul_last_set(int camera, std::uint8_t* selector, std
     *selector = c->lastSelector;
     std::memcpy(data, c->lastSet.data(), std::min(capacity, c->lastSet.size()));
     return c->lastSet.size();
+}
+
+EMUL_EXPORT void uvcemul_set_control(int camera, std::uint8_t selector, const std::uint8_t* current,
+                                     std::size_t length) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Camera* c = At(camera);
+    if (!c || length == 0 || length > 0xFFFF) return;
+    Control* control = FindControl(*c, selector);
+    if (!control) {
+        c->controls.push_back(Control{});
+        control = &c->controls.back();
+        control->selector = selector;
+    }
+    control->current.assign(current, current + length);
+}
+
+EMUL_EXPORT std::uint64_t uvcemul_queries(int camera, std::uint8_t query) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Camera* c = At(camera);
+    if (!c) return 0;
+    const auto found = c->queries.find(query);
+    return found == c->queries.end() ? 0 : found->second;
 }
 
 EMUL_EXPORT int uvcemul_open_count() {

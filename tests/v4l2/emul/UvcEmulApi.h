@@ -26,7 +26,7 @@ struct UvcEmulCamera {
     char serial[64] = "";      // empty: no serial attribute
     char port[32] = "1-2";     // the USB device's directory name
     std::uint32_t interfaceNumber = 0;
-    int unit = 0;              // extension unit: 0 none, 1 model A, 2 model B
+    int unit = 0;              // extension unit: 0 none, 1 model A, 2 model B (controls below)
     std::uint32_t formatCount = 0;
     UvcEmulFormat formats[2];
     std::uint32_t currentFourcc = 0, currentWidth = 0, currentHeight = 0;
@@ -65,7 +65,21 @@ void uvcemul_renumber(int by);
 void uvcemul_deny_open(int camera, int deny);
 // Replaces the USB device's descriptors file.
 void uvcemul_set_descriptors(int camera, const std::uint8_t* bytes, std::size_t size);
-// Status bytes returned by successive GET_CUR of the status control (the last repeats).
+// The extension unit answers UVCIOC_CTRL_QUERY as uvcvideo does: ENOENT for
+// another unit or selector, ENOBUFS unless the size is the control's length
+// (GET_LEN: 2, GET_INFO: 1), EBADRQC for a request the control does not
+// support. Its controls: model B selector 10 (2 bytes, GET only, the status
+// first); model A selector 1 (1 byte) and selector 2 (2 bytes, the status
+// first when read), both GET and SET. SET_CUR stores the control's bytes,
+// GET_CUR answers them.
+//
+// Gives the control `selector` a length of `length` bytes holding `current`
+// (a new control supports GET and SET; the status control stays one).
+void uvcemul_set_control(int camera, std::uint8_t selector, const std::uint8_t* current, std::size_t length);
+// UVCIOC_CTRL_QUERY requests with this query code made so far, answered or not.
+std::uint64_t uvcemul_queries(int camera, std::uint8_t query);
+// Status bytes returned by successive GET_CUR of the status control (the last
+// repeats, none: 0) in the control's first byte.
 void uvcemul_script_status(int camera, const std::uint8_t* bytes, std::size_t count);
 void uvcemul_set_frame_mode(int camera, int mode);
 // The last SET_CUR: selector and data; returns the data length (0: none yet).

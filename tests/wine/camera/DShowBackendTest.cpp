@@ -365,6 +365,16 @@ TEST(DShowBackend, ExtensionUnitsAnswerThroughTheirTopologyNode) {
             // A wrong length is refused by the unit.
             EXPECT_EQ(PlatformResult::Failed,
                       graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelB, kiv::kModelBStatusSelector, status, 1));
+            // The unit's node was probed for once; a missing unit at each request.
+            EXPECT_EQ(2, host.UnitProbes());
+            EXPECT_EQ(PlatformResult::NotFound, graph.wrapper.FindExtensionUnit(kiv::kExtensionUnitModelA));
+            EXPECT_EQ(3, host.UnitProbes());
+            // A filter bound anew is probed anew.
+            graph.wrapper.DisconnectGraph();
+            ASSERT_EQ(PlatformResult::Ok, graph.wrapper.BindDevice(0));
+            ASSERT_EQ(PlatformResult::Ok,
+                      graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelB, kiv::kModelBStatusSelector, status, 2));
+            EXPECT_EQ(4, host.UnitProbes());
         }
         EXPECT_EQ(0, host.LiveObjects());
     }

@@ -40,10 +40,13 @@ LONG WINAPI KivTestCamPagesActivated();
 // Queries of the capture filters for IKsTopologyInfo since the last reset,
 // with or without an extension unit (each button read makes at least one).
 LONG WINAPI KivTestCamTopologyQueries();
+// Probes (SETSUPPORT requests) sent to the extension-unit nodes since the
+// last reset, whatever their property set.
+LONG WINAPI KivTestCamUnitProbes();
 // Status bytes read from the unit of a slot since the last reset; -1 for no slot.
 LONG WINAPI KivTestCamButtonReads(int slot);
-// Forgets the per-slot state (formats set, unplugging, button positions) and
-// the topology queries.
+// Forgets the per-slot state (formats set, unplugging, button positions), the
+// topology queries and the probes.
 void WINAPI KivTestCamReset();
 }
 

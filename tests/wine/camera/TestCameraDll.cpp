@@ -53,6 +53,8 @@ struct Slot {
 Slot g_slots[kTestCamSlots];
 // Queries of a filter for IKsTopologyInfo: one per button read of the backend.
 std::atomic<LONG> g_topologyQueries{0};
+// Probes (SETSUPPORT requests) sent to extension-unit nodes, for any set.
+std::atomic<LONG> g_unitProbes{0};
 
 kiv::sim::SimDevice DeviceOfSlot(int slot) {
     const kiv::sim::SimConfig config = kiv::sim::LoadSimConfig();
@@ -94,6 +96,7 @@ public:
         if (!property || length < sizeof(KspNode)) return E_INVALIDARG;
         KspNode request;
         std::memcpy(&request, property, sizeof request);
+        if (request.flags & kiv::dshow::kKsPropertySetSupport) ++g_unitProbes;
         const kiv::Guid set = FromGuid(request.set);
         const bool unitA = m_device.unit == kiv::sim::SimUnit::A && set == kiv::kExtensionUnitModelA;
         const bool unitB = m_device.unit == kiv::sim::SimUnit::B && set == kiv::kExtensionUnitModelB;
@@ -711,6 +714,8 @@ LONG WINAPI KivTestCamPagesActivated() { return TestPagesActivated(); }
 
 LONG WINAPI KivTestCamTopologyQueries() { return g_topologyQueries.load(); }
 
+LONG WINAPI KivTestCamUnitProbes() { return g_unitProbes.load(); }
+
 LONG WINAPI KivTestCamButtonReads(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return -1;
     std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
@@ -731,6 +736,7 @@ void WINAPI KivTestCamReset() {
         s.buttonRead = 0;
     }
     g_topologyQueries = 0;
+    g_unitProbes = 0;
 }
 
 }  // extern "C"

@@ -83,6 +83,11 @@ long TestCameraHost::TopologyQueries() const {
     return queries ? queries() : -1;
 }
 
+long TestCameraHost::UnitProbes() const {
+    auto probes = module_ ? Export<LONG(WINAPI*)()>(module_, "KivTestCamUnitProbes") : nullptr;
+    return probes ? probes() : -1;
+}
+
 long TestCameraHost::ButtonReads(int slot) const {
     auto reads = module_ ? Export<LONG(WINAPI*)(int)>(module_, "KivTestCamButtonReads") : nullptr;
     return reads ? reads(slot) : -1;

@@ -28,6 +28,8 @@ public:
     long PagesActivated() const;
     // Queries for the filters' topology (each button read makes one).
     long TopologyQueries() const;
+    // Probes sent to the extension-unit nodes (finding a unit's node sends them).
+    long UnitProbes() const;
     // Status bytes read from the extension unit of a slot.
     long ButtonReads(int slot) const;
     // The device of a slot goes: its filters raise EC_DEVICE_LOST, and it

@@ -1,0 +1,100 @@
+#include "kivds/camera/v4l2/XuControls.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <linux/usb/video.h>
+#include <linux/uvcvideo.h>
+
+#include "kivds/camera/v4l2/UniqueFd.h"
+
+namespace kiv {
+namespace v4l2 {
+namespace {
+
+PlatformResult Query(int fd, std::uint8_t unit, std::uint8_t selector, std::uint8_t query, std::uint8_t* data,
+                     std::uint16_t size) {
+    uvc_xu_control_query request{};
+    request.unit = unit;
+    request.selector = selector;
+    request.query = query;
+    request.size = size;
+    request.data = data;
+    if (Xioctl(fd, UVCIOC_CTRL_QUERY, &request) == 0) return PlatformResult::Ok;
+    switch (errno) {
+    case ENOENT:  // no such unit or selector
+    case ENODEV:  // unplugged
+    case ENXIO:
+        return PlatformResult::NotFound;
+    default:
+        return PlatformResult::Failed;
+    }
+}
+
+}  // namespace
+
+XuControls::Control* XuControls::Find(int fd, std::uint8_t unit, std::uint8_t selector, PlatformResult& result) {
+    for (Control& control : m_controls)
+        if (control.unit == unit && control.selector == selector) return &control;
+    std::uint8_t answer[2] = {};  // UVC_GET_LEN: 2 bytes, little endian
+    result = Query(fd, unit, selector, UVC_GET_LEN, answer, sizeof answer);
+    if (result != PlatformResult::Ok) return nullptr;
+    Control control;
+    control.unit = unit;
+    control.selector = selector;
+    control.length = static_cast<std::uint16_t>(answer[0] | answer[1] << 8);
+    if (control.length == 0) {
+        result = PlatformResult::Failed;  // nothing could be sent or read
+        return nullptr;
+    }
+    m_controls.push_back(control);
+    return &m_controls.back();
+}
+
+bool XuControls::Fits(Control& control, std::size_t length, const char* what) {
+    if (length <= control.length) return true;
+    if (!control.shortReported) {
+        control.shortReported = true;
+        std::fprintf(stderr,
+                     "kivds: extension unit %u selector %u has a length of %u, a %s of %zu bytes does not fit: "
+                     "not sent\n",
+                     static_cast<unsigned>(control.unit), static_cast<unsigned>(control.selector),
+                     static_cast<unsigned>(control.length), what, length);
+        std::fflush(stderr);
+    }
+    return false;
+}
+
+PlatformResult XuControls::Get(int fd, std::uint8_t unit, std::uint8_t selector, std::uint8_t* data,
+                               std::size_t length) {
+    if (!data || length == 0) return PlatformResult::Failed;
+    PlatformResult result = PlatformResult::Ok;
+    Control* control = Find(fd, unit, selector, result);
+    if (!control) return result;
+    if (!Fits(*control, length, "read")) return PlatformResult::Failed;
+    std::vector<std::uint8_t> bytes(control->length);
+    result = Query(fd, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
+    if (result == PlatformResult::Ok) std::memcpy(data, bytes.data(), length);
+    return result;
+}
+
+PlatformResult XuControls::Set(int fd, std::uint8_t unit, std::uint8_t selector, const std::uint8_t* data,
+                               std::size_t length) {
+    if (!data || length == 0) return PlatformResult::Failed;
+    PlatformResult result = PlatformResult::Ok;
+    Control* control = Find(fd, unit, selector, result);
+    if (!control) return result;
+    if (!Fits(*control, length, "write")) return PlatformResult::Failed;
+    std::vector<std::uint8_t> bytes(control->length);
+    // The bytes beyond the request keep what the control holds now.
+    if (length < control->length) {
+        result = Query(fd, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
+        if (result != PlatformResult::Ok) return result;
+    }
+    std::memcpy(bytes.data(), data, length);
+    return Query(fd, unit, selector, UVC_SET_CUR, bytes.data(), control->length);
+}
+
+}  // namespace v4l2
+}  // namespace kiv
