@@ -255,5 +255,34 @@ TEST_F(FltkModalTest, AnotherThreadTakesTheSourceLockWhileAModalWindowWaitsForTh
     PressReturn(box);
 }
 
+// MSG_DISABLEDS from the application's thread, inside its DS_Entry call,
+// while the user has a modal window open: the manager's calls are served by
+// the modal loop, the window goes with the capture dialog, and the dialog
+// that opened it asks for nothing more.
+class FltkDisableTest : public FltkModalTest {
+protected:
+    void DisableWhileOpen(const char* modal) {
+        ASSERT_FALSE(WaitForWindow(modal).empty()) << "the modal window did not open";
+        std::unique_lock<SourceLock> call(TheSourceLock(), std::defer_lock);
+        ASSERT_TRUE(WaitUntil([&] { return call.try_lock(); })) << "the modal window holds the source lock";
+        session->DestroyWindow();
+        session.reset();
+        call.unlock();
+        EXPECT_FALSE(WindowThere(modal));
+        EXPECT_FALSE(WindowThere(kDialogTitle));
+        EXPECT_EQ(manager.closeRequests.load(), 0) << "a disabled source asks for nothing";
+    }
+};
+
+TEST_F(FltkDisableTest, WhileTheVersionDialogIsOpen) {
+    ASSERT_FALSE(OpenVersionDialog().empty());
+    DisableWhileOpen(kVersionTitle);
+}
+
+TEST_F(FltkDisableTest, WhileTheDisconnectedMessageIsShown) {
+    UnplugCamera();
+    DisableWhileOpen(kBoxTitle);
+}
+
 }  // namespace
 }  // namespace kiv
