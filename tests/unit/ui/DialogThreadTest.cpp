@@ -136,6 +136,44 @@ TEST(DialogThread, StoppedLoopRefusesWorkAndReturnsTheLentLock) {
     EXPECT_TRUE(TheSourceLock().HeldByMe());
 }
 
+// A modal window opened by a task of a DS_Entry call: that call waits for
+// the user, and keeps the lock it lent (nobody slips in); a modal loop of a
+// handler ends when the thread stops.
+TEST(DialogThread, NestedLoopKeepsALentLockAndEndsWhenTheThreadStops) {
+    DialogThread thread;
+    bool otherTook = true;
+    std::unique_lock<SourceLock> held(TheSourceLock());
+    ASSERT_TRUE(thread.RunSync([&] {
+        int passes = 0;
+        while (passes < 3 && DialogThread::ServeNested([&] {
+            if (++passes != 2) return;
+            std::thread other([&] {
+                otherTook = TheSourceLock().try_lock();
+                if (otherTook) TheSourceLock().unlock();
+            });
+            other.join();
+        })) {
+        }
+        EXPECT_EQ(3, passes);
+    }));
+    EXPECT_FALSE(otherTook);
+    EXPECT_TRUE(TheSourceLock().HeldByMe());
+    held.unlock();
+
+    std::atomic<bool> inside{false}, ended{false};
+    thread.Post([&] {
+        while (DialogThread::ServeNested([&] {
+            inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        })) {
+        }
+        ended = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+    thread.Stop();
+    EXPECT_TRUE(WaitUntil([&] { return ended.load(); }));
+}
+
 TEST(SourceLock, IsRecursiveAndExclusive) {
     SourceLock lock;
     lock.lock();
