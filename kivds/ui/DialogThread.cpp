@@ -45,6 +45,7 @@ struct DialogThread::State {
     bool finished = false;
     std::thread::id threadId;
     int lentTasks = 0;  // tasks running with a lender's lock (loop's thread only)
+    unsigned long changes = 0;  // timers or idle hook set: the loop's wait is out of date
 
     // The state of the loop that runs on the calling thread, if any.
     static thread_local State* current;
@@ -170,6 +171,8 @@ void DialogThread::State::Loop() {
     current = this;
     std::unique_lock<std::mutex> guard(mutex);
     while (!stopping) {
+        // A timer or hook set from here on makes the wait below look again.
+        const unsigned long seen = changes;
         RunSyncItems(guard);
         if (stopping) break;
         if (!events.empty()) {
@@ -190,7 +193,7 @@ void DialogThread::State::Loop() {
         Clock::time_point until = Clock::time_point::max();
         if (idleWake) until = *idleWake;
         for (const auto& entry : timers) until = std::min(until, entry.second.next);
-        auto hasWork = [this] { return stopping || !sync.empty() || !events.empty(); };
+        auto hasWork = [this, seen] { return stopping || !sync.empty() || !events.empty() || changes != seen; };
         if (until == Clock::time_point::max())
             wake.wait(guard, hasWork);
         else
@@ -260,6 +263,7 @@ void DialogThread::SetTimer(unsigned id, unsigned periodMs, std::function<void()
     std::lock_guard<std::mutex> guard(state_->mutex);
     const std::chrono::milliseconds period(periodMs == 0 ? 1 : periodMs);
     state_->timers[id] = State::Timer{period, Clock::now() + period, std::move(handler)};
+    ++state_->changes;
     state_->wake.notify_all();
 }
 
@@ -276,6 +280,7 @@ bool DialogThread::TimerRunning(unsigned id) const {
 void DialogThread::SetIdleHook(IdleHook hook) {
     std::lock_guard<std::mutex> guard(state_->mutex);
     state_->idle = std::move(hook);
+    ++state_->changes;
     state_->wake.notify_all();
 }
 
