@@ -32,7 +32,8 @@ namespace {
 // nothing after `seconds`.
 std::string WaitForWindow(const std::string& title, int seconds = 15) {
     std::string id;
-    const std::string command = "timeout " + std::to_string(seconds) + " xdotool search --sync --name '" + title + "' 2>/dev/null";
+    const std::string command =
+        "timeout " + std::to_string(seconds) + " xdotool search --sync --name '" + title + "' 2>/dev/null";
     if (FILE* search = popen(command.c_str(), "r")) {
         char line[64] = {};
         if (std::fgets(line, sizeof line, search)) id = std::strtok(line, "\n");
@@ -110,15 +111,16 @@ protected:
         CKIVUVCControl::DestroyInstance();
         CKIVUVCControl::SetCameraFactory([this] { return std::make_unique<UnpluggableCamera>(lost); });
         SetActiveNotifier(&manager);
-        RegisterMessageBoxBackend({[] { return true; }, [this](const ShownMessage& message) {
-                                       {
-                                           // On the dialog's thread, where FLTK runs.
-                                           std::lock_guard<std::mutex> guard(mutex);
-                                           const char* title = static_cast<Fl_Window*>(message.owner)->label();
-                                           ownerTitle = title ? title : "";
-                                       }
-                                       ShowFltkMessageBox(message);
-                                   }});
+        auto show = [this](const ShownMessage& message) {
+            {
+                // On the dialog's thread, where FLTK runs.
+                std::lock_guard<std::mutex> guard(mutex);
+                const char* title = static_cast<Fl_Window*>(message.owner)->label();
+                ownerTitle = title ? title : "";
+            }
+            ShowFltkMessageBox(message);
+        };
+        RegisterMessageBoxBackend({[] { return true; }, show});
         session = MakeFltkDialogSession();
         ASSERT_NE(session, nullptr);
         ASSERT_TRUE(session->Create(nullptr));
@@ -163,6 +165,7 @@ protected:
         return ownerTitle;
     }
 
+    kivtest::ScopedEnv noScript{"KIVDS_UI_SCRIPT", nullptr};
     std::atomic<bool> lost{false};
     CountingManager manager;
     std::mutex mutex;
