@@ -261,7 +261,9 @@ void CKIVDlg::CameraSettings() {
 
 void CKIVDlg::FailCameraOperation() {
     ShowErrorMessage(m_view.Window(), CameraErrorToCondition(LastCameraError));
-    OnCancel();
+    // The message's loop serves the dialog's queue: the manager may have
+    // destroyed the dialog meanwhile.
+    if (!m_ended) OnCancel();
 }
 
 // ----------------------------------------------------------------- messages
@@ -312,7 +314,8 @@ void CKIVDlg::GraphEvents() {
         WindowHandle owner = (version && version->IsVisible()) ? version->Window() : m_view.Window();
         ShowErrorMessage(owner, twain::CC_CAMERA_DISCONNECTED);
     }
-    OnCancel();
+    // Ended or destroyed while a message was shown: nothing is left to close.
+    if (!m_ended) OnCancel();
 }
 
 void CKIVDlg::OnDeviceChange() {
@@ -348,6 +351,7 @@ void CKIVDlg::EndDialog(int result) {
 }
 
 void CKIVDlg::DestroyWindow() {
+    m_ended = true;  // for good: a handler that is still running closes nothing
     m_view.KillTimer(kPollTimer);
     if (!m_viewerPath.empty()) {
         std::unique_ptr<IKIVSVCClient> service = MakeServiceClient();

@@ -45,6 +45,11 @@ struct DialogThread::State {
     bool stopping = false;
     bool finished = false;
     std::thread::id threadId;
+    int lentTasks = 0;  // tasks running with a lender's lock (loop's thread only)
+    unsigned long changes = 0;  // timers or idle hook set: the loop's wait is out of date
+
+    // The state of the loop that runs on the calling thread, if any.
+    static thread_local State* current;
 
     void Loop();
     // Runs the synchronous tasks that are queued; with `guard` held on entry
@@ -54,7 +59,16 @@ struct DialogThread::State {
     // loop is stopping.
     bool AcquireSourceLock(std::unique_lock<std::mutex>& guard);
     void RunLocked(std::unique_lock<std::mutex>& guard, const std::function<void()>& work);
+    // Runs the first timer that is due; false when none was.
+    bool FireDueTimer(std::unique_lock<std::mutex>& guard);
+
+    // A pass of a nested loop (DialogThread::ServeNested), and the source
+    // lock's `levels` taken back after its wait.
+    bool ServeNested(const std::function<void()>& wait);
+    bool RetakeSourceLock(std::unique_lock<std::mutex>& guard, unsigned levels);
 };
+
+thread_local DialogThread::State* DialogThread::State::current = nullptr;
 
 void DialogThread::State::RunSyncItems(std::unique_lock<std::mutex>& guard) {
     while (!sync.empty()) {
@@ -64,7 +78,9 @@ void DialogThread::State::RunSyncItems(std::unique_lock<std::mutex>& guard) {
         {
             // Lent by the caller, or taken like anyone else when it held none.
             std::lock_guard<SourceLock> lock(TheSourceLock());
+            if (item->lent) ++lentTasks;
             item->task();
+            if (item->lent) --lentTasks;
         }
         if (item->lent) TheSourceLock().GiveBack();
         guard.lock();
@@ -95,9 +111,69 @@ void DialogThread::State::RunLocked(std::unique_lock<std::mutex>& guard, const s
     guard.lock();
 }
 
+bool DialogThread::State::FireDueTimer(std::unique_lock<std::mutex>& guard) {
+    // One at a time: a handler may kill the others.
+    const Clock::time_point now = Clock::now();
+    for (auto& entry : timers) {
+        if (entry.second.next <= now) {
+            entry.second.next = now + entry.second.period;
+            std::function<void()> handler = entry.second.handler;
+            RunLocked(guard, handler);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DialogThread::State::ServeNested(const std::function<void()>& wait) {
+    std::unique_lock<std::mutex> guard(mutex);
+    if (stopping) return false;
+    RunSyncItems(guard);
+    // The events queued so far; those they queue wait for the next pass, so
+    // the window keeps being served.
+    for (std::size_t n = events.size(); n > 0 && !events.empty() && !stopping; --n) {
+        std::function<void()> event = std::move(events.front());
+        events.pop_front();
+        RunLocked(guard, event);
+    }
+    if (!stopping) FireDueTimer(guard);
+    if (stopping) return false;
+
+    unsigned levels = 0;
+    if (lentTasks == 0) {
+        for (; TheSourceLock().HeldByMe(); ++levels) TheSourceLock().unlock();
+    }
+    guard.unlock();
+    wait();
+    guard.lock();
+    if (levels > 0) return RetakeSourceLock(guard, levels);
+    return !stopping;
+}
+
+bool DialogThread::State::RetakeSourceLock(std::unique_lock<std::mutex>& guard, unsigned levels) {
+    for (;;) {
+        RunSyncItems(guard);
+        if (TheSourceLock().try_lock()) {
+            if (sync.empty()) {
+                for (unsigned i = 1; i < levels; ++i) TheSourceLock().lock();  // ours: does not block
+                return !stopping;
+            }
+            // A lender made us the holder for a queued task: serve it first.
+            TheSourceLock().unlock();
+            continue;
+        }
+        // The holder may be the thread that stops us and waits for our end.
+        if (stopping) return false;
+        wake.wait_for(guard, kLockRetry);
+    }
+}
+
 void DialogThread::State::Loop() {
+    current = this;
     std::unique_lock<std::mutex> guard(mutex);
     while (!stopping) {
+        // A timer or hook set from here on makes the wait below look again.
+        const unsigned long seen = changes;
         RunSyncItems(guard);
         if (stopping) break;
         if (!events.empty()) {
@@ -106,19 +182,7 @@ void DialogThread::State::Loop() {
             RunLocked(guard, event);
             continue;
         }
-        // Timers that are due, one at a time (a handler may kill others).
-        const Clock::time_point now = Clock::now();
-        bool fired = false;
-        for (auto& entry : timers) {
-            if (entry.second.next <= now) {
-                entry.second.next = now + entry.second.period;
-                std::function<void()> handler = entry.second.handler;
-                RunLocked(guard, handler);
-                fired = true;
-                break;
-            }
-        }
-        if (fired) continue;
+        if (FireDueTimer(guard)) continue;
 
         std::optional<Clock::time_point> idleWake;
         if (idle) {
@@ -130,7 +194,7 @@ void DialogThread::State::Loop() {
         Clock::time_point until = Clock::time_point::max();
         if (idleWake) until = *idleWake;
         for (const auto& entry : timers) until = std::min(until, entry.second.next);
-        auto hasWork = [this] { return stopping || !sync.empty() || !events.empty(); };
+        auto hasWork = [this, seen] { return stopping || !sync.empty() || !events.empty() || changes != seen; };
         if (until == Clock::time_point::max())
             wake.wait(guard, hasWork);
         else
@@ -143,6 +207,7 @@ void DialogThread::State::Loop() {
     sync.clear();
     events.clear();
     completed.notify_all();
+    current = nullptr;
 }
 
 DialogThread::DialogThread() : state_(std::make_shared<State>()) {
@@ -203,6 +268,7 @@ void DialogThread::SetTimer(unsigned id, unsigned periodMs, std::function<void()
     std::lock_guard<std::mutex> guard(state_->mutex);
     const std::chrono::milliseconds period(periodMs == 0 ? 1 : periodMs);
     state_->timers[id] = State::Timer{period, Clock::now() + period, std::move(handler)};
+    ++state_->changes;
     state_->wake.notify_all();
 }
 
@@ -219,7 +285,14 @@ bool DialogThread::TimerRunning(unsigned id) const {
 void DialogThread::SetIdleHook(IdleHook hook) {
     std::lock_guard<std::mutex> guard(state_->mutex);
     state_->idle = std::move(hook);
+    ++state_->changes;
     state_->wake.notify_all();
+}
+
+bool DialogThread::ServeNested(const std::function<void()>& wait) {
+    if (State* state = State::current) return state->ServeNested(wait);
+    wait();
+    return true;
 }
 
 void DialogThread::Stop() {

@@ -11,6 +11,11 @@
 //     keeps serving synchronous tasks, so a DS_Entry call that waits for the
 //     dialog never deadlocks with a handler that waits for the lock.
 //
+// A modal window opened from inside one of the loop's handlers or tasks runs
+// a nested loop of its own; ServeNested lets that loop go on serving the
+// queue, and lets other threads take TheSourceLock() while the window waits
+// for the user.
+//
 // Threads: Post, RunSync, SetTimer, KillTimer and Stop may be called from any
 // thread. The destructor stops and joins the thread, except on the thread
 // itself or after AbandonDialogThreads(), where it lets the thread go.
@@ -55,6 +60,19 @@ public:
 
     // Ends the loop after the item it is running; idempotent.
     void Stop();
+
+    // One pass of a nested (modal) loop on the calling thread. On a
+    // DialogThread's own thread, inside one of its handlers or tasks: runs
+    // the synchronous tasks, the events queued so far and one due timer, as
+    // the loop would (not the idle hook), then calls `wait` (which waits
+    // briefly for the user) with the source lock given up; it is taken back
+    // before this returns, serving synchronous tasks meanwhile. The lock is
+    // kept where it was lent for the task that runs the modal loop: that
+    // caller's DS_Entry call is the one waiting for the user. Returns false,
+    // without waiting, once the loop is stopping (the modal loop must end;
+    // the lock may then be held by the thread that waits for this one, and is
+    // not taken back). On any other thread: `wait` alone, true.
+    static bool ServeNested(const std::function<void()>& wait);
 
 private:
     struct State;

@@ -64,6 +64,7 @@ protected:
         actions.pump = [this](double seconds) {
             if (duringModal) duringModal();
             Fl::wait(seconds);
+            return true;
         };
         view = std::make_unique<FltkCaptureView>(std::move(actions));
         dlg = std::make_unique<CKIVDlg>(*view);

@@ -33,10 +33,11 @@ protected:
         FltkCaptureView::Actions actions;
         actions.command = [this](int id, unsigned notification) { commands.emplace_back(id, notification); };
         actions.sysCommand = [this](unsigned command) { sysCommands.push_back(command); };
-        actions.pump = [this](double seconds) {
+        actions.pump = [this](double seconds) -> bool {
             ++pumps;
             if (duringModal) duringModal();
             Fl::wait(seconds);
+            return true;
         };
         view = std::make_unique<FltkCaptureView>(std::move(actions));
     }

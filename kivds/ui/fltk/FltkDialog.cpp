@@ -28,6 +28,9 @@ namespace {
 
 // How often the idle dialog serves the display.
 constexpr std::chrono::milliseconds kPumpPeriod{10};
+// How long a modal window's loop waits for the display before it serves the
+// dialog's queue again.
+constexpr double kModalWait = 0.01;
 
 // Windows of live dialogs, with a way onto their threads (for message boxes
 // that another thread shows over them).
@@ -106,8 +109,16 @@ public:
                 });
             };
             actions.killTimer = [this](unsigned id) { thread_.KillTimer(id); };
+            // The version dialog's loop: the dialog's queue is served
+            // between its passes, and nobody waits for the user holding
+            // the source lock.
             actions.pump = [weak](double seconds) {
-                if (auto parts = weak.lock()) Pump(*parts, seconds);
+                return DialogThread::ServeNested([&] {
+                    if (auto parts = weak.lock())
+                        Pump(*parts, seconds);
+                    else
+                        Fl::wait(seconds);
+                });
             };
             p.view = std::make_unique<FltkCaptureView>(std::move(actions));
             p.dlg = std::make_unique<CKIVDlg>(*p.view);
@@ -231,8 +242,20 @@ private:
     bool error_;
 };
 
+// True while `window` is one of the shown windows (it is only compared:
+// once hidden it may be gone).
+bool StillShown(const Fl_Window* window) {
+    for (Fl_Window* win = Fl::first_window(); win; win = Fl::next_window(win)) {
+        if (win == window) return true;
+    }
+    return false;
+}
+
 // The message box itself, on the thread that runs FLTK for `owner`: the
 // text wrapped to a readable width, one OK button (Enter and Esc close it).
+// On a dialog's thread its loop serves the dialog's queue too, without the
+// source lock while it waits; it ends with its owner (hidden or destroyed)
+// and with the dialog's thread.
 void ShowOnThisThread(const ShownMessage& message) {
     std::lock_guard<std::recursive_mutex> fltk(FltkLock());
     if (!FltkAttachDisplay()) return;
@@ -272,7 +295,9 @@ void ShowOnThisThread(const ShownMessage& message) {
     window.set_modal();
     if (owner) Fl::first_window(owner);
     window.show();
-    while (window.shown()) Fl::wait();
+    while (window.shown() && (!owner || StillShown(owner))) {
+        if (!DialogThread::ServeNested([] { Fl::wait(kModalWait); })) break;
+    }
 }
 
 }  // namespace

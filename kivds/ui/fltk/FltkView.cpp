@@ -29,6 +29,8 @@ namespace {
 constexpr int kTextSize = 12;
 constexpr int kMinTextSize = 8;
 constexpr int kIconSize = 48;
+// How long a modal loop's pass waits for the display.
+constexpr double kModalWait = 0.01;
 
 // Menu entries over strings the caller keeps: FLTK's menus point at them.
 std::vector<Fl_Menu_Item> MenuOf(const std::vector<std::string>& texts) {
@@ -612,7 +614,12 @@ int FltkCaptureView::RunVersionDialog(const std::function<void(IVersionDialogVie
     version_ = std::make_unique<VersionView>(*this);
     init(*version_);
     version_->Show();
-    while (version_->Running() && actions_.pump) actions_.pump(0.05);
+    // Until it ends, or its owner does: the capture dialog ended or hidden
+    // (a pass may run its handlers and the manager's tasks), or its thread
+    // stopping. Then it goes like a window whose owner went.
+    while (version_->Running() && !ended_ && window_->shown() && actions_.pump && actions_.pump(kModalWait)) {
+    }
+    version_->End(0);  // nothing when it ended itself
     const int result = version_->Result();
     version_.reset();
     return result;

@@ -29,8 +29,10 @@ public:
         std::function<void(unsigned command)> sysCommand;            // WM_SYSCOMMAND
         std::function<void(unsigned id, unsigned periodMs)> setTimer;
         std::function<void(unsigned id)> killTimer;
-        // Runs the FLTK loop once, waiting at most `seconds` (modal loops).
-        std::function<void(double seconds)> pump;
+        // One pass of a modal loop: the FLTK loop once, waiting at most
+        // `seconds`. False when the modal loop must end (the dialog's thread
+        // is stopping).
+        std::function<bool(double seconds)> pump;
     };
     explicit FltkCaptureView(Actions actions);
     ~FltkCaptureView() override;

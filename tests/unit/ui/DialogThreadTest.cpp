@@ -120,6 +120,23 @@ TEST(DialogThread, TimersRepeatUntilKilledAndIdleHookIsCalledUnderTheLock) {
     ASSERT_TRUE(WaitUntil([&] { return idles.load() >= 1; }));
 }
 
+// Set from another thread while the loop sleeps with nothing to wait for
+// (right after a synchronous task): the timer fires and the hook is called.
+TEST(DialogThread, TimerAndIdleHookSetWhileTheLoopSleepsAreServed) {
+    DialogThread thread;
+    std::atomic<bool> fired{false}, idled{false};
+    ASSERT_TRUE(thread.RunSync([] {}));
+    thread.SetTimer(3, 1, [&] { fired = true; });
+    EXPECT_TRUE(WaitUntil([&] { return fired.load(); })) << "the timer never fired";
+    thread.KillTimer(3);
+    ASSERT_TRUE(thread.RunSync([] {}));
+    thread.SetIdleHook([&]() -> std::optional<DialogThread::Clock::time_point> {
+        idled = true;
+        return std::nullopt;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return idled.load(); })) << "the hook was never called";
+}
+
 TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAlone) {
     auto thread = std::make_unique<DialogThread>();
     std::atomic<bool> destroyed{false};
@@ -154,6 +171,70 @@ TEST(DialogThread, RunsInTheMultithreadedApartment) {
     EXPECT_EQ(S_FALSE, again);
 }
 #endif
+
+// A modal window opened by a handler: its loop runs the events and timers
+// that come meanwhile, each under the lock, which it gives up while it waits.
+TEST(DialogThread, NestedLoopOfAHandlerServesEventsAndTimers) {
+    DialogThread thread;
+    std::atomic<bool> waiting{false}, eventRan{false}, timerFired{false}, done{false};
+    std::atomic<bool> heldWhileWaiting{true};
+    thread.Post([&] {
+        for (int pass = 0; pass < 2000 && !(eventRan && timerFired); ++pass) {
+            DialogThread::ServeNested([&] {
+                waiting = true;
+                heldWhileWaiting = heldWhileWaiting && TheSourceLock().HeldByMe();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
+        }
+        EXPECT_TRUE(TheSourceLock().HeldByMe());
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
+    thread.Post([&] { eventRan = TheSourceLock().HeldByMe(); });
+    thread.SetTimer(0, 5, [&] { timerFired = TheSourceLock().HeldByMe(); });
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    EXPECT_TRUE(eventRan);
+    EXPECT_TRUE(timerFired);
+    EXPECT_FALSE(heldWhileWaiting);
+}
+
+// A modal window opened by a task of a DS_Entry call: that call waits for
+// the user, and keeps the lock it lent (nobody slips in); a modal loop of a
+// handler ends when the thread stops.
+TEST(DialogThread, NestedLoopKeepsALentLockAndEndsWhenTheThreadStops) {
+    DialogThread thread;
+    bool otherTook = true;
+    std::unique_lock<SourceLock> held(TheSourceLock());
+    ASSERT_TRUE(thread.RunSync([&] {
+        int passes = 0;
+        while (passes < 3 && DialogThread::ServeNested([&] {
+            if (++passes != 2) return;
+            std::thread other([&] {
+                otherTook = TheSourceLock().try_lock();
+                if (otherTook) TheSourceLock().unlock();
+            });
+            other.join();
+        })) {
+        }
+        EXPECT_EQ(3, passes);
+    }));
+    EXPECT_FALSE(otherTook);
+    EXPECT_TRUE(TheSourceLock().HeldByMe());
+    held.unlock();
+
+    std::atomic<bool> inside{false}, ended{false};
+    thread.Post([&] {
+        while (DialogThread::ServeNested([&] {
+            inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        })) {
+        }
+        ended = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+    thread.Stop();
+    EXPECT_TRUE(WaitUntil([&] { return ended.load(); }));
+}
 
 TEST(SourceLock, IsRecursiveAndExclusive) {
     SourceLock lock;
