@@ -1,6 +1,6 @@
 // The main function of every GoogleTest program of this project: GoogleTest's
 // own, plus a watchdog per test case. A case that runs longer than
-// KIV_TEST_CASE_TIMEOUT seconds (default 240) is named on standard error and
+// KIV_TEST_CASE_TIMEOUT seconds (default 240) is named on standard output and
 // the program ends with exit code 1 at once, so a hang fails within minutes,
 // saying where, instead of waiting for the runner's limit to kill it
 // silently. Standard output is unbuffered so a killed program still shows
@@ -10,7 +10,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,59 +43,63 @@ std::chrono::seconds CaseTimeout() {
     return std::chrono::seconds(240);
 }
 
+// The watchdog's state and thread live until the process ends: nothing
+// joins the thread or destroys what it waits on at exit (a death test's
+// child, forked without the thread, exits through the same code).
+struct WatchState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::string name;
+    std::chrono::steady_clock::time_point deadline{};
+    std::uint64_t generation = 0;  // one per test case started
+    bool armed = false;
+};
+
+void Watch(WatchState& state, std::chrono::seconds limit) {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    for (;;) {
+        if (!state.armed) {
+            state.wake.wait(lock);
+            continue;
+        }
+        const std::uint64_t generation = state.generation;
+        if (state.wake.wait_until(lock, state.deadline) == std::cv_status::timeout && state.armed &&
+            state.generation == generation) {
+            // On standard output, beside GoogleTest's own lines (a death test
+            // captures standard error meanwhile).
+            std::printf("\n[  TIMEOUT ] %s did not finish within %lld s (KIV_TEST_CASE_TIMEOUT)\n",
+                        state.name.c_str(), static_cast<long long>(limit.count()));
+            std::fflush(stdout);
+            EndNow();
+        }
+    }
+}
+
 class Watchdog final : public testing::EmptyTestEventListener {
 public:
-    explicit Watchdog(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); }) {}
-    ~Watchdog() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
+    explicit Watchdog(std::chrono::seconds limit)
+        : limit_(limit), state_(*std::make_unique<WatchState>().release()) {  // kept to the end, see WatchState
+        WatchState& state = state_;
+        std::thread([&state, limit] { Watch(state, limit); }).detach();
     }
 
     void OnTestStart(const testing::TestInfo& info) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        name_ = std::string(info.test_suite_name()) + "." + info.name();
-        deadline_ = std::chrono::steady_clock::now() + limit_;
-        armed_ = true;
-        wake_.notify_all();
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        state_.name = std::string(info.test_suite_name()) + "." + info.name();
+        state_.deadline = std::chrono::steady_clock::now() + limit_;
+        ++state_.generation;
+        state_.armed = true;
+        state_.wake.notify_all();
     }
     void OnTestEnd(const testing::TestInfo&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        armed_ = false;
-        wake_.notify_all();
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        state_.armed = false;
+        state_.wake.notify_all();
     }
 
 private:
-    void Watch() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!quit_) {
-            if (!armed_) {
-                wake_.wait(lock);
-                continue;
-            }
-            const auto deadline = deadline_;
-            if (wake_.wait_until(lock, deadline) == std::cv_status::timeout && armed_ && !quit_ &&
-                deadline_ == deadline) {
-                std::fprintf(stderr, "\n[  TIMEOUT ] %s did not finish within %lld s (KIV_TEST_CASE_TIMEOUT)\n",
-                             name_.c_str(), static_cast<long long>(limit_.count()));
-                std::fflush(stderr);
-                std::fflush(stdout);
-                EndNow();
-            }
-        }
-    }
-
     const std::chrono::seconds limit_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::string name_;
-    std::chrono::steady_clock::time_point deadline_{};
-    bool armed_ = false;
-    bool quit_ = false;
-    std::thread thread_;
+    WatchState& state_;
 };
 
 }  // namespace
