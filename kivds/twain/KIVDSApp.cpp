@@ -1,5 +1,7 @@
 #include "kivds/twain/KIVDSApp.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -10,8 +12,19 @@
 #include "kivds/ui/DialogThread.h"
 
 namespace kiv {
+namespace {
+
+std::atomic<CKIVDSApp::ExitHandler> g_exitHandler{nullptr};  // trivially destructible
+
+}  // namespace
 
 CKIVDSApp::~CKIVDSApp() { ExitInstance(); }
+
+void CKIVDSApp::SetExitHandler(ExitHandler handler) { g_exitHandler.store(handler); }
+
+void CKIVDSApp::EndBeforeNewerStaticsAtExit() {
+    if (ExitHandler handler = g_exitHandler.load()) std::atexit(handler);
+}
 
 bool CKIVDSApp::InitInstance() {
     ExitInstance();

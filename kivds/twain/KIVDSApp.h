@@ -29,6 +29,17 @@ public:
     // runs afterwards finds nothing left to tear down.
     void AbandonAtProcessExit();
 
+    // POSIX process exit runs the exit handlers, newest first, while the
+    // library's threads (dialog, camera) still run, and destroys the
+    // library's statics that way before its unload hook runs. The load hook
+    // names a handler that ends the application object; the manager calls
+    // EndBeforeNewerStaticsAtExit once it has made the statics its end needs
+    // (the camera, a dialog), so that the end comes before they go. Without a
+    // handler (Windows, where DllMain ends the library; tests) nothing.
+    using ExitHandler = void (*)();
+    static void SetExitHandler(ExitHandler handler);
+    static void EndBeforeNewerStaticsAtExit();
+
 private:
     std::unique_ptr<CKIVTwainMgr> manager_;  // published as g_twainMgr
 };

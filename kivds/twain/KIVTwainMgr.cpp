@@ -17,6 +17,7 @@
 #include "kivds/platform/Sleep.h"
 #include "kivds/twain/BoundedString.h"
 #include "kivds/twain/DialogSeam.h"
+#include "kivds/twain/KIVDSApp.h"
 #include "kivds/twain/TripletTable.h"
 #include "kivds/protocol/TwainMemory.h"
 #include "kivds/ui/ErrorMessage.h"
@@ -43,6 +44,9 @@ constexpr unsigned kEnableWaitMs = 5000;
 CKIVTwainMgr::CKIVTwainMgr() { g_entryPoints = TW_ENTRYPOINT{}; }
 
 CKIVTwainMgr::~CKIVTwainMgr() {
+    // The camera stops before the dialog goes, as at MSG_DISABLEDS: no frame
+    // or graph event may be on its way to a dialog that is being destroyed.
+    if (m_camera) m_camera->Stop();
     m_image.reset();
     m_capMgr.reset();
     if (m_dialog) m_dialog->DestroyWindow();
@@ -209,6 +213,8 @@ TW_UINT16 CKIVTwainMgr::OpenDS(TW_IDENTITY* pApp, TW_IDENTITY* pSource) {
     m_camera = CKIVUVCControl::GetInstance();
     if (!m_camera) return FailWithMessage(TWCC_LOWMEMORY);
     KeepLibraryLoaded();
+    static const bool endsBeforeTheCamera = (CKIVDSApp::EndBeforeNewerStaticsAtExit(), true);
+    (void)endsBeforeTheCamera;
 
     auto failAndDestroy = [this](TW_UINT16 condition) {
         DestroyCamera();
@@ -302,6 +308,8 @@ TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
             const TW_UINT16 cameraCondition = CameraErrorToCondition(LastCameraError);
             return FailWithMessage(cameraCondition ? cameraCondition : TWCC_LOWMEMORY);
         }
+        static const bool endsBeforeTheDialog = (CKIVDSApp::EndBeforeNewerStaticsAtExit(), true);
+        (void)endsBeforeTheDialog;
         m_dialog->Show();
         m_state = 5;
         return TWRC_SUCCESS;

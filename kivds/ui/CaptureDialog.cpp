@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "kivds/camera/IKIVCameraControl.h"
 #include "kivds/camera/IServiceClient.h"
@@ -201,6 +202,7 @@ void CKIVDlg::EnableControls(bool enable) {
 // ----------------------------------------------------------------- commands
 
 void CKIVDlg::OnCommand(int id, unsigned notification) {
+    if (m_ended) return;
     if (id == IDC_FORMAT_LIST && notification == CBN_SELCHANGE) {
         const int f = m_view.ListSelection(IDC_FORMAT_LIST);
         if (f == m_curFormatIndex || !m_camera) return;
@@ -269,6 +271,8 @@ void CKIVDlg::FailCameraOperation() {
 // ----------------------------------------------------------------- messages
 
 void CKIVDlg::OnMessage(unsigned message) {
+    // Notifications are posted: one may arrive after the dialog ended.
+    if (m_ended) return;
     switch (message) {
     case WM_GRAPHNOTIFY: GraphEvents(); break;
     case WM_FRAMEARRIVED: FirstFrame(); break;
@@ -283,7 +287,7 @@ void CKIVDlg::ArmFrameCallback() {
 }
 
 void CKIVDlg::FirstFrame() {
-    if (!m_camera || !m_awaitingFrame) return;
+    if (m_ended || !m_camera || !m_awaitingFrame) return;
     m_awaitingFrame = false;
     m_camera->SetFrameCallback(nullptr, 0);
     EnableControls(true);
@@ -291,7 +295,7 @@ void CKIVDlg::FirstFrame() {
 }
 
 void CKIVDlg::OnTimer(unsigned id) {
-    if (id != kPollTimer || !m_camera) return;
+    if (m_ended || id != kPollTimer || !m_camera) return;
     CameraButtonState buttons;
     m_camera->PollButtons(&buttons);  // the camera applies the zoom itself
 }
@@ -319,12 +323,13 @@ void CKIVDlg::GraphEvents() {
 }
 
 void CKIVDlg::OnDeviceChange() {
-    if (!m_deviceInfo || !m_camera) return;
+    if (m_ended || !m_deviceInfo || !m_camera) return;
     const std::wstring& name = m_deviceInfo->friendlyName;
     if (IsOneOf(name, kPresenceModels) && !m_camera->IsDevicePresent(name)) m_view.KillTimer(kPollTimer);
 }
 
 void CKIVDlg::OnSysCommand(unsigned command) {
+    if (m_ended) return;
     if ((command & kSysCommandMask) == IDM_VERSIONINFO) {
         m_view.RunVersionDialog([this](IVersionDialogView& version) { m_versionDlg.OnInitDialog(version); });
     } else if (command == kScClose) {
@@ -337,8 +342,12 @@ void CKIVDlg::OnSysCommand(unsigned command) {
 void CKIVDlg::OnCancel() {
     IVersionDialogView* version = m_view.VersionDialog();
     if (version && version->IsVisible()) version->End(0);
-    if (m_camera) {
-        m_camera->Stop();
+    m_awaitingFrame = false;
+    // The dialog lets go of the camera before the application hears of the
+    // close request: it may disable and close the source (destroying the
+    // camera) before the notification returns. Only the view is used after.
+    if (CKIVUVCControl* camera = std::exchange(m_camera, nullptr)) {
+        camera->Stop();
         NotifyActiveManager(twain::MSG_CLOSEDSREQ, &m_closeCondition);
     }
     m_view.KillTimer(kPollTimer);
@@ -353,6 +362,9 @@ void CKIVDlg::EndDialog(int result) {
 void CKIVDlg::DestroyWindow() {
     m_ended = true;  // for good: a handler that is still running closes nothing
     m_view.KillTimer(kPollTimer);
+    // The manager closes the camera only after this.
+    m_camera = nullptr;
+    m_awaitingFrame = false;
     if (!m_viewerPath.empty()) {
         std::unique_ptr<IKIVSVCClient> service = MakeServiceClient();
         if (service->HasInstance()) service->CreateNodeInterfacesKeyForKIVVIEW();

@@ -5,6 +5,11 @@
 // the process-wide CKIVUVCControl; the TWAIN manager is reached through
 // NotifyActiveManager.
 //
+// The camera: the dialog uses the facade from OnInitDialog until it ends
+// (OnCancel) or the manager destroys it (DestroyWindow), whichever comes
+// first, and never after; the manager keeps the facade alive that long. An
+// ended dialog ignores every message, command and timer.
+//
 // Threads: every operation runs on the thread that owns the dialog.
 #pragma once
 

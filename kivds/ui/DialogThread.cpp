@@ -205,9 +205,17 @@ void DialogThread::State::Loop() {
     // takes its lock back itself).
     for (auto& item : sync) item->done = true;
     sync.clear();
-    events.clear();
     completed.notify_all();
     current = nullptr;
+    // What is dropped goes outside the mutex: it may own a dialog whose
+    // destruction reaches the loop again (a timer killed, say).
+    std::deque<std::function<void()>> droppedEvents;
+    droppedEvents.swap(events);
+    std::map<unsigned, Timer> droppedTimers;
+    droppedTimers.swap(timers);
+    IdleHook droppedIdle = std::move(idle);
+    idle = nullptr;
+    guard.unlock();
 }
 
 DialogThread::DialogThread() : state_(std::make_shared<State>()) {
@@ -231,9 +239,17 @@ DialogThread::~DialogThread() {
     thread_.join();
 }
 
-bool DialogThread::OnThread() const { return std::this_thread::get_id() == state_->threadId; }
+bool DialogThread::OnThread() const { return MakeLink().OnThread(); }
+bool DialogThread::RunSync(const std::function<void()>& task) { return MakeLink().RunSync(task); }
+void DialogThread::Post(std::function<void()> event) { MakeLink().Post(std::move(event)); }
+void DialogThread::SetTimer(unsigned id, unsigned periodMs, std::function<void()> handler) {
+    MakeLink().SetTimer(id, periodMs, std::move(handler));
+}
+void DialogThread::KillTimer(unsigned id) { MakeLink().KillTimer(id); }
 
-bool DialogThread::RunSync(const std::function<void()>& task) {
+bool DialogThread::Link::OnThread() const { return std::this_thread::get_id() == state_->threadId; }
+
+bool DialogThread::Link::RunSync(const std::function<void()>& task) const {
     if (OnThread()) {
         std::lock_guard<SourceLock> lock(TheSourceLock());
         task();
@@ -257,22 +273,23 @@ bool DialogThread::RunSync(const std::function<void()>& task) {
     return true;
 }
 
-void DialogThread::Post(std::function<void()> event) {
+void DialogThread::Link::Post(std::function<void()> event) const {
     std::lock_guard<std::mutex> guard(state_->mutex);
     if (state_->stopping) return;
     state_->events.push_back(std::move(event));
     state_->wake.notify_all();
 }
 
-void DialogThread::SetTimer(unsigned id, unsigned periodMs, std::function<void()> handler) {
+void DialogThread::Link::SetTimer(unsigned id, unsigned periodMs, std::function<void()> handler) const {
     std::lock_guard<std::mutex> guard(state_->mutex);
+    if (state_->stopping) return;  // nobody would run it
     const std::chrono::milliseconds period(periodMs == 0 ? 1 : periodMs);
     state_->timers[id] = State::Timer{period, Clock::now() + period, std::move(handler)};
     ++state_->changes;
     state_->wake.notify_all();
 }
 
-void DialogThread::KillTimer(unsigned id) {
+void DialogThread::Link::KillTimer(unsigned id) const {
     std::lock_guard<std::mutex> guard(state_->mutex);
     state_->timers.erase(id);
 }

@@ -19,6 +19,11 @@
 // Threads: Post, RunSync, SetTimer, KillTimer and Stop may be called from any
 // thread. The destructor stops and joins the thread, except on the thread
 // itself or after AbandonDialogThreads(), where it lets the thread go.
+//
+// A handler may destroy the DialogThread that runs it (the application
+// disables the source from a notification the handler sent). What the
+// handler and the camera's callbacks reach the loop through is therefore a
+// Link, which shares the loop's state and outlives the object.
 #pragma once
 
 #include <chrono>
@@ -30,11 +35,30 @@
 namespace kiv {
 
 class DialogThread {
+    struct State;
+
 public:
     using Clock = std::chrono::steady_clock;
     // Called under the lock whenever the loop runs out of work; returns when
     // it wants to be called again (nothing: at the next event).
     using IdleHook = std::function<std::optional<Clock::time_point>()>;
+
+    // A copyable way onto the loop that stays valid after the DialogThread is
+    // gone: once the loop is stopping, Post and SetTimer drop their work and
+    // RunSync returns false.
+    class Link {
+    public:
+        bool OnThread() const;
+        bool RunSync(const std::function<void()>& task) const;
+        void Post(std::function<void()> event) const;
+        void SetTimer(unsigned id, unsigned periodMs, std::function<void()> handler) const;
+        void KillTimer(unsigned id) const;
+
+    private:
+        friend class DialogThread;
+        explicit Link(std::shared_ptr<DialogThread::State> state) : state_(std::move(state)) {}
+        std::shared_ptr<DialogThread::State> state_;
+    };
 
     DialogThread();
     ~DialogThread();
@@ -58,6 +82,8 @@ public:
 
     void SetIdleHook(IdleHook hook);
 
+    Link MakeLink() const { return Link(state_); }
+
     // Ends the loop after the item it is running; idempotent.
     void Stop();
 
@@ -75,7 +101,6 @@ public:
     static bool ServeNested(const std::function<void()>& wait);
 
 private:
-    struct State;
     std::shared_ptr<State> state_;
     std::thread thread_;
 };

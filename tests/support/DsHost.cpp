@@ -23,6 +23,7 @@ struct Recorder {
     std::vector<Notification> notifications;
     std::function<void(TW_UINT16)> callback;
     MemoryCounters memory;
+    DsHost::AnswerCounts answers;
     std::map<void*, std::size_t> sizes;
     TW_UINT16 dsmAnswer = TWRC_SUCCESS;
 };
@@ -107,6 +108,7 @@ DsHost::DsHost(Options options) : options_(options) {
         Rec().notifications.clear();
         Rec().callback = nullptr;
         Rec().memory = MemoryCounters{};
+        Rec().answers = AnswerCounts{};
         Rec().dsmAnswer = options.dsmAnswer;
     }
     app_.Id = 7;
@@ -143,7 +145,7 @@ DsHost::~DsHost() {
     // Like a source manager, close the source before unloading it: end or
     // discard a transfer, disable, close. Each step fails harmlessly when the
     // source is not in its state.
-    if (entry_) {
+    if (entry_ && options_.closeBeforeUnload) {
         TW_PENDINGXFERS pending{};
         Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
         Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
@@ -248,5 +250,42 @@ void DsHost::ClearNotifications() {
     Rec().notifications.clear();
 }
 const MemoryCounters& DsHost::Memory() const { return Rec().memory; }
+
+void DsHost::AnswerInside(InsideAnswers answers) {
+    SetNotificationCallback([this, answers](TW_UINT16 msg) {
+        bool ok = true;
+        bool disabled = false;
+        bool transferred = false;
+        if (msg == MSG_CLOSEDSREQ && answers.disableOnCloseRequest) {
+            disabled = DisableDS() == TWRC_SUCCESS;
+            ok = disabled;
+        } else if (msg == MSG_XFERREADY && answers.transferOnXferReady) {
+            TW_IMAGEINFO info{};
+            ok = Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) == TWRC_SUCCESS;
+            TW_MEMREF dib = nullptr;
+            const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib);
+            if (dib) Free(dib);
+            transferred = ok && rc == TWRC_XFERDONE;
+            transferred = EndXfer() == TWRC_SUCCESS && transferred;
+            ok = transferred;
+        }
+        std::lock_guard<std::mutex> guard(Rec().lock);
+        Rec().answers.disabled += disabled ? 1 : 0;
+        Rec().answers.transferred += transferred ? 1 : 0;
+        Rec().answers.failed += ok ? 0 : 1;
+        Rec().arrived.notify_all();
+    });
+}
+
+DsHost::AnswerCounts DsHost::Answered() const {
+    std::lock_guard<std::mutex> guard(Rec().lock);
+    return Rec().answers;
+}
+
+bool DsHost::WaitForAnswers(const std::function<bool(const AnswerCounts&)>& done,
+                            std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> guard(Rec().lock);
+    return Rec().arrived.wait_for(guard, timeout, [&] { return done(Rec().answers); });
+}
 
 }  // namespace kivtest

@@ -46,6 +46,10 @@ public:
         // After a failed MSG_OPENDS, ask DAT_STATUS at once, as the real
         // source managers do (see OpenFailureCondition).
         bool statusAfterFailedOpen = true;
+        // Disable and close the source before unloading it; without, the
+        // source is unloaded in whatever state it is (an application that
+        // exits with the dialog open).
+        bool closeBeforeUnload = true;
     };
 
     DsHost();
@@ -93,6 +97,25 @@ public:
     // thread that sent it, after it was recorded (an application's callback).
     void SetNotificationCallback(std::function<void(twain::TW_UINT16 msg)> callback);
     const MemoryCounters& Memory() const;
+
+    // How the application answers notifications from inside the source
+    // manager's callback, on the thread that sent them, as many applications
+    // do. Replaces the notification callback.
+    struct InsideAnswers {
+        bool disableOnCloseRequest = false;  // MSG_DISABLEDS inside MSG_CLOSEDSREQ
+        // DAT_IMAGEINFO, one native transfer and MSG_ENDXFER inside MSG_XFERREADY
+        bool transferOnXferReady = false;
+    };
+    struct AnswerCounts {
+        int disabled = 0;     // MSG_DISABLEDS that succeeded
+        int transferred = 0;  // transfers that ended with TWRC_XFERDONE and a successful MSG_ENDXFER
+        int failed = 0;       // answers with a call that failed
+    };
+    void AnswerInside(InsideAnswers answers);
+    AnswerCounts Answered() const;
+    // Waits until the counts satisfy `done`; false after `timeout`.
+    bool WaitForAnswers(const std::function<bool(const AnswerCounts&)>& done,
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
 
     // Memory functions of the double, for tests that free what the source handed over.
     static twain::TW_HANDLE Allocate(twain::TW_UINT32 size);

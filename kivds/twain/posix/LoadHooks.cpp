@@ -6,7 +6,19 @@
 namespace {
 // Constant-initialised, so it is ready before the constructor below runs.
 kiv::CKIVDSApp theApp;
+bool ended = false;
+
+// The unload, or the process's exit before the statics the manager made go
+// (see CKIVDSApp::EndBeforeNewerStaticsAtExit), whichever comes first.
+void End() {
+    if (ended) return;
+    ended = true;
+    theApp.ExitInstance();
+}
 }  // namespace
 
-__attribute__((constructor)) static void KivDsLoad() { theApp.InitInstance(); }
-__attribute__((destructor)) static void KivDsUnload() { theApp.ExitInstance(); }
+__attribute__((constructor)) static void KivDsLoad() {
+    theApp.InitInstance();
+    kiv::CKIVDSApp::SetExitHandler(&End);
+}
+__attribute__((destructor)) static void KivDsUnload() { End(); }

@@ -96,19 +96,22 @@ public:
             if (!FltkAttachDisplay()) return;
             Parts& p = *parts_;
             std::weak_ptr<Parts> weak = parts_;
+            // The view reaches the loop through a link, never through this
+            // session: a handler may outlive it.
+            const DialogThread::Link loop = thread_.MakeLink();
             FltkCaptureView::Actions actions;
-            actions.command = [this, weak](int id, unsigned notification) {
+            actions.command = [weak](int id, unsigned notification) {
                 if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnCommand(id, notification); });
             };
-            actions.sysCommand = [this, weak](unsigned command) {
+            actions.sysCommand = [weak](unsigned command) {
                 if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnSysCommand(command); });
             };
-            actions.setTimer = [this, weak](unsigned id, unsigned ms) {
-                thread_.SetTimer(id, ms, [this, weak, id] {
+            actions.setTimer = [loop, weak](unsigned id, unsigned ms) {
+                loop.SetTimer(id, ms, [weak, id] {
                     if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnTimer(id); });
                 });
             };
-            actions.killTimer = [this](unsigned id) { thread_.KillTimer(id); };
+            actions.killTimer = [loop](unsigned id) { loop.KillTimer(id); };
             // The version dialog's loop: the dialog's queue is served
             // between its passes, and nobody waits for the user holding
             // the source lock.
@@ -143,7 +146,7 @@ public:
                 parts_->view->AutoCloseVersionDialog(true);  // a script has nobody to press OK
             }
             std::weak_ptr<Parts> weak = parts_;
-            thread_.SetIdleHook([this, weak]() -> std::optional<DialogThread::Clock::time_point> {
+            thread_.SetIdleHook([weak]() -> std::optional<DialogThread::Clock::time_point> {
                 auto parts = weak.lock();
                 if (!parts || parts->destroyed) return std::nullopt;
                 Pump(*parts, 0.0);
@@ -174,7 +177,7 @@ public:
 
     void SendXferDone() override {
         std::weak_ptr<Parts> weak = parts_;
-        thread_.Post([this, weak] {
+        thread_.Post([weak] {
             if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(WM_XFERDONE); });
         });
     }
@@ -189,23 +192,26 @@ private:
         handler();
     }
 
+    // The bridge calls `deliver` and `repaint` outside its lock, so they may
+    // run after this session is gone: they hold a link to the loop.
     void RegisterWindows(Parts& p) {
         std::weak_ptr<Parts> weak = parts_;
-        auto deliver = [this, weak](unsigned message) {
-            thread_.Post([this, weak, message] {
+        const DialogThread::Link loop = thread_.MakeLink();
+        auto deliver = [loop, weak](unsigned message) {
+            loop.Post([weak, message] {
                 if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(message); });
             });
         };
         // A new picture wakes the loop; the idle pass draws it.
-        auto repaint = [this] { thread_.Post([] {}); };
+        auto repaint = [loop] { loop.Post([] {}); };
         const ViewRect preview = p.view->ScreenRect(IDC_PREVIEW);
         FltkBridge::Instance().Register(p.view->Window(), {preview.Width(), preview.Height(), deliver, repaint});
         FltkBridge::Instance().Register(p.view->ControlWindow(IDC_PREVIEW),
                                         {preview.Width(), preview.Height(), deliver, repaint});
         {
             std::lock_guard<std::mutex> guard(Owners().mutex);
-            Owners().runOnThread[p.view->Window()] = [this](const std::function<void()>& task) {
-                return thread_.RunSync(task);
+            Owners().runOnThread[p.view->Window()] = [loop](const std::function<void()>& task) {
+                return loop.RunSync(task);
             };
         }
         p.registered = true;

@@ -66,15 +66,18 @@ public:
         thread_.RunSync([&] {
             Parts& p = *parts_;
             std::weak_ptr<Parts> weak = parts_;
-            p.view.SetTimerSink({[this, weak](unsigned id, unsigned ms) {
-                                     thread_.SetTimer(id, ms, [weak, id] {
+            // The view and the bridge reach the loop through a link, never
+            // through this session: a handler may outlive it.
+            const DialogThread::Link loop = thread_.MakeLink();
+            p.view.SetTimerSink({[loop, weak](unsigned id, unsigned ms) {
+                                     loop.SetTimer(id, ms, [weak, id] {
                                          if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnTimer(id); });
                                      });
                                  },
-                                 [this](unsigned id) { thread_.KillTimer(id); }});
+                                 [loop](unsigned id) { loop.KillTimer(id); }});
             const ViewRect preview = p.view.ScreenRect(IDC_PREVIEW);
-            auto deliver = [this, weak](unsigned message) {
-                thread_.Post([weak, message] {
+            auto deliver = [loop, weak](unsigned message) {
+                loop.Post([weak, message] {
                     if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(message); });
                 });
             };
@@ -132,8 +135,9 @@ public:
     // One step of DriveHeadlessDialogs; true when the dialog took it.
     bool Drive(const std::string& step) {
         bool taken = false;
+        std::shared_ptr<Parts> keep = parts_;  // the step may end the session
         thread_.RunSync([&] {
-            Parts& p = *parts_;
+            Parts& p = *keep;
             if (!p.dlg || p.destroyed || p.view.Snapshot().ended) return;
             taken = true;
             Handle(p, [&] {

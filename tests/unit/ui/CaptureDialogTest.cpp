@@ -11,6 +11,7 @@
 
 #include "kivds/camera/IServiceClient.h"
 #include "kivds/camera/KIVUVCControl.h"
+#include "kivds/camera/ModelName.h"
 #include "kivds/platform/MessageBox.h"
 #include "kivds/protocol/SourceNotifier.h"
 #include "kivds/ui/CaptureDialog.h"
@@ -108,6 +109,7 @@ public:
         }
         if (message == twain::MSG_CLOSEDSREQ && data) n.condition = *static_cast<const twain::TW_UINT16*>(data);
         log.push_back(n);
+        if (inside) inside(message);
         return 1;
     }
     std::size_t Count(twain::TW_UINT16 message) const {
@@ -116,6 +118,7 @@ public:
         return count;
     }
     std::vector<Notified> log;
+    std::function<void(twain::TW_UINT16)> inside;  // what the application does before the notification returns
 };
 
 class FakeViewerPlatform final : public IViewerPlatform {
@@ -415,6 +418,41 @@ TEST_F(CaptureDialogTest, WithoutSettingsPagesTheSettingsButtonStaysDisabledAndT
     dlg->OnMessage(WM_XFERDONE);
     EXPECT_FALSE(view.IsEnabled(IDC_SETTINGS));
     EXPECT_TRUE(view.IsEnabled(IDC_CAPTURE));
+}
+
+// Notices are posted: the first frame, or a transfer's end, may come after the close.
+TEST_F(CaptureDialogTest, NoticesThatArriveAfterTheCloseLeaveTheEndedDialogAlone) {
+    camera.name = kModelA;  // polled: the first frame would start timer 0
+    ASSERT_TRUE(Start(false));
+    view.PressClose(*dlg);
+    ASSERT_TRUE(dlg->Ended());
+    dlg->OnMessage(WM_FRAMEARRIVED);
+    dlg->OnMessage(WM_XFERDONE);
+    EXPECT_FALSE(view.ControlsEnabled());
+    EXPECT_TRUE(view.Snapshot().timers.empty());
+}
+
+// The application disables and closes the source as soon as it hears of the
+// close request: the window and then the camera are destroyed before the
+// request returns, and nothing of the dialog reaches the camera after.
+TEST_F(CaptureDialogTest, CameraClosedInsideTheCloseRequestIsNotTouchedAgain) {
+    camera.name = kModelA;
+    ASSERT_TRUE(Start());
+    manager.inside = [this](twain::TW_UINT16 message) {
+        if (message != twain::MSG_CLOSEDSREQ) return;
+        dlg->DestroyWindow();
+        CKIVUVCControl::DestroyInstance();
+    };
+    camera.lost = true;
+    dlg->OnMessage(WM_GRAPHNOTIFY);
+    ASSERT_EQ(1u, manager.Count(twain::MSG_CLOSEDSREQ));
+    const std::size_t calls = camera.calls.size();
+    dlg->OnMessage(WM_GRAPHNOTIFY);
+    dlg->OnTimer(kPollTimer);
+    dlg->OnDeviceChange();
+    dlg->OnCancel();
+    EXPECT_EQ(calls, camera.calls.size());
+    EXPECT_EQ(1u, manager.Count(twain::MSG_CLOSEDSREQ));
 }
 
 TEST_F(CaptureDialogTest, RunningViewerIsClosedAndStartedAgainWithTheKeyRecreated) {

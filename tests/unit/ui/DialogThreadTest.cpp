@@ -149,6 +149,27 @@ TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAlone) {
     EXPECT_EQ(nullptr, thread);
 }
 
+// The rest of a handler that destroyed its own thread (the view kills its
+// timer after the close request) reaches the loop through a link: its work is
+// dropped, nothing runs on freed memory.
+TEST(DialogThread, LinkOutlivesTheThreadAHandlerDestroyed) {
+    auto thread = std::make_unique<DialogThread>();
+    const DialogThread::Link link = thread->MakeLink();
+    std::atomic<bool> done{false};
+    std::atomic<bool> ranAfterwards{false};
+    thread->Post([&] {
+        thread.reset();
+        EXPECT_TRUE(link.OnThread());
+        link.KillTimer(0);
+        link.SetTimer(1, 1, [&] { ranAfterwards = true; });
+        link.Post([&] { ranAfterwards = true; });
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    EXPECT_FALSE(link.RunSync([&] { ranAfterwards = true; }));
+    EXPECT_FALSE(ranAfterwards.load());
+}
+
 TEST(DialogThread, StoppedLoopRefusesWorkAndReturnsTheLentLock) {
     DialogThread thread;
     thread.Stop();
