@@ -1,6 +1,7 @@
 #include "kivds/ui/ErrorMessage.h"
 
 #include "kivds/camera/IKIVCameraControl.h"
+#include "kivds/platform/Log.h"
 #include "kivds/platform/MessageBox.h"
 #include "kivds/protocol/Twain.h"
 #include "kivds/ui/Strings.h"
@@ -29,7 +30,11 @@ std::string ErrorMessageText(std::uint16_t condition) {
 void ShowErrorMessage(WindowHandle owner, std::uint16_t condition) {
     if (condition == 0) return;
     unsigned style = owner ? kMbIconError : (kMbIconError | kMbTopmost);
-    ShowMessageBox(owner, kMessageCaption, ErrorMessageText(condition), style);
+    const std::string text = ErrorMessageText(condition);
+    // The line says which box the user saw; the backend's line before it says why.
+    Log(LogLevel::Error, "ui.message", "shown: \"%s\" (condition code %u)", text.c_str(),
+        static_cast<unsigned>(condition));
+    ShowMessageBox(owner, kMessageCaption, text, style);
 }
 
 }  // namespace kiv

@@ -24,7 +24,8 @@ std::string ErrorMessageText(std::uint16_t condition);
 
 // Shows ErrorMessageText(condition) in a modal box with the caption above;
 // style MB_ICONERROR with an owner, MB_ICONERROR | MB_TOPMOST without one.
-// Condition 0 shows nothing.
+// Condition 0 shows nothing. Every box shown is logged (kivds/platform/Log.h)
+// with its text and condition, at the error level.
 void ShowErrorMessage(WindowHandle owner, std::uint16_t condition);
 
 }  // namespace kiv

@@ -27,6 +27,7 @@
 #include "kivds/camera/v4l2/DeviceList.h"
 #include "kivds/camera/v4l2/V4l2VideoPlatform.h"
 #include "kivds/image/ImageReference.h"
+#include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 #include "support/SimPattern.h"
 #include "unit/camera/FakeVideoPlatform.h"
@@ -590,6 +591,35 @@ TEST_F(V4l2Test, UnplugWhileStreamingIsTheBoundDevicesRemoval) {
         camera->Close();
         camera.reset();
     }
+}
+
+// The log says what failed where: the call, its errno by name and the node.
+TEST_F(V4l2Test, AnUnpluggedDeviceLogsTheFailedCallItsErrnoAndTheNode) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    const std::vector<v4l2::CaptureNode> nodes = v4l2::ListCaptureNodes();
+    ASSERT_EQ(nodes.size(), 1u);
+    auto p = Bound();
+    ASSERT_EQ(p->ConnectGraph(), PlatformResult::Ok);
+    ASSERT_EQ(p->Run(), PlatformResult::Ok);
+    ASSERT_TRUE(WaitFor([&] { return p->PayloadsReceived() >= 1; }));
+    kivtest::LogCapture log("kivds_v4l2_unplug.log");
+    emul.unplug(0, kEmulUnplugBuffers);  // DQBUF drains the queue, then fails; QBUF may fail first
+    const std::string lost = "error v4l2.stream: device lost: VIDIOC_";
+    ASSERT_TRUE(WaitFor([&] { return log.Text().find(lost) != std::string::npos; })) << log.Text();
+    const std::string text = log.Text();
+    const std::string line = text.substr(text.find(lost), text.find('\n', text.find(lost)) - text.find(lost));
+    EXPECT_TRUE(line.find("QBUF failed with ENODEV (19) on " + nodes[0].node) != std::string::npos ||
+                line.find("DQBUF failed with EIO (5) on " + nodes[0].node) != std::string::npos)
+        << line;
+    StreamCaps caps;
+    EXPECT_EQ(p->ReadStreamCaps(caps), PlatformResult::NotFound);
+    EXPECT_NE(log.Text().find("error v4l2.caps: not found: VIDIOC_ENUM_FMT failed with ENODEV (19) on " +
+                              nodes[0].node),
+              std::string::npos)
+        << log.Text();
+    p->DisconnectGraph();
+    p->ReleaseGraph();
 }
 
 TEST_F(V4l2Test, AThousandFramesAndAHundredOpenCloseCyclesLeaveNothingBehind) {

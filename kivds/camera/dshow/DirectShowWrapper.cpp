@@ -8,6 +8,7 @@
 
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/dshow/HResultMap.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 namespace dshow {
@@ -16,9 +17,6 @@ namespace {
 constexpr long kPreviewStyle = WS_CHILD | WS_CLIPCHILDREN;  // 0x42000000
 constexpr LONG kDeviceLost = 0x1F;                          // EC_DEVICE_LOST
 
-PlatformResult Map(HRESULT hr, GraphStep step = GraphStep::Other) {
-    return MapHResult(step, static_cast<std::uint32_t>(hr));
-}
 
 GUID ToGuid(const Guid& g) {
     GUID out;
@@ -132,6 +130,21 @@ std::int32_t DwordRow(std::int32_t width) { return (width * 3 + 3) & ~3; }
 
 }  // namespace
 
+PlatformResult CDirectShowWrapper::Map(const char* call, HRESULT hr, GraphStep step) const {
+    const PlatformResult result = MapHResult(step, static_cast<std::uint32_t>(hr));
+    if (result != PlatformResult::Ok && LogEnabled(LogLevel::Error))
+        Log(LogLevel::Error, "dshow", "%s failed with HRESULT 0x%08lX, device %s", call,
+            static_cast<unsigned long>(static_cast<std::uint32_t>(hr)),
+            m_boundPath.empty() ? "none" : LogText(m_boundPath).c_str());
+    return result;
+}
+
+void CDirectShowWrapper::LogFailure(const char* operation, const char* what) const {
+    if (LogEnabled(LogLevel::Error))
+        Log(LogLevel::Error, "dshow", "%s: %s, device %s", operation, what,
+            m_boundPath.empty() ? "none" : LogText(m_boundPath).c_str());
+}
+
 CDirectShowWrapper::CDirectShowWrapper() : m_callback(std::make_unique<CKIVSampleCB>()) {}
 
 CDirectShowWrapper::~CDirectShowWrapper() {
@@ -144,7 +157,11 @@ CDirectShowWrapper::~CDirectShowWrapper() {
 
 PlatformResult CDirectShowWrapper::InitializeThread() {
     if (m_comInitialised) return PlatformResult::Ok;
-    if (FAILED(CoInitialize(nullptr))) return PlatformResult::Failed;
+    const HRESULT hr = CoInitialize(nullptr);
+    if (FAILED(hr)) {
+        Map("CoInitialize", hr);
+        return PlatformResult::Failed;
+    }
     m_comInitialised = true;
     return PlatformResult::Ok;
 }
@@ -160,14 +177,14 @@ void CDirectShowWrapper::UninitializeThread() {
 PlatformResult CDirectShowWrapper::CreateGraph() {
     if (!m_comInitialised) return PlatformResult::Failed;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder, m_graph.PutVoid());
-    if (FAILED(hr)) return Map(hr);
+    if (FAILED(hr)) return Map("CoCreateInstance(CLSID_FilterGraph)", hr);
     hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
                           m_builder.PutVoid());
-    if (FAILED(hr)) return Map(hr);
-    if (FAILED(hr = m_graph.As(IID_IMediaControl, m_control))) return Map(hr);
-    if (FAILED(hr = m_graph.As(IID_IMediaEventEx, m_events))) return Map(hr);
-    if (FAILED(hr = m_graph.As(IID_IBasicVideo, m_basicVideo))) return Map(hr);
-    if (FAILED(hr = m_builder->SetFiltergraph(m_graph.Get()))) return Map(hr);
+    if (FAILED(hr)) return Map("CoCreateInstance(CLSID_CaptureGraphBuilder2)", hr);
+    if (FAILED(hr = m_graph.As(IID_IMediaControl, m_control))) return Map("QueryInterface(IMediaControl)", hr);
+    if (FAILED(hr = m_graph.As(IID_IMediaEventEx, m_events))) return Map("QueryInterface(IMediaEventEx)", hr);
+    if (FAILED(hr = m_graph.As(IID_IBasicVideo, m_basicVideo))) return Map("QueryInterface(IBasicVideo)", hr);
+    if (FAILED(hr = m_builder->SetFiltergraph(m_graph.Get()))) return Map("ICaptureGraphBuilder2::SetFiltergraph", hr);
     return PlatformResult::Ok;
 }
 
@@ -218,26 +235,39 @@ void CDirectShowWrapper::ReleaseGraph() {
 PlatformResult CDirectShowWrapper::ListDevices(std::vector<VideoDevice>& devices) {
     devices.clear();
     m_monikers.clear();
+    m_listedPaths.clear();
     ComPtr<ICreateDevEnum> enumerator;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                   enumerator.PutVoid());
-    if (FAILED(hr)) return PlatformResult::NotFound;
+    if (FAILED(hr)) {
+        Map("CoCreateInstance(CLSID_SystemDeviceEnum)", hr);
+        return PlatformResult::NotFound;
+    }
     ComPtr<IEnumMoniker> monikers;
     // Anything but S_OK, an empty category (S_FALSE) too, is a failure.
     hr = enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Put(), 0);
-    if (hr != S_OK || !monikers) return PlatformResult::NotFound;
-    if (FAILED(monikers->Reset())) return PlatformResult::NotFound;
+    if (hr != S_OK || !monikers) {
+        if (FAILED(hr)) Map("ICreateDevEnum::CreateClassEnumerator", hr);
+        else LogFailure("list", "not found: the video input category is empty");
+        return PlatformResult::NotFound;
+    }
+    if (FAILED(hr = monikers->Reset())) {
+        Map("IEnumMoniker::Reset", hr);
+        return PlatformResult::NotFound;
+    }
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
         ComPtr<IPropertyBag> bag;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) || !bag) {
             devices.push_back(VideoDevice{std::wstring(), std::wstring(), false});
             m_monikers.emplace_back();
+            m_listedPaths.emplace_back();
             continue;
         }
         VideoDevice device;
         if (!ReadBagString(bag.Get(), L"DevicePath", device.path)) continue;
         if (!ReadBagString(bag.Get(), L"FriendlyName", device.friendlyName)) continue;
+        m_listedPaths.push_back(device.path);
         devices.push_back(std::move(device));
         m_monikers.push_back(std::move(moniker));
     }
@@ -248,9 +278,12 @@ PlatformResult CDirectShowWrapper::BindDevice(std::size_t index) {
     if (index >= m_monikers.size() || !m_monikers[index]) return PlatformResult::NotFound;
     m_capture.Reset();
     m_unitNodes.clear();
+    m_boundPath = index < m_listedPaths.size() ? m_listedPaths[index] : std::wstring();
     const HRESULT hr = m_monikers[index]->BindToObject(nullptr, nullptr, IID_IBaseFilter, m_capture.PutVoid());
     if (FAILED(hr) || !m_capture) {
         m_capture.Reset();
+        if (FAILED(hr)) Map("IMoniker::BindToObject", hr);
+        else LogFailure("bind", "not found: IMoniker::BindToObject gave no filter");
         return PlatformResult::NotFound;
     }
     return PlatformResult::Ok;
@@ -268,10 +301,13 @@ PlatformResult CDirectShowWrapper::ReadStreamCaps(StreamCaps& caps) {
     caps = StreamCaps();
     ComPtr<IAMStreamConfig> config;
     HRESULT hr = FindStreamConfig(config);
-    if (FAILED(hr) || !config) return PlatformResult::Failed;
+    if (FAILED(hr) || !config) {
+        if (FAILED(hr)) Map("ICaptureGraphBuilder2::FindInterface(IAMStreamConfig)", hr);
+        return PlatformResult::Failed;
+    }
     {
         MediaTypePtr current;
-        if (FAILED(hr = config->GetFormat(current.Put()))) return Map(hr);
+        if (FAILED(hr = config->GetFormat(current.Put()))) return Map("IAMStreamConfig::GetFormat", hr);
         if (const VIDEOINFOHEADER* info = VideoInfoOf(current.Get())) {
             caps.hasCurrent = true;
             caps.currentWidth = info->bmiHeader.biWidth;
@@ -279,13 +315,14 @@ PlatformResult CDirectShowWrapper::ReadStreamCaps(StreamCaps& caps) {
         }
     }
     int count = 0, size = 0;
-    if (FAILED(hr = config->GetNumberOfCapabilities(&count, &size))) return Map(hr);
+    if (FAILED(hr = config->GetNumberOfCapabilities(&count, &size)))
+        return Map("IAMStreamConfig::GetNumberOfCapabilities", hr);
     if (size != static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) return PlatformResult::Failed;
     for (int i = 0; i < count; ++i) {
         VIDEO_STREAM_CONFIG_CAPS scc;
         MediaTypePtr type;
         if (FAILED(hr = config->GetStreamCaps(i, type.Put(), reinterpret_cast<BYTE*>(&scc))) || !type.Get())
-            return FAILED(hr) ? Map(hr) : PlatformResult::Failed;
+            return FAILED(hr) ? Map("IAMStreamConfig::GetStreamCaps", hr) : PlatformResult::Failed;
         StreamCapability entry;
         entry.subtype = FromGuid(type.Get()->subtype);
         const VIDEOINFOHEADER* info = VideoInfoOf(type.Get());
@@ -302,9 +339,13 @@ PlatformResult CDirectShowWrapper::ReadStreamCaps(StreamCaps& caps) {
 PlatformResult CDirectShowWrapper::SetStreamFormat(const Guid& subtype, std::int32_t width, std::int32_t height) {
     ComPtr<IAMStreamConfig> config;
     HRESULT hr = FindStreamConfig(config);
-    if (FAILED(hr) || !config) return PlatformResult::Failed;
+    if (FAILED(hr) || !config) {
+        if (FAILED(hr)) Map("ICaptureGraphBuilder2::FindInterface(IAMStreamConfig)", hr);
+        return PlatformResult::Failed;
+    }
     int count = 0, size = 0;
-    if (FAILED(hr = config->GetNumberOfCapabilities(&count, &size))) return Map(hr);
+    if (FAILED(hr = config->GetNumberOfCapabilities(&count, &size)))
+        return Map("IAMStreamConfig::GetNumberOfCapabilities", hr);
     if (size != static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) return PlatformResult::Failed;
     const GUID wanted = ToGuid(subtype);
     HRESULT last = S_OK;
@@ -320,7 +361,7 @@ PlatformResult CDirectShowWrapper::SetStreamFormat(const Guid& subtype, std::int
         last = config->SetFormat(type.Get());
         break;
     }
-    return FAILED(last) ? Map(last) : PlatformResult::Ok;
+    return FAILED(last) ? Map("IAMStreamConfig::SetFormat", last) : PlatformResult::Ok;
 }
 
 // -- streaming ----------------------------------------------------------------
@@ -329,31 +370,34 @@ PlatformResult CDirectShowWrapper::ConnectGraph() {
     if (!m_graph || !m_builder || !m_capture) return PlatformResult::Failed;
     HRESULT hr = CoCreateInstance(kCLSID_SampleGrabber, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
                                   m_grabberFilter.PutVoid());
-    if (FAILED(hr)) return Map(hr);
-    if (FAILED(hr = m_grabberFilter.As(IID_ISampleGrabber, m_grabber))) return Map(hr);
+    if (FAILED(hr)) return Map("CoCreateInstance(CLSID_SampleGrabber)", hr);
+    if (FAILED(hr = m_grabberFilter.As(IID_ISampleGrabber, m_grabber)))
+        return Map("QueryInterface(ISampleGrabber)", hr);
 
     AM_MEDIA_TYPE rgb;
     std::memset(&rgb, 0, sizeof rgb);
     rgb.majortype = MEDIATYPE_Video;
     rgb.subtype = MEDIASUBTYPE_RGB24;
     rgb.formattype = FORMAT_VideoInfo;
-    if (FAILED(hr = m_grabber->SetMediaType(&rgb))) return Map(hr);
-    if (FAILED(hr = m_grabber->SetBufferSamples(TRUE))) return Map(hr);
+    if (FAILED(hr = m_grabber->SetMediaType(&rgb))) return Map("ISampleGrabber::SetMediaType", hr);
+    if (FAILED(hr = m_grabber->SetBufferSamples(TRUE))) return Map("ISampleGrabber::SetBufferSamples", hr);
 
-    if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Sample Grabber"))) return Map(hr);
-    if (FAILED(hr = m_graph->AddFilter(m_capture.Get(), L"Device Filter"))) return Map(hr);
+    if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Sample Grabber")))
+        return Map("IGraphBuilder::AddFilter", hr);
+    if (FAILED(hr = m_graph->AddFilter(m_capture.Get(), L"Device Filter"))) return Map("IGraphBuilder::AddFilter", hr);
     // The renderer is made on a thread that always pumps messages: its window
     // must answer the dialog's thread while this one waits (see
     // PreviewWindowThread.h).
     if (!m_windowThread) m_windowThread = std::make_unique<CPreviewWindowThread>();
     hr = m_windowThread->CreateInstance(CLSID_VideoRenderer, IID_IBaseFilter, m_renderer.PutVoid());
-    if (FAILED(hr)) return Map(hr);
-    if (FAILED(hr = m_graph->AddFilter(m_renderer.Get(), L"Video Renderer"))) return Map(hr);
-    if (FAILED(hr = m_graph.As(IID_IVideoWindow, m_videoWindow))) return Map(hr);
+    if (FAILED(hr)) return Map("CoCreateInstance(CLSID_VideoRenderer)", hr);
+    if (FAILED(hr = m_graph->AddFilter(m_renderer.Get(), L"Video Renderer")))
+        return Map("IGraphBuilder::AddFilter", hr);
+    if (FAILED(hr = m_graph.As(IID_IVideoWindow, m_videoWindow))) return Map("QueryInterface(IVideoWindow)", hr);
 
     hr = m_builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, m_capture.Get(), m_grabberFilter.Get(),
                                  m_renderer.Get());
-    if (FAILED(hr)) return Map(hr, GraphStep::RenderPreview);
+    if (FAILED(hr)) return Map("ICaptureGraphBuilder2::RenderStream", hr, GraphStep::RenderPreview);
     // Mode 0: the callback sees each sample without a copy of its buffer.
     m_callback->Arm(nullptr);
     m_grabber->SetCallback(m_callback.get(), 0);
@@ -362,12 +406,12 @@ PlatformResult CDirectShowWrapper::ConnectGraph() {
 
 PlatformResult CDirectShowWrapper::Run() {
     if (!m_control) return PlatformResult::Failed;
-    return Map(m_control->Run(), GraphStep::Run);  // S_FALSE: still starting, fine
+    return Map("IMediaControl::Run", m_control->Run(), GraphStep::Run);  // S_FALSE: still starting, fine
 }
 
 PlatformResult CDirectShowWrapper::Stop() {
     if (!m_control) return PlatformResult::Failed;
-    return Map(StopGraph());
+    return Map("IMediaControl::Stop", StopGraph());
 }
 
 // The graph stops a running graph by pausing every filter, then stopping
@@ -399,7 +443,7 @@ HRESULT CDirectShowWrapper::StopGraph() {
 
 PlatformResult CDirectShowWrapper::SetEventWindow(WindowHandle window) {
     if (!m_events) return PlatformResult::Failed;
-    return Map(m_events->SetNotifyWindow(ToOaHwnd(window), WM_GRAPHNOTIFY, 0));
+    return Map("IMediaEventEx::SetNotifyWindow", m_events->SetNotifyWindow(ToOaHwnd(window), WM_GRAPHNOTIFY, 0));
 }
 
 EventPoll CDirectShowWrapper::GetGraphEvent(GraphEvent& event, unsigned waitMs) {
@@ -431,7 +475,7 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
     if (!m_grabber) return PlatformResult::Failed;
     MediaTypeRecord connected;
     HRESULT hr = m_grabber->GetConnectedMediaType(connected.Get());
-    if (FAILED(hr)) return Map(hr);
+    if (FAILED(hr)) return Map("ISampleGrabber::GetConnectedMediaType", hr);
     const AM_MEDIA_TYPE* type = connected.Get();
     if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo) || !type->pbFormat ||
         type->cbFormat < sizeof(VIDEOINFOHEADER))
@@ -445,7 +489,8 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
     if (width <= 0 || height <= 0 || width > 0x7FFFFFFF / 3 - 1) return PlatformResult::Failed;
 
     long size = 0;
-    if (FAILED(hr = m_grabber->GetCurrentBuffer(&size, nullptr))) return Map(hr);  // nothing buffered yet
+    if (FAILED(hr = m_grabber->GetCurrentBuffer(&size, nullptr)))
+        return Map("ISampleGrabber::GetCurrentBuffer", hr);  // nothing buffered yet
     if (size <= 0) return PlatformResult::Failed;
     // The rows must be exactly the DWORD-aligned RGB24 rows; any other
     // layout would be read sheared.
@@ -453,7 +498,8 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
     if (stride != DwordRow(width) || static_cast<long long>(stride) * height != size) return PlatformResult::Failed;
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));
     long got = size;
-    if (FAILED(hr = m_grabber->GetCurrentBuffer(&got, reinterpret_cast<long*>(bytes->data())))) return Map(hr);
+    if (FAILED(hr = m_grabber->GetCurrentBuffer(&got, reinterpret_cast<long*>(bytes->data()))))
+        return Map("ISampleGrabber::GetCurrentBuffer", hr);
     if (got != size) return PlatformResult::Failed;
     if (topDown) {
         std::vector<std::uint8_t> row(static_cast<std::size_t>(stride));
@@ -476,32 +522,32 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
 
 PlatformResult CDirectShowWrapper::SetPreviewAutoShow(bool autoShow) {
     if (!m_videoWindow) return PlatformResult::Failed;
-    return Map(m_videoWindow->put_AutoShow(autoShow ? OATRUE : OAFALSE));
+    return Map("IVideoWindow::put_AutoShow", m_videoWindow->put_AutoShow(autoShow ? OATRUE : OAFALSE));
 }
 
 PlatformResult CDirectShowWrapper::AttachPreview(WindowHandle owner) {
     if (!m_videoWindow) return PlatformResult::Failed;
     HRESULT hr = m_videoWindow->put_Owner(ToOaHwnd(owner));
-    if (FAILED(hr) || !owner) return Map(hr);
-    return Map(m_videoWindow->put_WindowStyle(kPreviewStyle));
+    if (FAILED(hr) || !owner) return Map("IVideoWindow::put_Owner", hr);
+    return Map("IVideoWindow::put_WindowStyle", m_videoWindow->put_WindowStyle(kPreviewStyle));
 }
 
 PlatformResult CDirectShowWrapper::SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
                                                       std::int32_t height) {
     if (!m_videoWindow) return PlatformResult::Failed;
-    return Map(m_videoWindow->SetWindowPosition(left, top, width, height));
+    return Map("IVideoWindow::SetWindowPosition", m_videoWindow->SetWindowPosition(left, top, width, height));
 }
 
 PlatformResult CDirectShowWrapper::ShowPreview(bool visible) {
     if (!m_videoWindow) return PlatformResult::Failed;
-    return Map(m_videoWindow->put_Visible(visible ? OATRUE : OAFALSE));
+    return Map("IVideoWindow::put_Visible", m_videoWindow->put_Visible(visible ? OATRUE : OAFALSE));
 }
 
 PlatformResult CDirectShowWrapper::GetSourceRect(SourceRect& rect) {
     if (!m_basicVideo) return PlatformResult::Failed;
     long left = 0, top = 0, width = 0, height = 0;
     const HRESULT hr = m_basicVideo->GetSourcePosition(&left, &top, &width, &height);
-    if (FAILED(hr)) return Map(hr);
+    if (FAILED(hr)) return Map("IBasicVideo::GetSourcePosition", hr);
     rect = SourceRect{left, top, width, height};
     return PlatformResult::Ok;
 }
@@ -509,7 +555,10 @@ PlatformResult CDirectShowWrapper::GetSourceRect(SourceRect& rect) {
 PlatformResult CDirectShowWrapper::SetSourceRect(const SourceRect& rect) {
     if (!m_basicVideo) return PlatformResult::Failed;
     const HRESULT hr = m_basicVideo->SetSourcePosition(rect.left, rect.top, rect.width, rect.height);
-    return hr == S_OK ? PlatformResult::Ok : PlatformResult::Failed;
+    if (hr == S_OK) return PlatformResult::Ok;
+    if (FAILED(hr)) Map("IBasicVideo::SetSourcePosition", hr);
+    else LogFailure("sourcerect", "IBasicVideo::SetSourcePosition did not answer S_OK");
+    return PlatformResult::Failed;
 }
 
 // -- device extras ----------------------------------------------------------------
@@ -519,12 +568,12 @@ PlatformResult CDirectShowWrapper::ShowPropertyPages(WindowHandle owner, const s
     ComPtr<ISpecifyPropertyPages> specify;
     ComPtr<IUnknown> object;
     HRESULT hr = m_capture.As(IID_ISpecifyPropertyPages, specify);
-    if (FAILED(hr)) return Map(hr);
-    if (FAILED(hr = m_capture.As(IID_IUnknown, object))) return Map(hr);
+    if (FAILED(hr)) return Map("QueryInterface(ISpecifyPropertyPages)", hr);
+    if (FAILED(hr = m_capture.As(IID_IUnknown, object))) return Map("QueryInterface(IUnknown)", hr);
     CAUUID pages{0, nullptr};
     hr = specify->GetPages(&pages);
     specify.Reset();
-    if (FAILED(hr)) return Map(hr);
+    if (FAILED(hr)) return Map("ISpecifyPropertyPages::GetPages", hr);
     struct PagesGuard {
         CAUUID& pages;
         ~PagesGuard() { CoTaskMemFree(pages.pElems); }
@@ -532,7 +581,7 @@ PlatformResult CDirectShowWrapper::ShowPropertyPages(WindowHandle owner, const s
     IUnknown* objects[1] = {object.Get()};
     hr = OleCreatePropertyFrame(ToHwnd(owner), 0, 0, caption.c_str(), 1, objects, pages.cElems, pages.pElems, 0, 0,
                                 nullptr);
-    return Map(hr);
+    return Map("OleCreatePropertyFrame", hr);
 }
 
 PlatformResult CDirectShowWrapper::OpenDevicePath(const std::wstring& path) {
@@ -586,7 +635,13 @@ PlatformResult CDirectShowWrapper::UnitRequest(const Guid& unit, std::uint32_t s
     KspNode request{ToGuid(unit), selector, flags | kKsPropertyTopology, node, 0};
     ULONG returned = 0;
     const HRESULT hr = control->KsProperty(&request, sizeof request, data, static_cast<ULONG>(length), &returned);
-    return hr == S_OK ? PlatformResult::Ok : PlatformResult::Failed;
+    if (hr == S_OK) return PlatformResult::Ok;
+    if (LogEnabled(LogLevel::Error))
+        Log(LogLevel::Error, "dshow", "IKsControl::KsProperty (%s, node %u, selector %u, %zu bytes) failed with "
+            "HRESULT 0x%08lX, device %s", (flags & kKsPropertySet) ? "SET" : "GET", static_cast<unsigned>(node),
+            static_cast<unsigned>(selector), length, static_cast<unsigned long>(static_cast<std::uint32_t>(hr)),
+            m_boundPath.empty() ? "none" : LogText(m_boundPath).c_str());
+    return PlatformResult::Failed;
 }
 
 PlatformResult CDirectShowWrapper::ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,

@@ -22,6 +22,7 @@
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/dshow/ComPtr.h"
 #include "kivds/camera/dshow/KsInterop.h"
+#include "kivds/camera/dshow/HResultMap.h"
 #include "kivds/camera/dshow/PreviewWindowThread.h"
 #include "kivds/camera/dshow/SampleCallback.h"
 
@@ -69,6 +70,11 @@ public:
 private:
     // The stream configuration of the bound capture filter's capture pin.
     HRESULT FindStreamConfig(ComPtr<IAMStreamConfig>& config) const;
+    // The seam's result of a call's HRESULT (HResultMap.h); a failure is
+    // logged with the call, the HRESULT in hex and the bound device.
+    PlatformResult Map(const char* call, HRESULT hr, GraphStep step = GraphStep::Other) const;
+    // Logs a failure that has no HRESULT (or one that is not a failure code).
+    void LogFailure(const char* operation, const char* what) const;
     // IMediaControl::Stop with the renderer's input flushed meanwhile (see
     // the definition).
     HRESULT StopGraph();
@@ -88,6 +94,8 @@ private:
 
     // Monikers of the last listing, by list index (null: not bindable).
     std::vector<ComPtr<IMoniker>> m_monikers;
+    std::vector<std::wstring> m_listedPaths;  // the device path of each moniker (for the log)
+    std::wstring m_boundPath;
 
     ComPtr<IGraphBuilder> m_graph;
     ComPtr<ICaptureGraphBuilder2> m_builder;

@@ -38,6 +38,22 @@ struct EncodingName {
 };
 const EncodingName kEncodings[] = {{"mjpeg", MediaSubtypeMJPG}, {"yuy2", MediaSubtypeYUY2}, {"nv12", MediaSubtypeNV12}};
 
+}  // namespace
+
+const char* SimOpName(SimOp op) {
+    for (const OpName& o : kOps)
+        if (o.op == op) return o.name;
+    return "?";
+}
+
+const char* SimFailureName(PlatformResult result) {
+    for (const KindName& k : kKinds)
+        if (k.result == result) return k.name;
+    return "ok";
+}
+
+namespace {
+
 bool SameKeyword(const std::string& text, const char* keyword) { return EqualsIgnoringAsciiCase(text, keyword); }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

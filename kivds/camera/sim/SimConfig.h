@@ -62,6 +62,10 @@ enum class SimOp {
 
 enum class SimUnit { None, A, B };
 
+// The keywords of "fail=": "run", "busy" (the kind of a failure; "ok" for Ok).
+const char* SimOpName(SimOp op);
+const char* SimFailureName(PlatformResult result);
+
 constexpr const wchar_t* kDefaultName = L"KIVCAMA";
 constexpr const wchar_t* kDefaultPath =
     L"\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";

@@ -8,6 +8,7 @@
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/sim/SimPattern.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 namespace sim {
@@ -17,6 +18,27 @@ constexpr std::int32_t kFallbackWidth = 640;  // a device that names no size at 
 constexpr std::int32_t kFallbackHeight = 480;
 
 bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
+
+// The injected result of op on device; a failure is logged where it arises.
+PlatformResult InjectedFor(const SimDevice& device, SimOp op) {
+    const PlatformResult injected = device.Failure(op);
+    if (!Ok(injected) && LogEnabled(LogLevel::Error)) {
+        const std::string operation = std::string("sim.") + SimOpName(op);
+        Log(LogLevel::Error, operation.c_str(), "%s (injected by KIVDS_SIM fail=%s:%s), device %s",
+            SimFailureName(injected), SimOpName(op), SimFailureName(injected), LogText(device.name).c_str());
+    }
+    return injected;
+}
+
+// NotFound for an operation on the removed device, logged.
+PlatformResult Lost(const char* operation, const SimDevice& device) {
+    if (LogEnabled(LogLevel::Error)) {
+        const std::string lose = device.loseAfterFrames ? std::to_string(*device.loseAfterFrames) : std::string("?");
+        Log(LogLevel::Error, operation, "notfound: the device is gone (removed by KIVDS_SIM lose=%s), device %s",
+            lose.c_str(), LogText(device.name).c_str());
+    }
+    return PlatformResult::NotFound;
+}
 
 }  // namespace
 
@@ -43,7 +65,7 @@ const SimDevice* SimVideoPlatform::BoundDevice() const {
 
 PlatformResult SimVideoPlatform::Injected(SimOp op) const {
     const SimDevice* device = BoundDevice();
-    return device ? device->Failure(op) : PlatformResult::Ok;
+    return device ? InjectedFor(*device, op) : PlatformResult::Ok;
 }
 
 void SimVideoPlatform::StopStreaming(std::unique_lock<std::mutex>& lock) {
@@ -111,15 +133,17 @@ PlatformResult SimVideoPlatform::ListDevices(std::vector<VideoDevice>& devices) 
         m_listed.push_back(i);
     }
     // An empty video input category counts as a failure.
-    return devices.empty() ? PlatformResult::NotFound : PlatformResult::Ok;
+    if (!devices.empty()) return PlatformResult::Ok;
+    Log(LogLevel::Error, "sim.list", "notfound: no device (KIVDS_SIM names none, or every one was removed)");
+    return PlatformResult::NotFound;
 }
 
 PlatformResult SimVideoPlatform::BindDevice(std::size_t index) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (index >= m_listed.size()) return PlatformResult::NotFound;
     const std::size_t device = m_listed[index];
-    if (m_devices[device].lost) return PlatformResult::NotFound;
-    const PlatformResult injected = m_config.devices[device].Failure(SimOp::Bind);
+    if (m_devices[device].lost) return Lost("sim.bind", m_config.devices[device]);
+    const PlatformResult injected = InjectedFor(m_config.devices[device], SimOp::Bind);
     if (!Ok(injected)) return injected;
     m_bound = device;
     return PlatformResult::Ok;
@@ -132,7 +156,7 @@ PlatformResult SimVideoPlatform::ReadStreamCaps(StreamCaps& caps) {
     caps = StreamCaps();
     const SimDevice* device = BoundDevice();
     if (!device) return PlatformResult::Failed;
-    const PlatformResult injected = device->Failure(SimOp::Caps);
+    const PlatformResult injected = InjectedFor(*device, SimOp::Caps);
     if (!Ok(injected)) return injected;
     const DeviceState& state = m_devices[*m_bound];
     caps.hasCurrent = state.hasCurrent;
@@ -148,7 +172,7 @@ PlatformResult SimVideoPlatform::SetStreamFormat(const Guid& subtype, std::int32
     std::lock_guard<std::mutex> lock(m_mutex);
     const SimDevice* device = BoundDevice();
     if (!device) return PlatformResult::Failed;
-    const PlatformResult injected = device->Failure(SimOp::SetFormat);
+    const PlatformResult injected = InjectedFor(*device, SimOp::SetFormat);
     if (!Ok(injected)) return injected;
     for (const StreamCapability& cap : device->caps) {
         if (cap.videoInfo && cap.subtype == subtype && cap.width == width && cap.height == height) {
@@ -170,7 +194,7 @@ PlatformResult SimVideoPlatform::ConnectGraph() {
     if (!m_graph || !m_bound) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Connect);
     if (!Ok(injected)) return injected;
-    if (m_devices[*m_bound].lost) return PlatformResult::NotFound;
+    if (m_devices[*m_bound].lost) return Lost("sim.connect", *BoundDevice());
     const DeviceState& state = m_devices[*m_bound];
     const SimDevice& device = *BoundDevice();
     if (state.hasCurrent) {
@@ -196,7 +220,7 @@ PlatformResult SimVideoPlatform::Run() {
     if (!m_graph || !m_connected) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Run);
     if (!Ok(injected)) return injected;
-    if (m_devices[*m_bound].lost) return PlatformResult::NotFound;
+    if (m_devices[*m_bound].lost) return Lost("sim.run", *BoundDevice());
     if (m_running) return PlatformResult::Ok;
     m_running = true;
     m_stopRequested = false;
@@ -218,6 +242,9 @@ PlatformResult SimVideoPlatform::Stop() {
 
 WindowHandle SimVideoPlatform::LoseBoundDevice() {
     m_devices[*m_bound].lost = true;
+    if (LogEnabled(LogLevel::Info))
+        Log(LogLevel::Info, "sim.stream", "device %s removed after %llu frames (KIVDS_SIM lose=)",
+            LogText(BoundDevice()->name).c_str(), static_cast<unsigned long long>(m_frames));
     GraphEvent event;
     event.code = GraphEventCode::DeviceLost;
     event.removed = true;
@@ -409,7 +436,7 @@ PlatformResult SimVideoPlatform::FindExtensionUnit(const Guid& unit) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const SimDevice* device = BoundDevice();
     if (!device || m_devices[*m_bound].lost) return PlatformResult::NotFound;
-    const PlatformResult injected = device->Failure(SimOp::Xu);
+    const PlatformResult injected = InjectedFor(*device, SimOp::Xu);
     if (!Ok(injected)) return injected;
     const bool present = (device->unit == SimUnit::A && unit == kExtensionUnitModelA) ||
                          (device->unit == SimUnit::B && unit == kExtensionUnitModelB);
@@ -433,7 +460,7 @@ PlatformResult SimVideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32_
     if (!Ok(found)) return found;
     std::lock_guard<std::mutex> lock(m_mutex);
     const SimDevice& device = *BoundDevice();
-    const PlatformResult injected = device.Failure(SimOp::XuGet);
+    const PlatformResult injected = InjectedFor(device, SimOp::XuGet);
     if (!Ok(injected)) return injected;
     if (!data) return PlatformResult::Failed;
     DeviceState& state = m_devices[*m_bound];
@@ -461,7 +488,7 @@ PlatformResult SimVideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_
     if (!Ok(found)) return found;
     std::lock_guard<std::mutex> lock(m_mutex);
     const SimDevice& device = *BoundDevice();
-    const PlatformResult injected = device.Failure(SimOp::XuSet);
+    const PlatformResult injected = InjectedFor(device, SimOp::XuSet);
     if (!Ok(injected)) return injected;
     if (!data || device.unit != SimUnit::A) return PlatformResult::Failed;  // model B's control is read-only
     DeviceState& state = m_devices[*m_bound];

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,10 +39,11 @@ public:
     CaptureStream(const CaptureStream&) = delete;
     CaptureStream& operator=(const CaptureStream&) = delete;
 
-    // Maps the buffers, starts streaming and the thread. Busy when the device
-    // is in use (EBUSY), NotFound when it is gone (ENODEV), Failed otherwise;
-    // on failure everything set up so far is undone.
-    PlatformResult Start(int fd, IFrameSink& sink);
+    // Maps the buffers, starts streaming and the thread. The result is the
+    // failing call's errno read by FromErrno (Errno.h), logged with node (the
+    // device node's name, for the log only); on failure everything set up so
+    // far is undone.
+    PlatformResult Start(int fd, const std::string& node, IFrameSink& sink);
     // Ends the thread, stops streaming, unmaps and frees the buffers.
     // Idempotent; the fd stays open.
     void Stop();
@@ -54,10 +56,14 @@ private:
     };
 
     void Loop();
+    // The streaming thread's end on a failed call: logged, and a lost device
+    // when the errno says it is gone.
+    void EndOnError(const char* call, int error);
     // Unmaps and frees the buffers (REQBUFS 0).
     void ReleaseBuffers();
 
     int m_fd = -1;  // not owned
+    std::string m_node;
     IFrameSink* m_sink = nullptr;
     std::vector<Mapping> m_buffers;
     UniqueFd m_wake;  // eventfd: written by Stop

@@ -9,7 +9,9 @@
 #include <linux/videodev2.h>
 
 #include "kivds/camera/IWindowBridge.h"
+#include "kivds/camera/v4l2/Errno.h"
 #include "kivds/camera/v4l2/UvcDescriptors.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 namespace v4l2 {
@@ -18,19 +20,6 @@ namespace {
 constexpr std::size_t kMaxDescriptorsSize = 1 << 16;
 
 bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
-
-PlatformResult FromErrno(int error) {
-    switch (error) {
-    case EBUSY:
-        return PlatformResult::Busy;
-    case ENODEV:
-    case ENXIO:
-    case ENOENT:
-        return PlatformResult::NotFound;
-    default:
-        return PlatformResult::Failed;
-    }
-}
 
 // The subtype of the pixel formats the camera logic knows; null for others.
 const Guid* SubtypeOf(std::uint32_t pixelFormat) {
@@ -115,16 +104,29 @@ PlatformResult V4l2VideoPlatform::ListDevices(std::vector<VideoDevice>& devices)
     devices.clear();
     m_listed = ListCaptureNodes();
     for (const CaptureNode& node : m_listed) devices.push_back({node.path, node.name, node.readable});
-    return devices.empty() ? PlatformResult::NotFound : PlatformResult::Ok;
+    if (devices.empty()) {
+        Log(LogLevel::Error, "v4l2.list", "not found: no USB capture node under /sys/class/video4linux");
+        return PlatformResult::NotFound;
+    }
+    return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
     if (index >= m_listed.size()) return PlatformResult::NotFound;
     // Node numbers may have changed since the listing: go by the path.
     std::optional<CaptureNode> node = FindCaptureNode(m_listed[index].path);
-    if (!node) return PlatformResult::NotFound;
+    if (!node) {
+        Log(LogLevel::Error, "v4l2.bind", "not found: no capture node has the path %s (was %s)",
+            LogText(m_listed[index].path).c_str(), m_listed[index].node.c_str());
+        return PlatformResult::NotFound;
+    }
     UniqueFd fd(::open(node->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid()) return errno == EBUSY ? PlatformResult::Busy : PlatformResult::NotFound;
+    if (!fd.Valid()) {
+        // A node that does not open is not there for us, unless it is in use.
+        const int error = errno;
+        ErrnoFailure("v4l2.bind", "open", node->node, error);
+        return error == EBUSY ? PlatformResult::Busy : PlatformResult::NotFound;
+    }
     StopStream();
     m_running = false;
     m_connected = false;
@@ -151,7 +153,7 @@ PlatformResult V4l2VideoPlatform::ReadStreamCaps(StreamCaps& caps) {
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (Xioctl(fd, VIDIOC_ENUM_FMT, &desc) != 0) {
             if (errno == EINVAL) break;  // the end of the list
-            return FromErrno(errno);
+            return ErrnoFailure("v4l2.caps", "VIDIOC_ENUM_FMT", m_bound->node, errno);
         }
         const Guid* subtype = SubtypeOf(desc.pixelformat);
         if (!subtype) continue;
@@ -161,7 +163,7 @@ PlatformResult V4l2VideoPlatform::ReadStreamCaps(StreamCaps& caps) {
             size.pixel_format = desc.pixelformat;
             if (Xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
                 if (errno == EINVAL) break;
-                return FromErrno(errno);
+                return ErrnoFailure("v4l2.caps", "VIDIOC_ENUM_FRAMESIZES", m_bound->node, errno);
             }
             // Stepwise and continuous ranges name no sizes to offer.
             if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
@@ -180,7 +182,7 @@ PlatformResult V4l2VideoPlatform::ReadStreamCaps(StreamCaps& caps) {
     }
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd, VIDIOC_G_FMT, &format) != 0) return FromErrno(errno);
+    if (Xioctl(fd, VIDIOC_G_FMT, &format) != 0) return ErrnoFailure("v4l2.caps", "VIDIOC_G_FMT", m_bound->node, errno);
     if (format.fmt.pix.width > 0 && format.fmt.pix.height > 0 && format.fmt.pix.width <= 65535 &&
         format.fmt.pix.height <= 65535) {
         caps.hasCurrent = true;
@@ -210,11 +212,17 @@ PlatformResult V4l2VideoPlatform::SetStreamFormat(const Guid& subtype, std::int3
     format.fmt.pix.height = static_cast<std::uint32_t>(height);
     format.fmt.pix.pixelformat = match->pixelFormat;
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (Xioctl(m_fd.Get(), VIDIOC_S_FMT, &format) != 0) return FromErrno(errno);
+    if (Xioctl(m_fd.Get(), VIDIOC_S_FMT, &format) != 0)
+        return ErrnoFailure("v4l2.setformat", "VIDIOC_S_FMT", m_bound->node, errno);
     // The driver adjusts to what it can do; anything else than asked is a failure.
     if (format.fmt.pix.width != static_cast<std::uint32_t>(width) ||
-        format.fmt.pix.height != static_cast<std::uint32_t>(height) || format.fmt.pix.pixelformat != match->pixelFormat)
+        format.fmt.pix.height != static_cast<std::uint32_t>(height) ||
+        format.fmt.pix.pixelformat != match->pixelFormat) {
+        Log(LogLevel::Error, "v4l2.setformat", "failed: VIDIOC_S_FMT gave %ux%u for %dx%d on %s",
+            static_cast<unsigned>(format.fmt.pix.width), static_cast<unsigned>(format.fmt.pix.height), width, height,
+            m_bound->node.c_str());
         return PlatformResult::Failed;
+    }
     return PlatformResult::Ok;
 }
 
@@ -224,10 +232,15 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     if (!m_graph || !m_bound) return PlatformResult::Failed;
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(m_fd.Get(), VIDIOC_G_FMT, &format) != 0) return FromErrno(errno);
+    if (Xioctl(m_fd.Get(), VIDIOC_G_FMT, &format) != 0)
+        return ErrnoFailure("v4l2.connect", "VIDIOC_G_FMT", m_bound->node, errno);
     const v4l2_pix_format& pix = format.fmt.pix;
-    if (!SubtypeOf(pix.pixelformat) || pix.width == 0 || pix.height == 0 || pix.width > 65535 || pix.height > 65535)
+    if (!SubtypeOf(pix.pixelformat) || pix.width == 0 || pix.height == 0 || pix.width > 65535 ||
+        pix.height > 65535) {
+        Log(LogLevel::Error, "v4l2.connect", "failed: the node streams %ux%u of a format not read, on %s",
+            static_cast<unsigned>(pix.width), static_cast<unsigned>(pix.height), m_bound->node.c_str());
         return PlatformResult::Failed;
+    }
     {
         std::lock_guard<std::mutex> convertLock(m_convertMutex);  // before m_mutex, as ConvertLatest
         m_lastFrame = VideoFrame();
@@ -250,7 +263,7 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
 PlatformResult V4l2VideoPlatform::Run() {
     if (!m_graph || !m_connected) return PlatformResult::Failed;
     if (m_running) return PlatformResult::Ok;
-    const PlatformResult r = m_stream.Start(m_fd.Get(), *this);
+    const PlatformResult r = m_stream.Start(m_fd.Get(), m_bound->node, *this);
     if (!Ok(r)) return r;
     m_running = true;
     return PlatformResult::Ok;
@@ -461,7 +474,12 @@ PlatformResult V4l2VideoPlatform::OpenDevicePath(const std::wstring& path) {
     const std::optional<CaptureNode> node = FindCaptureNode(path);
     if (!node) return PlatformResult::NotFound;
     UniqueFd fd(::open(node->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    return fd.Valid() ? PlatformResult::Ok : PlatformResult::NotFound;
+    if (fd.Valid()) return PlatformResult::Ok;
+    // The dialog asks while it waits for the camera: an answer, not a failure.
+    if (LogEnabled(LogLevel::Info))
+        Log(LogLevel::Info, "v4l2.present", "not present: open failed with %s on %s", ErrnoName(errno).c_str(),
+            node->node.c_str());
+    return PlatformResult::NotFound;
 }
 
 std::optional<std::uint8_t> V4l2VideoPlatform::UnitId(const Guid& unit) const {
@@ -479,7 +497,7 @@ PlatformResult V4l2VideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32
     const std::optional<std::uint8_t> id = UnitId(unit);
     if (!id) return PlatformResult::NotFound;
     if (selector > 0xFF) return PlatformResult::Failed;
-    return m_xu.Get(m_fd.Get(), *id, static_cast<std::uint8_t>(selector), data, length);
+    return m_xu.Get(m_fd.Get(), m_bound->node, *id, static_cast<std::uint8_t>(selector), data, length);
 }
 
 PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector,
@@ -487,7 +505,7 @@ PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32
     const std::optional<std::uint8_t> id = UnitId(unit);
     if (!id) return PlatformResult::NotFound;
     if (selector > 0xFF) return PlatformResult::Failed;
-    return m_xu.Set(m_fd.Get(), *id, static_cast<std::uint8_t>(selector), data, length);
+    return m_xu.Set(m_fd.Get(), m_bound->node, *id, static_cast<std::uint8_t>(selector), data, length);
 }
 
 }  // namespace v4l2

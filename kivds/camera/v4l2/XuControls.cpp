@@ -7,14 +7,26 @@
 #include <linux/usb/video.h>
 #include <linux/uvcvideo.h>
 
+#include "kivds/camera/v4l2/Errno.h"
 #include "kivds/camera/v4l2/UniqueFd.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 namespace v4l2 {
 namespace {
 
-PlatformResult Query(int fd, std::uint8_t unit, std::uint8_t selector, std::uint8_t query, std::uint8_t* data,
-                     std::uint16_t size) {
+const char* QueryName(std::uint8_t query) {
+    switch (query) {
+    case UVC_GET_LEN: return "UVC_GET_LEN";
+    case UVC_GET_CUR: return "UVC_GET_CUR";
+    case UVC_SET_CUR: return "UVC_SET_CUR";
+    default: return "query";
+    }
+}
+
+// One request; a failure is logged as the operation's (op) with the errno's reading.
+PlatformResult Query(const char* op, int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector,
+                     std::uint8_t query, std::uint8_t* data, std::uint16_t size) {
     uvc_xu_control_query request{};
     request.unit = unit;
     request.selector = selector;
@@ -22,29 +34,29 @@ PlatformResult Query(int fd, std::uint8_t unit, std::uint8_t selector, std::uint
     request.size = size;
     request.data = data;
     if (Xioctl(fd, UVCIOC_CTRL_QUERY, &request) == 0) return PlatformResult::Ok;
-    switch (errno) {
-    case ENOENT:  // no such unit or selector
-    case ENODEV:  // unplugged
-    case ENXIO:
-        return PlatformResult::NotFound;
-    default:
-        return PlatformResult::Failed;
-    }
+    const int error = errno;
+    char call[96];
+    std::snprintf(call, sizeof call, "UVCIOC_CTRL_QUERY %s of unit %u selector %u (%u bytes)", QueryName(query),
+                  static_cast<unsigned>(unit), static_cast<unsigned>(selector), static_cast<unsigned>(size));
+    return ErrnoFailure(op, call, node, error);
 }
 
 }  // namespace
 
-XuControls::Control* XuControls::Find(int fd, std::uint8_t unit, std::uint8_t selector, PlatformResult& result) {
+XuControls::Control* XuControls::Find(const char* op, int fd, const std::string& node, std::uint8_t unit,
+                                      std::uint8_t selector, PlatformResult& result) {
     for (Control& control : m_controls)
         if (control.unit == unit && control.selector == selector) return &control;
     std::uint8_t answer[2] = {};  // UVC_GET_LEN: 2 bytes, little endian
-    result = Query(fd, unit, selector, UVC_GET_LEN, answer, sizeof answer);
+    result = Query(op, fd, node, unit, selector, UVC_GET_LEN, answer, sizeof answer);
     if (result != PlatformResult::Ok) return nullptr;
     Control control;
     control.unit = unit;
     control.selector = selector;
     control.length = static_cast<std::uint16_t>(answer[0] | answer[1] << 8);
     if (control.length == 0) {
+        Log(LogLevel::Error, op, "failed: unit %u selector %u has a length of 0 on %s", static_cast<unsigned>(unit),
+            static_cast<unsigned>(selector), node.c_str());
         result = PlatformResult::Failed;  // nothing could be sent or read
         return nullptr;
     }
@@ -63,37 +75,42 @@ bool XuControls::Fits(Control& control, std::size_t length, const char* what) {
                      static_cast<unsigned>(control.length), what, length);
         std::fflush(stderr);
     }
+    if (LogEnabled(LogLevel::Error))
+        Log(LogLevel::Error, what[0] == 'r' ? "v4l2.xuget" : "v4l2.xuset",
+            "failed: unit %u selector %u has a length of %u, the %s of %zu bytes is not sent",
+            static_cast<unsigned>(control.unit), static_cast<unsigned>(control.selector),
+            static_cast<unsigned>(control.length), what, length);
     return false;
 }
 
-PlatformResult XuControls::Get(int fd, std::uint8_t unit, std::uint8_t selector, std::uint8_t* data,
-                               std::size_t length) {
+PlatformResult XuControls::Get(int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector,
+                               std::uint8_t* data, std::size_t length) {
     if (!data || length == 0) return PlatformResult::Failed;
     PlatformResult result = PlatformResult::Ok;
-    Control* control = Find(fd, unit, selector, result);
+    Control* control = Find("v4l2.xuget", fd, node, unit, selector, result);
     if (!control) return result;
     if (!Fits(*control, length, "read")) return PlatformResult::Failed;
     std::vector<std::uint8_t> bytes(control->length);
-    result = Query(fd, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
+    result = Query("v4l2.xuget", fd, node, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
     if (result == PlatformResult::Ok) std::memcpy(data, bytes.data(), length);
     return result;
 }
 
-PlatformResult XuControls::Set(int fd, std::uint8_t unit, std::uint8_t selector, const std::uint8_t* data,
-                               std::size_t length) {
+PlatformResult XuControls::Set(int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector,
+                               const std::uint8_t* data, std::size_t length) {
     if (!data || length == 0) return PlatformResult::Failed;
     PlatformResult result = PlatformResult::Ok;
-    Control* control = Find(fd, unit, selector, result);
+    Control* control = Find("v4l2.xuset", fd, node, unit, selector, result);
     if (!control) return result;
     if (!Fits(*control, length, "write")) return PlatformResult::Failed;
     std::vector<std::uint8_t> bytes(control->length);
     // The bytes beyond the request keep what the control holds now.
     if (length < control->length) {
-        result = Query(fd, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
+        result = Query("v4l2.xuset", fd, node, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
         if (result != PlatformResult::Ok) return result;
     }
     std::memcpy(bytes.data(), data, length);
-    return Query(fd, unit, selector, UVC_SET_CUR, bytes.data(), control->length);
+    return Query("v4l2.xuset", fd, node, unit, selector, UVC_SET_CUR, bytes.data(), control->length);
 }
 
 }  // namespace v4l2

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "kivds/camera/IVideoPlatform.h"
@@ -29,11 +30,14 @@ public:
     // Forgets every length (the node was closed, or another device bound).
     void Forget() { m_controls.clear(); }
 
-    // fd: the open capture node (not owned). NotFound: no such unit or
-    // selector, or the device is gone; Failed: anything else.
-    PlatformResult Get(int fd, std::uint8_t unit, std::uint8_t selector, std::uint8_t* data, std::size_t length);
-    PlatformResult Set(int fd, std::uint8_t unit, std::uint8_t selector, const std::uint8_t* data,
+    // fd: the open capture node (not owned), node its name (for the log).
+    // The result of a failed request is its errno read by FromErrno
+    // (Errno.h): NotFound for no such unit or selector, or a device that is
+    // gone; every failure is logged.
+    PlatformResult Get(int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector, std::uint8_t* data,
                        std::size_t length);
+    PlatformResult Set(int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector,
+                       const std::uint8_t* data, std::size_t length);
 
 private:
     struct Control {
@@ -45,7 +49,8 @@ private:
 
     // The control's entry, its length asked of the device the first time;
     // null with `result` set when the device does not answer.
-    Control* Find(int fd, std::uint8_t unit, std::uint8_t selector, PlatformResult& result);
+    Control* Find(const char* op, int fd, const std::string& node, std::uint8_t unit, std::uint8_t selector,
+                  PlatformResult& result);
     // Fails the request when the control is shorter than it.
     bool Fits(Control& control, std::size_t length, const char* what);
 

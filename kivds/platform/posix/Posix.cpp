@@ -1,5 +1,6 @@
 // POSIX implementations of the OS seams.
 #include <dlfcn.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include "kivds/platform/Env.h"
 #include "kivds/platform/GlobalMemory.h"
 #include "kivds/platform/Library.h"
+#include "kivds/platform/Log.h"
 #include "kivds/platform/NativeMessageBox.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
@@ -81,6 +83,9 @@ bool GlobalMemUnlock(void*) { return true; }
 void GlobalMemFree(void* handle) { std::free(handle); }
 
 bool ShowNativeMessageBox(const ShownMessage&) { return false; }
+
+std::uint64_t CurrentThreadId() { return static_cast<std::uint64_t>(::syscall(SYS_gettid)); }
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
 ThreadApartment::ThreadApartment() = default;
 ThreadApartment::~ThreadApartment() = default;

@@ -6,6 +6,7 @@
 #include "kivds/platform/Env.h"
 #include "kivds/platform/GlobalMemory.h"
 #include "kivds/platform/Library.h"
+#include "kivds/platform/Log.h"
 #include "kivds/platform/NativeMessageBox.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
@@ -95,6 +96,9 @@ std::string TempDirectory() {
 char PathSeparator() { return '\\'; }
 
 void SleepMilliseconds(unsigned ms) { Sleep(ms); }
+
+std::uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
+std::uint64_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 void* GlobalMemAlloc(std::size_t size) { return GlobalAlloc(GPTR, size); }
 void* GlobalMemLock(void* handle) { return handle ? GlobalLock(handle) : nullptr; }

@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 #include "kivds/camera/CameraControl.h"
 #include "kivds/camera/ExtensionUnit.h"
@@ -220,6 +221,16 @@ TEST_F(SimCameraTest, InjectedFailuresReachTheCallerAsTheirKind) {
     CCameraControl& connect = Make("fail=connect:busy");
     EXPECT_EQ(connect.Open(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_BUSY);
+}
+
+TEST_F(SimCameraTest, AnInjectedFailureIsLoggedWithItsOperationItsOriginAndTheDevice) {
+    kivtest::LogCapture log("kivds_sim_fault.log");
+    CCameraControl& camera = Make("name=KIVCAMA;fail=run:busy");
+    ASSERT_EQ(camera.Open(), 1);
+    EXPECT_EQ(camera.Run(), 0);
+    EXPECT_NE(log.Text().find(" error sim.run: busy (injected by KIVDS_SIM fail=run:busy), device KIVCAMA\n"),
+              std::string::npos)
+        << log.Text();
 }
 
 // The streaming thread runs in the application's process: a failure to make
