@@ -91,7 +91,9 @@ TEST(LogTest, TheEnvironmentChoosesTheTargetAndTheLevel) {
         const LogSettings settings = LogSettingsFromEnvironment();
         EXPECT_EQ(settings.target, c.target) << (c.log ? c.log : "unset");
         EXPECT_EQ(settings.level, c.expected) << (c.level ? c.level : "unset");
-        if (c.target == LogTarget::File) EXPECT_EQ(settings.file, c.log);
+        if (c.target == LogTarget::File) {
+            EXPECT_EQ(settings.file, c.log);
+        }
     }
 }
 
