@@ -48,7 +48,7 @@ public:
         std::FILE* out = stderr;
         if (m_settings.target == LogTarget::Off) return;
         if (m_settings.target == LogTarget::File) {
-            if (!m_file) m_file.reset(std::fopen(m_settings.file.c_str(), "a"));
+            if (!m_file) m_file.reset(std::fopen(m_settings.file.c_str(), "ab"));
             if (!m_file) return;
             out = m_file.get();
         }
