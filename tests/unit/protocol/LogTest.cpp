@@ -36,7 +36,7 @@ TEST(LogTest, ALineHoldsTheUtcTimeProcessThreadLevelOperationAndMessage) {
 TEST(LogTest, TheLevelFiltersAndAFileIsAppendedTo) {
     kivtest::LogCapture capture("kivds_logtest_levels.log", LogLevel::Info);
     {
-        std::ofstream before(capture.Path());
+        std::ofstream before(capture.Path(), std::ios::binary);
         before << "an earlier run\n";
     }
     EXPECT_TRUE(LogEnabled(LogLevel::Error));
