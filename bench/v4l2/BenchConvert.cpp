@@ -31,7 +31,7 @@ void BM_YuyvToBgr24BottomUp(benchmark::State& state) {
     std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(w) * 2 * h);
     std::uint32_t v = 1;
     for (auto& b : yuyv) b = static_cast<std::uint8_t>((v = v * 1103515245u + 12345u) >> 16);
-    const int stride = kiv::convert::Bgr24Stride(w);
+    const int stride = kiv::Bgr24Stride(w);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(stride) * h, 3);
     CopyBaseline base(out.size());
     Measure(state,

@@ -24,8 +24,6 @@ constexpr ModelRead kModelReads[] = {
     {kModelAorB, ButtonRead::StatusThenRegister},
 };
 
-bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
-
 PlatformResult Send(IVideoPlatform& platform, const XuRequest& request, std::uint8_t* readInto) {
     if (request.direction == XuDirection::Set)
         return platform.ExtensionUnitSet(request.unit, request.selector, request.data, request.length);

@@ -21,8 +21,6 @@ constexpr unsigned kGraphEventWaitMs = 200;
 constexpr float kMinZoom = 1.0f;
 constexpr float kMaxZoom = 8.0f;
 
-bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
-
 // Records what a failing platform result says about the camera; a plain
 // failure is left for the operation to report as CAMERA_ERR_FAILED.
 void NoteResult(PlatformResult r) {
@@ -143,7 +141,7 @@ bool CCameraControl::BuildGraph(bool rebuild) {
         if (!m_threadInitialised) {
             const PlatformResult r = m_platform->InitializeThread();
             if (!Ok(r)) return NoteResult(r), false;
-            m_threadInitialised = 1;
+            m_threadInitialised = true;
         }
         const PlatformResult r = m_platform->CreateGraph();
         if (!Ok(r)) return NoteResult(r), false;
@@ -166,10 +164,10 @@ void CCameraControl::TearDownGraph(bool full) {
     m_platform->ReleaseGraph();
     m_graphCreated = false;
     // Without a graph nothing streams; Run must not answer "already running".
-    m_running = 0;
+    m_running = false;
     if (m_threadInitialised) {
         m_platform->UninitializeThread();
-        m_threadInitialised = 0;
+        m_threadInitialised = false;
     }
 }
 
@@ -302,7 +300,7 @@ int CCameraControl::Run() {
         LastCameraError = (r == PlatformResult::Busy) ? CAMERA_ERR_BUSY : CAMERA_ERR_NOT_FOUND;
         return 0;
     }
-    m_running = 1;
+    m_running = true;
     ResetButtonState();
     return 1;
 }
@@ -317,7 +315,7 @@ int CCameraControl::Stop() {
     if (!Ok(r)) return FailWith(r);
     r = m_platform->AttachPreview(nullptr);
     if (!Ok(r)) return FailWith(r);
-    m_running = 0;
+    m_running = false;
     return 1;
 }
 

@@ -84,9 +84,9 @@ private:
     WindowHandle m_notifyWindow = nullptr;
     WindowHandle m_previewWindow = nullptr;
     std::unique_ptr<CUVCDeviceInfo> m_deviceInfo;
-    int m_running = 0;
+    bool m_running = false;
     CUVCMediaFormat m_chosenFormat;
-    int m_threadInitialised = 0;  // owes the platform an UninitializeThread
+    bool m_threadInitialised = false;  // owes the platform an UninitializeThread
     float m_zoomFactor = 1.0f;
     CButtonAutoRepeat m_buttonRepeat;       // last button status, repeat countdown
     CRegisterButtonReader m_registerReader;  // model A's read, with the service-asked flag

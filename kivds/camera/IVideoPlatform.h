@@ -36,6 +36,8 @@ enum class PlatformResult {
     Failed,    // anything else
 };
 
+inline bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
+
 // A video input device as the platform lists it.
 struct VideoDevice {
     std::wstring path;          // USB ids in lower case, Windows style: ...vid_xxxx&pid_xxxx...

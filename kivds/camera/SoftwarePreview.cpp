@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "kivds/image/Bgr24.h"
+
 namespace kiv {
 namespace {
 
@@ -160,7 +162,7 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
     }
 
     std::shared_ptr<PreviewPicture> picture = FreeBuffer();
-    const std::int32_t stride = (width * 3 + 3) & ~3;
+    const std::int32_t stride = Bgr24Stride(width);
     picture->left = settings.left;
     picture->top = settings.top;
     picture->width = width;

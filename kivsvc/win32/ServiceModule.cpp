@@ -13,26 +13,13 @@
 #include "kivsvc/win32/EventLog.h"
 #include "kivsvc/win32/ServiceInstaller.h"
 #include "kivsvc/win32/Text.h"
+#include "kivds/platform/win32/HandleGuard.h"
 
 namespace kiv::svc {
 namespace {
 
 constexpr UINT kServiceNameString = 100;
 constexpr int kMaxServiceName = 256;
-
-class HandleGuard {
- public:
-  explicit HandleGuard(HANDLE h) : h_(h) {}
-  ~HandleGuard() {
-    if (h_) CloseHandle(h_);
-  }
-  HandleGuard(const HandleGuard&) = delete;
-  HandleGuard& operator=(const HandleGuard&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // A token information block of the given class, or empty.
 std::vector<BYTE> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
@@ -53,8 +40,8 @@ void InitializeComSecurity() {
     return;
   }
   HandleGuard token(raw);
-  std::vector<BYTE> owner = TokenInformation(token.get(), TokenOwner);
-  std::vector<BYTE> group = TokenInformation(token.get(), TokenPrimaryGroup);
+  std::vector<BYTE> owner = TokenInformation(token.Get(), TokenOwner);
+  std::vector<BYTE> group = TokenInformation(token.Get(), TokenPrimaryGroup);
   SECURITY_DESCRIPTOR sd;
   if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) return;
   if (!owner.empty()) SetSecurityDescriptorOwner(&sd, reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner, FALSE);
@@ -212,12 +199,12 @@ void CServiceModule::Log(const std::string& message) {
 
 ITypeInfo* CServiceModule::AccessTypeInfo() {
   if (!typeInfo_) {
-    ComRef<ITypeLib> library;
-    if (SUCCEEDED(LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.put()))) {
-      library->GetTypeInfoOfGuid(IID_IKIVSVCAccess, typeInfo_.put());
+    ComPtr<ITypeLib> library;
+    if (SUCCEEDED(LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.Put()))) {
+      library->GetTypeInfoOfGuid(IID_IKIVSVCAccess, typeInfo_.Put());
     }
   }
-  return typeInfo_.get();
+  return typeInfo_.Get();
 }
 
 long CServiceModule::InitializeCom() { return CoInitialize(nullptr); }
@@ -231,11 +218,11 @@ bool CServiceModule::InstallService() {
 }
 
 long CServiceModule::RegisterTypeLibrary() {
-  ComRef<ITypeLib> library;
-  HRESULT hr = LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.put());
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.Put());
   if (FAILED(hr)) return hr;
   std::wstring path = modulePath_;
-  hr = RegisterTypeLib(library.get(), path.data(), nullptr);
+  hr = RegisterTypeLib(library.Get(), path.data(), nullptr);
   if (SUCCEEDED(hr)) {
     // Some typelib marshallers look the library up under the neutral locale
     // only; name the same file there so IKIVSVCAccess can be marshalled.
@@ -249,8 +236,8 @@ long CServiceModule::RegisterTypeLibrary() {
 
 long CServiceModule::UnregisterTypeLibrary() {
   registry_.DeleteTree(RegistryRoot::ClassesRoot, NeutralTypeLibKey().substr(0, NeutralTypeLibKey().rfind('\\')));
-  ComRef<ITypeLib> library;
-  HRESULT hr = LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.put());
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadTypeLibEx(modulePath_.c_str(), REGKIND_NONE, library.Put());
   if (FAILED(hr)) return hr;
   TLIBATTR* attr = nullptr;
   hr = library->GetLibAttr(&attr);

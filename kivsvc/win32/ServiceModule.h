@@ -15,7 +15,7 @@
 #include "kivsvc/core/Registration.h"
 #include "kivsvc/core/RunningMarker.h"
 #include "kivsvc/core/ServiceCore.h"
-#include "kivsvc/win32/ComRef.h"
+#include "kivds/platform/win32/ComPtr.h"
 #include "kivsvc/win32/Win32Registry.h"
 
 namespace kiv::svc {
@@ -71,7 +71,7 @@ class CServiceModule : public IServiceHost, public IRegistrationHost {
   ModuleLifetime lifetime_;
   ServiceCore core_;
   NodeInterfaceAccess access_;
-  ComRef<ITypeInfo> typeInfo_;
+  ComPtr<ITypeInfo> typeInfo_;
 };
 
 // The one module of the process.

@@ -56,7 +56,7 @@ TEST(YuyvConvert, StaysWithinTwoOfBt601BottomUpWithZeroPadding) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> src(static_cast<std::size_t>(srcStride) * h);
     for (auto& b : src) b = static_cast<std::uint8_t>(random());
-    const int stride = convert::Bgr24Stride(w);
+    const int stride = Bgr24Stride(w);
     ASSERT_EQ(stride % 4, 0);
     ASSERT_EQ(stride, 104);
     std::vector<std::uint8_t> dst(static_cast<std::size_t>(stride) * h, 0xEE);

@@ -16,8 +16,6 @@ constexpr std::int64_t kMaxPixels = 16384LL * 16384LL;
 
 }  // namespace
 
-std::int32_t Bgr24Stride(std::int32_t width) { return (width * 3 + 3) & ~3; }
-
 bool YuyvToBgr24BottomUp(const std::uint8_t* src, std::size_t srcSize, std::int32_t srcStride, std::int32_t width,
                          std::int32_t height, std::uint8_t* dst, std::int32_t dstStride) {
     if (!src || !dst || width <= 0 || height <= 0 || (width & 1) != 0) return false;

@@ -11,11 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "kivds/image/Bgr24.h"
+
 namespace kiv {
 namespace convert {
-
-// Bytes per row of a bottom-up BGR24 frame of that width (a multiple of 4).
-std::int32_t Bgr24Stride(std::int32_t width);
 
 // Converts a YUYV picture (top row first, srcStride bytes per row, at least
 // width * 2) into dst, bottom-up with dstStride bytes per row (at least

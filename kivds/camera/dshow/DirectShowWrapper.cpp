@@ -8,6 +8,7 @@
 
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/dshow/HResultMap.h"
+#include "kivds/image/Bgr24.h"
 #include "kivds/platform/Log.h"
 
 namespace kiv {
@@ -125,8 +126,6 @@ bool SameObject(IUnknown* a, IUnknown* b) {
     if (FAILED(b->QueryInterface(IID_IUnknown, ub.PutVoid()))) return false;
     return ua.Get() == ub.Get();
 }
-
-std::int32_t DwordRow(std::int32_t width) { return (width * 3 + 3) & ~3; }
 
 }  // namespace
 
@@ -495,7 +494,7 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
     // The rows must be exactly the DWORD-aligned RGB24 rows; any other
     // layout would be read sheared.
     const std::int32_t stride = static_cast<std::int32_t>(size / height);
-    if (stride != DwordRow(width) || static_cast<long long>(stride) * height != size) return PlatformResult::Failed;
+    if (stride != Bgr24Stride(width) || static_cast<long long>(stride) * height != size) return PlatformResult::Failed;
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));
     long got = size;
     if (FAILED(hr = m_grabber->GetCurrentBuffer(&got, reinterpret_cast<long*>(bytes->data()))))

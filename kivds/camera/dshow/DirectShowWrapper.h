@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "kivds/camera/IVideoPlatform.h"
-#include "kivds/camera/dshow/ComPtr.h"
+#include "kivds/platform/win32/ComPtr.h"
 #include "kivds/camera/dshow/KsInterop.h"
 #include "kivds/camera/dshow/HResultMap.h"
 #include "kivds/camera/dshow/PreviewWindowThread.h"

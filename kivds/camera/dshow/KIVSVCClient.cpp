@@ -4,7 +4,7 @@
 #include <objbase.h>
 #include <oaidl.h>
 
-#include "kivds/camera/dshow/ComPtr.h"
+#include "kivds/platform/win32/ComPtr.h"
 #include "kivds/camera/dshow/KIVSVCAccess.h"
 
 namespace kiv {

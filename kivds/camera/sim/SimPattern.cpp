@@ -5,8 +5,6 @@
 namespace kiv {
 namespace sim {
 
-std::int32_t PatternStride(std::int32_t width) { return (width * 3 + 3) & ~3; }
-
 PatternPixel PatternAt(std::int32_t x, std::int32_t y) {
     return {static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>(y & 0xFF),
             static_cast<std::uint8_t>((16 * (x >> 8) + (y >> 8)) & 0xFF)};
@@ -14,7 +12,7 @@ PatternPixel PatternAt(std::int32_t x, std::int32_t y) {
 
 std::shared_ptr<const std::vector<std::uint8_t>> MakePattern(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return nullptr;
-    const std::size_t stride = static_cast<std::size_t>(PatternStride(width));
+    const std::size_t stride = static_cast<std::size_t>(Bgr24Stride(width));
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(stride * static_cast<std::size_t>(height), 0);
     // Every row with the same y div 256 differs only in green, so build that
     // row once per band and copy it.

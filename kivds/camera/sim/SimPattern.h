@@ -8,10 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include "kivds/image/Bgr24.h"
+
 namespace kiv {
 namespace sim {
 
-std::int32_t PatternStride(std::int32_t width);
 std::shared_ptr<const std::vector<std::uint8_t>> MakePattern(std::int32_t width, std::int32_t height);
 
 struct PatternPixel {

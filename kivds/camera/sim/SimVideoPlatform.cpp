@@ -17,8 +17,6 @@ namespace {
 constexpr std::int32_t kFallbackWidth = 640;  // a device that names no size at all
 constexpr std::int32_t kFallbackHeight = 480;
 
-bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
-
 // The injected result of op on device; a failure is logged where it arises.
 PlatformResult InjectedFor(const SimDevice& device, SimOp op) {
     const PlatformResult injected = device.Failure(op);
@@ -274,7 +272,7 @@ void SimVideoPlatform::StreamFrames() {
     const SimDevice& device = *BoundDevice();
     if (!Ok(Injected(SimOp::Stream))) throw std::bad_alloc();
     const auto interval = std::chrono::microseconds(1000000 / device.fps);
-    if (!m_pattern || PatternStride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
+    if (!m_pattern || Bgr24Stride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
         const std::int32_t width = m_frameWidth, height = m_frameHeight;
         lock.unlock();
         auto pattern = MakePattern(width, height);  // once per size; every frame shares it
@@ -295,7 +293,7 @@ void SimVideoPlatform::StreamFrames() {
             m_latest = m_pattern;
             produced.width = m_frameWidth;
             produced.height = m_frameHeight;
-            produced.stride = PatternStride(m_frameWidth);
+            produced.stride = Bgr24Stride(m_frameWidth);
             produced.bytes = m_latest;
             ++m_frames;
             frameTarget = m_frameTarget;
@@ -346,7 +344,7 @@ PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
     if (!m_latest) return PlatformResult::Failed;  // nothing buffered yet
     frame.width = m_frameWidth;
     frame.height = m_frameHeight;
-    frame.stride = static_cast<std::int32_t>(PatternStride(m_frameWidth));
+    frame.stride = static_cast<std::int32_t>(Bgr24Stride(m_frameWidth));
     frame.bytes = m_latest;
     return PlatformResult::Ok;
 }

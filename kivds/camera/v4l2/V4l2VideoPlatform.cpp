@@ -19,8 +19,6 @@ namespace {
 
 constexpr std::size_t kMaxDescriptorsSize = 1 << 16;
 
-bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
-
 // The subtype of the pixel formats the camera logic knows; null for others.
 const Guid* SubtypeOf(std::uint32_t pixelFormat) {
     if (pixelFormat == V4L2_PIX_FMT_MJPEG) return &MediaSubtypeMJPG;
@@ -359,7 +357,7 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         } else {
             converted.width = format.width;
             converted.height = format.height;
-            converted.stride = convert::Bgr24Stride(format.width);
+            converted.stride = Bgr24Stride(format.width);
             bytes->resize(static_cast<std::size_t>(converted.stride) * static_cast<std::size_t>(format.height));
             ok = convert::YuyvToBgr24BottomUp(payload->data(), payload->size(), format.bytesPerLine, format.width,
                                               format.height, bytes->data(), converted.stride);

@@ -7,26 +7,12 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include "kivds/platform/win32/HandleGuard.h"
 #include "kivds/platform/win32/Utf.h"
 #include "kivds/ui/Viewer.h"
 
 namespace kiv {
 namespace {
-
-class HandleGuard {
-public:
-    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
-    ~HandleGuard() {
-        if (Valid()) CloseHandle(handle_);
-    }
-    HandleGuard(const HandleGuard&) = delete;
-    HandleGuard& operator=(const HandleGuard&) = delete;
-    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 constexpr DWORD kModulePathChars = 1024;
 // Bounds the window walk should windows be created and destroyed so fast that

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "kivds/camera/CameraControl.h"
+#include "kivds/image/Bgr24.h"
 #include "kivds/image/ImageReference.h"
 #include "unit/camera/FakeVideoPlatform.h"
 
@@ -472,7 +473,7 @@ TEST_F(CameraTest, SetZoomAppliesToTheChosenFrameAndIgnoresRefusal) {
 
 // A frame whose picture row y is filled with the byte y (bottom-up rows).
 VideoFrame RowNumberedFrame(std::int32_t width, std::int32_t height) {
-    const std::int32_t stride = (width * 3 + 3) & ~3;
+    const std::int32_t stride = Bgr24Stride(width);
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(stride * height));
     for (std::int32_t y = 0; y < height; ++y)
         std::fill_n(bytes->begin() + (height - 1 - y) * stride, width * 3, static_cast<std::uint8_t>(y));

@@ -154,7 +154,7 @@ TEST(SimPatternTest, PixelsRowsAndPadding) {
     const auto bytes = sim::MakePattern(width, height);
     ASSERT_NE(bytes, nullptr);
     const std::size_t stride = 776;  // 774 rounded up to a multiple of 4
-    ASSERT_EQ(static_cast<std::size_t>(sim::PatternStride(width)), stride);
+    ASSERT_EQ(static_cast<std::size_t>(Bgr24Stride(width)), stride);
     ASSERT_EQ(bytes->size(), stride * height);
     auto pixel = [&](std::int32_t x, std::int32_t y) {
         return bytes->data() + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3;

@@ -86,7 +86,7 @@ VideoFrame PatternFrame(std::int32_t width, std::int32_t height) {
     VideoFrame frame;
     frame.width = width;
     frame.height = height;
-    frame.stride = sim::PatternStride(width);
+    frame.stride = Bgr24Stride(width);
     frame.bytes = sim::MakePattern(width, height);
     return frame;
 }

@@ -1,12 +1,11 @@
 // Owning pointer to a COM interface: releases its reference when it is
-// reset, reassigned or destroyed. Header-only; needs <unknwn.h> (through
-// <windows.h> or <objbase.h>) before it.
+// reset, reassigned or destroyed. The data source and kivsvc both use it.
+// Header-only; needs <unknwn.h> (through <windows.h> or <objbase.h>) before it.
 #pragma once
 
 #include <utility>
 
 namespace kiv {
-namespace dshow {
 
 template <class T>
 class ComPtr {
@@ -55,5 +54,4 @@ private:
     T* m_p = nullptr;
 };
 
-}  // namespace dshow
 }  // namespace kiv
