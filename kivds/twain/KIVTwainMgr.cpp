@@ -105,7 +105,19 @@ TW_UINT16 CKIVTwainMgr::FailCamera() { return FailWithMessage(CameraErrorToCondi
 TW_UINT16 CKIVTwainMgr::Dispatch(TW_IDENTITY* pOrigin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                                  TW_MEMREF pData) {
     if (dg == DG_IMAGE && dat == DAT_EXTIMAGEINFO) return Fail(TWCC_CAPUNSUPPORTED);
-    if (!FindTriplet(dg, dat, msg)) return Fail(TWCC_BADPROTOCOL);
+    const TripletRule* rule = FindTriplet(dg, dat, msg);
+    if (!rule) return Fail(TWCC_BADPROTOCOL);
+    const Refusal refusal = CheckCall(*rule, pOrigin != nullptr, pData != nullptr, m_state);
+    if (refusal.condition != TWCC_SUCCESS)
+        return refusal.shown ? FailWithMessage(refusal.condition) : Fail(refusal.condition);
+    const TW_UINT16 result = Route(pOrigin, dat, msg, pData);
+    if (result != TWRC_FAILURE && rule->next) m_state = *rule->next;
+    return result;
+}
+
+// The rule of the triplet has been checked: every router below is called
+// with a message of its table and with the record its rule needs.
+TW_UINT16 CKIVTwainMgr::Route(TW_IDENTITY* pOrigin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF pData) {
     switch (dat) {
     case DAT_CAPABILITY: return OnCapability(msg, pData);
     case DAT_EVENT: return OnEvent(msg, pData);
@@ -126,27 +138,15 @@ TW_UINT16 CKIVTwainMgr::Dispatch(TW_IDENTITY* pOrigin, TW_UINT32 dg, TW_UINT16 d
     }
 }
 
-TW_UINT16 CKIVTwainMgr::OnStatus(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_STATUS, msg, m_state)) return Fail(TWCC_SEQERROR);
-    return GetStatus(static_cast<TW_STATUS*>(pData));
-}
+TW_UINT16 CKIVTwainMgr::OnStatus(TW_UINT16, TW_MEMREF pData) { return GetStatus(static_cast<TW_STATUS*>(pData)); }
 
-TW_UINT16 CKIVTwainMgr::OnEvent(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_EVENT, msg, m_state)) return Fail(TWCC_SEQERROR);
-    return ProcessEvent(static_cast<TW_EVENT*>(pData));
-}
+TW_UINT16 CKIVTwainMgr::OnEvent(TW_UINT16, TW_MEMREF pData) { return ProcessEvent(static_cast<TW_EVENT*>(pData)); }
 
 TW_UINT16 CKIVTwainMgr::OnIdentity(TW_IDENTITY* pOrigin, TW_UINT16 msg, TW_MEMREF pData) {
+    auto* identity = static_cast<TW_IDENTITY*>(pData);
     switch (msg) {
-    case MSG_GET:
-        if (!pData) return Fail(TWCC_BUMMER);
-        if (!StateAccepted(DG_CONTROL, DAT_IDENTITY, msg, m_state)) return Fail(TWCC_SEQERROR);
-        return GetIdentity(static_cast<TW_IDENTITY*>(pData));
-    case MSG_OPENDS: return OpenDS(pOrigin, static_cast<TW_IDENTITY*>(pData));
+    case MSG_GET: return GetIdentity(identity);
+    case MSG_OPENDS: return OpenDS(pOrigin, identity);
     case MSG_CLOSEDS: return CloseDS();
     default: return Fail(TWCC_BADPROTOCOL);
     }
@@ -166,8 +166,7 @@ TW_UINT16 CKIVTwainMgr::OnUserInterface(TW_UINT16 msg, TW_MEMREF pData) {
     }
 }
 
-TW_UINT16 CKIVTwainMgr::OnEntryPoint(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_SET) return Fail(TWCC_BADPROTOCOL);
+TW_UINT16 CKIVTwainMgr::OnEntryPoint(TW_UINT16, TW_MEMREF pData) {
     return SetEntryPoint(static_cast<TW_ENTRYPOINT*>(pData));
 }
 
@@ -180,7 +179,6 @@ TW_UINT16 CKIVTwainMgr::GetStatus(TW_STATUS* pStatus) {
 }
 
 TW_UINT16 CKIVTwainMgr::ProcessEvent(TW_EVENT* pEvent) {
-    if (!pEvent) return Fail(TWCC_BUMMER);
     // The dialog sees the application's message first (keyboard navigation
     // of a modeless dialog). It may close itself inside, and the application
     // may disable the source from its callback: only members are read after.
@@ -207,9 +205,6 @@ TW_UINT16 CKIVTwainMgr::SetEntryPoint(TW_ENTRYPOINT* pEntry) {
 // ---------------------------------------------------------- open and close
 
 TW_UINT16 CKIVTwainMgr::OpenDS(TW_IDENTITY* pApp, TW_IDENTITY* pSource) {
-    if (!pApp || !pSource) return FailWithMessage(TWCC_BUMMER);
-    if (m_state != 3) return FailWithMessage(TWCC_SEQERROR);
-
     m_camera = CKIVUVCControl::GetInstance();
     if (!m_camera) return FailWithMessage(TWCC_LOWMEMORY);
     KeepLibraryLoaded();
@@ -233,7 +228,6 @@ TW_UINT16 CKIVTwainMgr::OpenDS(TW_IDENTITY* pApp, TW_IDENTITY* pSource) {
     if (!m_capMgr->CreateCapabilities(appIsTwain2)) return failAndDestroy(TWCC_BUMMER);
 
     m_identity.Id = pSource->Id;
-    m_state = 4;
     // The default file name is optional here: when it cannot be built (a
     // temporary directory too long for 255 characters) the open still
     // succeeds, so the failure's code must not stay behind for DAT_STATUS.
@@ -275,13 +269,11 @@ bool CKIVTwainMgr::GetDefaultFrame(KivRect& frame) {
 }
 
 TW_UINT16 CKIVTwainMgr::CloseDS() {
-    if (m_state != 4) return Fail(TWCC_SEQERROR);
     // A memory transfer broken off ends with the session.
     m_image.reset();
     m_rowsDone = 0;
     m_capMgr.reset();
     DestroyCamera();
-    m_state = 3;
     // Pooled still buffers are not needed until the source is opened again.
     TrimPixelPool();
     return TWRC_SUCCESS;
@@ -290,8 +282,7 @@ TW_UINT16 CKIVTwainMgr::CloseDS() {
 // ------------------------------------------------------- enable and disable
 
 TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
-    if (!pUi) return FailWithMessage(TWCC_BUMMER);
-    if (m_state != 4 || !m_capMgr) return FailWithMessage(TWCC_SEQERROR);
+    if (!m_capMgr) return FailWithMessage(TWCC_SEQERROR);
 
     auto* xferCount = dynamic_cast<CKIVContainerInt*>(m_capMgr->FindCapability(CAP_XFERCOUNT));
     if (!xferCount) return FailWithMessage(TWCC_BUMMER);
@@ -311,7 +302,7 @@ TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
         static const bool endsBeforeTheDialog = (CKIVDSApp::EndBeforeNewerStaticsAtExit(), true);
         (void)endsBeforeTheDialog;
         m_dialog->Show();
-        m_state = 5;
+        m_state = TwainState::SourceEnabled;
         return TWRC_SUCCESS;
     }
 
@@ -324,15 +315,12 @@ TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
     return TWRC_SUCCESS;
 }
 
-TW_UINT16 CKIVTwainMgr::DisableDS(TW_USERINTERFACE* pUi) {
-    if (!pUi) return Fail(TWCC_BUMMER);
-    if (m_state != 5) return Fail(TWCC_SEQERROR);
+TW_UINT16 CKIVTwainMgr::DisableDS(TW_USERINTERFACE*) {
     if (m_camera) m_camera->Stop();
     if (m_dialog) {
         m_dialog->DestroyWindow();
         m_dialog.reset();
     }
-    m_state = 4;
     return TWRC_SUCCESS;
 }
 
@@ -344,7 +332,7 @@ int CKIVTwainMgr::Notify(TW_UINT16 message, void* data) {
             const KivRect* frame = static_cast<const KivRect*>(data);
             if (frame != &m_frame) m_frame = *frame;
         }
-        m_state = 6;
+        m_state = TwainState::TransferReady;
     } else if (message == MSG_CLOSEDSREQ) {
         if (data) m_conditionCode = *static_cast<const TW_UINT16*>(data);
     } else {

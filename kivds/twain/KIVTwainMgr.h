@@ -7,6 +7,7 @@
 
 #include "kivds/platform/Library.h"
 #include "kivds/twain/KivRect.h"
+#include "kivds/twain/TripletTable.h"
 #include "kivds/protocol/SourceNotifier.h"
 #include "kivds/protocol/Twain.h"
 
@@ -77,9 +78,12 @@ public:
 
     // Last-resort report used by DS_Entry's catch-all.
     void SetConditionCode(twain::TW_UINT16 code) { m_conditionCode = code; }
-    int State() const { return m_state; }
+    TwainState State() const { return m_state; }
 
 private:
+    // Hands a call that its triplet's rule admitted to the router of its DAT.
+    twain::TW_UINT16 Route(twain::TW_IDENTITY* pOrigin, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                           twain::TW_MEMREF pData);
     twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
     twain::TW_UINT16 FailWithMessage(twain::TW_UINT16 condition);
     twain::TW_UINT16 FailCamera();
@@ -93,7 +97,7 @@ private:
     twain::TW_IDENTITY m_appIdentity{};
     char m_fileName[256] = {};
     twain::TW_UINT16 m_conditionCode = twain::TWCC_SUCCESS;
-    std::int32_t m_state = 3;
+    TwainState m_state = TwainState::ManagerOpen;
     twain::TW_PENDINGXFERS m_pendingXfers{};
     std::unique_ptr<CKIVCapabilityMgr> m_capMgr;
     std::unique_ptr<ICaptureDialog> m_dialog;

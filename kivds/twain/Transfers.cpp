@@ -15,7 +15,6 @@
 #include "kivds/protocol/Fix32.h"
 #include "kivds/twain/ImageRegion.h"
 #include "kivds/twain/KIVTwainMgr.h"
-#include "kivds/twain/TripletTable.h"
 #include "kivds/protocol/TwainMemory.h"
 #include "kivds/ui/ErrorMessage.h"
 
@@ -53,11 +52,10 @@ bool DefaultFileName(char (&fileName)[256]) {
 }  // namespace
 
 // ------------------------------------------------------------------ routers
+// Called by Dispatch once the triplet's rule admitted the call (Route).
 
 TW_UINT16 CKIVTwainMgr::OnPendingXfers(TW_UINT16 msg, TW_MEMREF pData) {
     auto* pending = static_cast<TW_PENDINGXFERS*>(pData);
-    if (!pending) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_PENDINGXFERS, msg, m_state)) return Fail(TWCC_SEQERROR);
     switch (msg) {
     case MSG_GET: return GetPendingXfers(pending);
     case MSG_ENDXFER: return EndXfer(pending);
@@ -66,17 +64,12 @@ TW_UINT16 CKIVTwainMgr::OnPendingXfers(TW_UINT16 msg, TW_MEMREF pData) {
     }
 }
 
-TW_UINT16 CKIVTwainMgr::OnSetupMemXfer(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_SETUPMEMXFER, msg, m_state)) return Fail(TWCC_SEQERROR);
+TW_UINT16 CKIVTwainMgr::OnSetupMemXfer(TW_UINT16, TW_MEMREF pData) {
     return GetSetupMemXfer(static_cast<TW_SETUPMEMXFER*>(pData));
 }
 
 TW_UINT16 CKIVTwainMgr::OnSetupFileXfer(TW_UINT16 msg, TW_MEMREF pData) {
     auto* setup = static_cast<TW_SETUPFILEXFER*>(pData);
-    if (!setup) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_SETUPFILEXFER, msg, m_state)) return Fail(TWCC_SEQERROR);
     switch (msg) {
     case MSG_GET: return GetSetupFileXfer(setup);
     case MSG_GETDEFAULT: return GetDefaultSetupFileXfer(setup);
@@ -86,24 +79,14 @@ TW_UINT16 CKIVTwainMgr::OnSetupFileXfer(TW_UINT16 msg, TW_MEMREF pData) {
     }
 }
 
-TW_UINT16 CKIVTwainMgr::OnXferGroup(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_CONTROL, DAT_XFERGROUP, msg, m_state)) return Fail(TWCC_SEQERROR);
-    return GetXferGroup(static_cast<TW_UINT32*>(pData));
-}
+TW_UINT16 CKIVTwainMgr::OnXferGroup(TW_UINT16, TW_MEMREF pData) { return GetXferGroup(static_cast<TW_UINT32*>(pData)); }
 
-TW_UINT16 CKIVTwainMgr::OnImageInfo(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_IMAGE, DAT_IMAGEINFO, msg, m_state)) return Fail(TWCC_SEQERROR);
+TW_UINT16 CKIVTwainMgr::OnImageInfo(TW_UINT16, TW_MEMREF pData) {
     return GetImageInfo(static_cast<TW_IMAGEINFO*>(pData));
 }
 
 TW_UINT16 CKIVTwainMgr::OnImageLayout(TW_UINT16 msg, TW_MEMREF pData) {
     auto* layout = static_cast<TW_IMAGELAYOUT*>(pData);
-    if (!layout) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_IMAGE, DAT_IMAGELAYOUT, msg, m_state)) return Fail(TWCC_SEQERROR);
     switch (msg) {
     case MSG_GET: return GetImageLayout(layout);
     case MSG_GETDEFAULT: return GetDefaultImageLayout(layout);
@@ -113,18 +96,11 @@ TW_UINT16 CKIVTwainMgr::OnImageLayout(TW_UINT16 msg, TW_MEMREF pData) {
     }
 }
 
-TW_UINT16 CKIVTwainMgr::OnImageNativeXfer(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    return NativeXfer(pData);
-}
+TW_UINT16 CKIVTwainMgr::OnImageNativeXfer(TW_UINT16, TW_MEMREF pData) { return NativeXfer(pData); }
 
-TW_UINT16 CKIVTwainMgr::OnImageFileXfer(TW_UINT16 msg, TW_MEMREF) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    return FileXfer();
-}
+TW_UINT16 CKIVTwainMgr::OnImageFileXfer(TW_UINT16, TW_MEMREF) { return FileXfer(); }
 
-TW_UINT16 CKIVTwainMgr::OnImageMemXfer(TW_UINT16 msg, TW_MEMREF pData) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+TW_UINT16 CKIVTwainMgr::OnImageMemXfer(TW_UINT16, TW_MEMREF pData) {
     return MemXfer(static_cast<TW_IMAGEMEMXFER*>(pData));
 }
 
@@ -202,7 +178,7 @@ TW_UINT16 CKIVTwainMgr::EndXfer(TW_PENDINGXFERS* pPending) {
     if (m_pendingXfers.Count == 0xFFFF || m_pendingXfers.Count == 0) m_pendingXfers.Count = 0;
     else --m_pendingXfers.Count;
     pPending->Count = m_pendingXfers.Count;
-    m_state = m_pendingXfers.Count != 0 ? 6 : 5;
+    m_state = m_pendingXfers.Count != 0 ? TwainState::TransferReady : TwainState::SourceEnabled;
     return TWRC_SUCCESS;
 }
 
@@ -210,7 +186,6 @@ TW_UINT16 CKIVTwainMgr::ResetPendingXfers(TW_PENDINGXFERS* pPending) {
     m_pendingXfers.Count = 0;
     m_pendingXfers.EOJ = 0;
     std::memcpy(pPending, &m_pendingXfers, sizeof(TW_PENDINGXFERS));
-    m_state = 5;
     return TWRC_SUCCESS;
 }
 
@@ -288,9 +263,6 @@ TW_UINT16 CKIVTwainMgr::GrabFrameImage(std::unique_ptr<CImageReference>& image) 
 }
 
 TW_UINT16 CKIVTwainMgr::NativeXfer(TW_MEMREF pData) {
-    if (!pData) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, m_state)) return FailWithMessage(TWCC_SEQERROR);
-
     m_image.reset();
     TW_IMAGEINFO info{};
     if (GetImageInfo(&info) != TWRC_SUCCESS) return FailWithMessage(m_conditionCode);
@@ -317,12 +289,10 @@ TW_UINT16 CKIVTwainMgr::NativeXfer(TW_MEMREF pData) {
     }
     MemUnlock(block);
     *static_cast<TW_HANDLE*>(pData) = block;  // the application owns the block now
-    m_state = 7;
     return TWRC_XFERDONE;
 }
 
 TW_UINT16 CKIVTwainMgr::FileXfer() {
-    if (!StateAccepted(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, m_state)) return FailWithMessage(TWCC_SEQERROR);
     if (!m_capMgr) return FailWithMessage(TWCC_SEQERROR);
     auto* format = dynamic_cast<CKIVContainerInt*>(m_capMgr->FindCapability(ICAP_IMAGEFILEFORMAT));
     if (!format) return FailWithMessage(TWCC_BUMMER);
@@ -335,14 +305,10 @@ TW_UINT16 CKIVTwainMgr::FileXfer() {
     std::unique_ptr<CImageReference> image = std::move(m_image);
     const bool written = fileFormat == TWFF_TIFF ? image->WriteTiff(m_fileName) : image->WriteBmp(m_fileName);
     if (!written) return FailWithMessage(TWCC_FILEWRITEERROR);
-    m_state = 7;
     return TWRC_XFERDONE;
 }
 
 TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
-    if (!pXfer) return Fail(TWCC_BUMMER);
-    if (!StateAccepted(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, m_state)) return FailWithMessage(TWCC_SEQERROR);
-
     TW_IMAGEINFO info{};
     if (GetImageInfo(&info) != TWRC_SUCCESS) return FailWithMessage(m_conditionCode);
     // Sizes in 64 bits: an absurd frame must not wrap around.
@@ -412,7 +378,6 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     pXfer->YOffset = m_rowsDone;
     pXfer->BytesWritten = static_cast<TW_UINT32>(count);
     m_rowsDone += rows;
-    m_state = 7;
     if (m_rowsDone < length) return TWRC_SUCCESS;
     m_rowsDone = 0;
     m_image.reset();

@@ -1,47 +1,60 @@
 #include "kivds/twain/TripletTable.h"
 
-#include <iterator>
-
 namespace kiv {
 
 using namespace twain;
 
 namespace {
 
-constexpr int kAny = 0;
+using S = TwainState;
+constexpr std::optional<TwainState> kSame = std::nullopt;
 
 // DAT_CAPABILITY answers every message while the capability set exists (the
-// capability set itself refuses the ones it does not know); DAT_ENTRYPOINT
-// is accepted in any state. DAT_STATUS is answered from state 3 on: after a
-// failed MSG_OPENDS the source managers ask the still closed source why, and
-// a refusal there would turn the camera's reason into TWCC_NODS.
+// capability set itself refuses the ones it does not know, and a missing
+// container); DAT_ENTRYPOINT is accepted in any state, a null record clears
+// the entry points. DAT_STATUS is answered from state 3 on: after a failed
+// MSG_OPENDS the source managers ask the still closed source why, and a
+// refusal there would turn the camera's reason into TWCC_NODS.
 constexpr TripletRule kTriplets[] = {
-    {DG_CONTROL, DAT_CAPABILITY, MSG_NULL, kAny, kAny},
-    {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, 5, 7},
-    {DG_CONTROL, DAT_IDENTITY, MSG_GET, 3, 7},
-    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, 3, 3},
-    {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, 4, 4},
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, 4, 7},
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, 6, 7},
-    {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, 6, 6},
-    {DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, 4, 6},
-    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, 4, 6},
-    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, 4, 6},
-    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, 4, 6},
-    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, 4, 4},
-    {DG_CONTROL, DAT_STATUS, MSG_GET, 3, 7},
-    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, 4, 4},
-    {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, 5, 5},
-    {DG_CONTROL, DAT_XFERGROUP, MSG_GET, 4, 6},
-    {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, kAny, kAny},
-    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, 6, 7},
-    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, 4, 6},
-    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT, 4, 6},
-    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, 4, 4},
-    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, 4, 4},
-    {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, 6, 7},
-    {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, 6, 7},
-    {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, 6, 7},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_NULL, S::PreSession, S::Transferring, Needs::Nothing, Shown::Never, kSame},
+    {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, S::SourceEnabled, S::Transferring, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_IDENTITY, MSG_GET, S::ManagerOpen, S::Transferring, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, S::ManagerOpen, S::ManagerOpen, Needs::OriginAndRecord, Shown::Always,
+     S::SourceOpen},
+    {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, S::SourceOpen, S::SourceOpen, Needs::Nothing, Shown::Never,
+     S::ManagerOpen},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, S::SourceOpen, S::Transferring, Needs::Record, Shown::Never, kSame},
+    // 6 while transfers are pending, else 5: EndXfer decides.
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, S::TransferReady, S::Transferring, Needs::Record, Shown::Never,
+     kSame},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, S::TransferReady, S::TransferReady, Needs::Record, Shown::Never,
+     S::SourceEnabled},
+    {DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never,
+     kSame},
+    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, S::SourceOpen, S::SourceOpen, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_STATUS, MSG_GET, S::ManagerOpen, S::Transferring, Needs::Record, Shown::Never, kSame},
+    // 5 with the dialog; without, the image is announced at once (6, by
+    // Notify, possibly answered from inside the source manager's callback).
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, S::SourceOpen, S::SourceOpen, Needs::Record, Shown::Always, kSame},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, S::SourceEnabled, S::SourceEnabled, Needs::Record, Shown::Never,
+     S::SourceOpen},
+    {DG_CONTROL, DAT_XFERGROUP, MSG_GET, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, S::PreSession, S::Transferring, Needs::Nothing, Shown::Never, kSame},
+    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, S::TransferReady, S::Transferring, Needs::Record, Shown::Never, kSame},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT, S::SourceOpen, S::TransferReady, Needs::Record, Shown::Never, kSame},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, S::SourceOpen, S::SourceOpen, Needs::Record, Shown::Never, kSame},
+    {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, S::SourceOpen, S::SourceOpen, Needs::Record, Shown::Never, kSame},
+    // A memory transfer is in state 7 from its first strip on.
+    {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, S::TransferReady, S::Transferring, Needs::Record, Shown::WrongState,
+     S::Transferring},
+    {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, S::TransferReady, S::Transferring, Needs::Record, Shown::WrongState,
+     S::Transferring},
+    {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, S::TransferReady, S::Transferring, Needs::Nothing, Shown::WrongState,
+     S::Transferring},
 };
 
 }  // namespace
@@ -54,11 +67,12 @@ const TripletRule* FindTriplet(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
     return nullptr;
 }
 
-bool StateAccepted(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, int state) {
-    const TripletRule* rule = FindTriplet(dg, dat, msg);
-    if (!rule) return false;
-    if (rule->minState == kAny) return true;
-    return state >= rule->minState && state <= rule->maxState;
+Refusal CheckCall(const TripletRule& rule, bool hasOrigin, bool hasRecord, TwainState state) {
+    const bool recordMissing = (rule.needs != Needs::Nothing && !hasRecord) ||
+                               (rule.needs == Needs::OriginAndRecord && !hasOrigin);
+    if (recordMissing) return {TWCC_BUMMER, rule.shown == Shown::Always};
+    if (state < rule.first || state > rule.last) return {TWCC_SEQERROR, rule.shown != Shown::Never};
+    return {TWCC_SUCCESS, false};
 }
 
 }  // namespace kiv

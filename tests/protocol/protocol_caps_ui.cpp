@@ -209,4 +209,34 @@ TEST_F(CapsAndMessages, OnlyFailuresOfOpenEnableAndTransfersShowAMessage) {
     EXPECT_EQ(text.find("[Orvan"), text.rfind("[Orvan")) << text;
 }
 
+// Before any handler runs: a missing record is refused before a wrong state,
+// and the refusal shows a message only for MSG_OPENDS and MSG_ENABLEDS and,
+// for the transfers, only for the wrong state.
+TEST_F(CapsAndMessages, RefusalsCheckTheRecordBeforeTheStateAndShowWhereTheTripletDoes) {
+    DsHost host;
+    ASSERT_EQ(TWRC_SUCCESS, host.OpenDS());
+    TW_HANDLE dib = nullptr;
+    kiv::scan::StderrCapture capture;
+    EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, nullptr));  // silent
+    EXPECT_EQ(TWCC_BUMMER, host.Status());
+    EXPECT_EQ(TWRC_FAILURE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));  // shown
+    EXPECT_EQ(TWCC_SEQERROR, host.Status());
+    EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));  // silent
+    EXPECT_EQ(TWCC_BUMMER, host.Status());
+    EXPECT_EQ(TWRC_FAILURE, host.CallFrom(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &host.SourceIdentity()));
+    EXPECT_EQ(TWCC_BUMMER, host.Status());  // shown
+    EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr));  // shown
+    EXPECT_EQ(TWCC_BUMMER, host.Status());
+    const std::string text = capture.Finish();
+    auto count = [&text](const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(1, count("[Orvan Document Camera] Other error (11)")) << text;
+    EXPECT_EQ(2, count("[Orvan Document Camera] Other error (1)")) << text;
+    EXPECT_EQ(3, count("[Orvan")) << text;
+    EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());  // still open: none of them changed the state
+}
+
 }  // namespace
