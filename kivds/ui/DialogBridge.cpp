@@ -33,7 +33,8 @@ void DialogBridge::Register(WindowHandle window, Target target) {
     if (!window) return;
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
-    s.windows[window].target = std::move(target);
+    // The replaced functions go when `target` does, outside the lock.
+    std::swap(s.windows[window].target, target);
 }
 
 void DialogBridge::Unregister(WindowHandle window) {
