@@ -29,6 +29,11 @@ struct PreviewPicture {
     std::vector<std::uint8_t> pixels;
 };
 
+// True when a view can draw `picture` as its header describes it: a positive
+// size, rows of whole pixels padded to a multiple of 4 bytes (a DIB's rows)
+// and at least stride * height bytes.
+bool IsDrawable(const PreviewPicture& picture);
+
 class IWindowBridge {
 public:
     virtual ~IWindowBridge() = default;

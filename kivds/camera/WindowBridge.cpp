@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cstdint>
 
 #include "kivds/camera/IWindowBridge.h"
 
@@ -20,6 +21,13 @@ NullWindowBridge g_nullBridge;
 std::atomic<IWindowBridge*> g_bridge{nullptr};
 
 }  // namespace
+
+bool IsDrawable(const PreviewPicture& picture) {
+    if (picture.width <= 0 || picture.height <= 0) return false;
+    const std::int64_t rowBytes = (static_cast<std::int64_t>(picture.width) * 3 + 3) / 4 * 4;
+    if (picture.stride != rowBytes) return false;
+    return picture.pixels.size() / static_cast<std::uint64_t>(rowBytes) >= static_cast<std::uint64_t>(picture.height);
+}
 
 IWindowBridge& WindowBridge() {
     IWindowBridge* bridge = g_bridge.load();

@@ -15,8 +15,8 @@
 #include "kivds/image/PixelBuffer.h"
 #include "kivds/platform/Paths.h"
 #include "kivds/platform/Sleep.h"
+#include "kivds/protocol/DialogSession.h"
 #include "kivds/twain/BoundedString.h"
-#include "kivds/twain/DialogSeam.h"
 #include "kivds/twain/KIVDSApp.h"
 #include "kivds/twain/TripletTable.h"
 #include "kivds/protocol/TwainMemory.h"
@@ -292,7 +292,7 @@ TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
 
     if (pUi->ShowUI != 0) {
         // ModalUI is ignored: the dialog is always modeless.
-        m_dialog = MakeCaptureDialog();
+        m_dialog = MakeDialogSession();
         if (!m_dialog) return FailWithMessage(TWCC_LOWMEMORY);
         if (!m_dialog->Create(pUi->hParent)) {
             m_dialog.reset();

@@ -16,7 +16,7 @@ namespace kiv {
 class CKIVCapabilityMgr;
 class CKIVUVCControl;
 class CImageReference;
-class ICaptureDialog;
+class IDialogSession;
 
 // Implements ISourceNotifier so that the capture dialog reaches Notify
 // without knowing this class.
@@ -100,7 +100,7 @@ private:
     TwainState m_state = TwainState::ManagerOpen;
     twain::TW_PENDINGXFERS m_pendingXfers{};
     std::unique_ptr<CKIVCapabilityMgr> m_capMgr;
-    std::unique_ptr<ICaptureDialog> m_dialog;
+    std::unique_ptr<IDialogSession> m_dialog;
     CKIVUVCControl* m_camera = nullptr;  // the process-wide facade; not owned
     KivRect m_frame;
     std::unique_ptr<CImageReference> m_image;

@@ -1,10 +1,13 @@
 // The control ids, messages, timers and icons of the two dialog templates,
-// and the per-control rules of the capture dialog as one table.
+// the per-control rules of the capture dialog and the version dialog's
+// layout as tables (their rectangles from DialogGeometry.h), and the
+// conversion of dialog units to pixels.
 #pragma once
 
 #include <cstddef>
 
 #include "kivds/camera/IWindowBridge.h"
+#include "kivds/ui/DialogGeometry.h"
 
 namespace kiv {
 
@@ -71,18 +74,36 @@ struct ControlRule {
 };
 
 constexpr ControlRule kCaptureControls[] = {
-    {IDC_PREVIEW, ControlKind::Static, 14, 12, 270, 216, false, false, 0},
-    {IDC_FORMAT_LABEL, ControlKind::Static, 299, 10, 70, 10, false, false, 0},
-    {IDC_FORMAT_LIST, ControlKind::List, 298, 21, 70, 48, true, true, 0},
-    {IDC_SIZE_LABEL, ControlKind::Static, 299, 39, 70, 10, false, false, 0},
-    {IDC_SIZE_LIST, ControlKind::List, 298, 50, 70, 96, false, true, 0},
-    {IDC_SETTINGS, ControlKind::Button, 298, 70, 70, 40, false, true, IDI_SETTINGS},
-    {IDC_CAPTURE, ControlKind::Button, 298, 189, 70, 40, false, true, IDI_CAPTURE},
+    {IDC_PREVIEW, ControlKind::Static, KIV_RECT_PREVIEW, false, false, 0},
+    {IDC_FORMAT_LABEL, ControlKind::Static, KIV_RECT_FORMAT_LABEL, false, false, 0},
+    {IDC_FORMAT_LIST, ControlKind::List, KIV_RECT_FORMAT_LIST, true, true, 0},
+    {IDC_SIZE_LABEL, ControlKind::Static, KIV_RECT_SIZE_LABEL, false, false, 0},
+    {IDC_SIZE_LIST, ControlKind::List, KIV_RECT_SIZE_LIST, false, true, 0},
+    {IDC_SETTINGS, ControlKind::Button, KIV_RECT_SETTINGS, false, true, IDI_SETTINGS},
+    {IDC_CAPTURE, ControlKind::Button, KIV_RECT_CAPTURE, false, true, IDI_CAPTURE},
 };
 
 // The dialog's own size in dialog units.
-constexpr int kCaptureDialogWidth = 381;
-constexpr int kCaptureDialogHeight = 240;
+constexpr int kCaptureDialogWidth = KIV_CAPTURE_DIALOG_W;
+constexpr int kCaptureDialogHeight = KIV_CAPTURE_DIALOG_H;
+
+// A control of the version dialog's template and its rectangle in dialog units.
+struct TemplateRect {
+    int id;
+    int x, y, w, h;
+};
+
+constexpr TemplateRect kVersionControls[] = {
+    {IDC_VERSION_ICON, KIV_RECT_VERSION_ICON},
+    {IDC_VERSION_PRODUCT, KIV_RECT_VERSION_PRODUCT},
+    {IDC_VERSION_NUMBER, KIV_RECT_VERSION_NUMBER},
+    {IDC_VERSION_COPYRIGHT, KIV_RECT_VERSION_COPYRIGHT},
+    {IDC_VERSION_LICENSE, KIV_RECT_VERSION_LICENSE},
+    {IDOK_BUTTON, KIV_RECT_VERSION_OK},
+};
+
+constexpr int kVersionDialogWidth = KIV_VERSION_DIALOG_W;
+constexpr int kVersionDialogHeight = KIV_VERSION_DIALOG_H;
 
 // The four controls, in the order they are switched (format list, size list,
 // settings, capture).
@@ -101,5 +122,14 @@ bool ReadyControlsEnabled(IsEnabled isEnabled) {
 
 // The rule of control `id`, or null.
 const ControlRule* FindControlRule(int id);
+// The version dialog's control `id`; every id of kVersionControls has one.
+const TemplateRect& VersionControlRect(int id);
+
+// Dialog units of the templates to pixels for their font ("MS Shell Dlg"
+// 8 pt at 96 dpi, base units 6 x 13): a dialog unit is a quarter of the
+// horizontal and an eighth of the vertical base unit, rounded as
+// MapDialogRect rounds (MulDiv: halves away from zero).
+int DialogUnitsX(int units);
+int DialogUnitsY(int units);
 
 }  // namespace kiv

@@ -20,10 +20,10 @@
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/protocol/Twain.h"
 #include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/ErrorMessage.h"
 #include "kivds/ui/Strings.h"
-#include "kivds/ui/fltk/FltkBridge.h"
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkView.h"
@@ -68,18 +68,18 @@ protected:
         };
         view = std::make_unique<FltkCaptureView>(std::move(actions));
         dlg = std::make_unique<CKIVDlg>(*view);
-        FltkBridge::Install();
+        DialogBridge::Install();
         auto deliver = [this](unsigned message) {
             std::lock_guard<std::mutex> guard(mutex);
             messages.push_back(message);
         };
-        FltkBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr});
-        FltkBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr});
+        DialogBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr});
+        DialogBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr});
     }
     void TearDown() override {
         if (!view) return;
-        FltkBridge::Instance().Unregister(view->Window());
-        FltkBridge::Instance().Unregister(view->ControlWindow(IDC_PREVIEW));
+        DialogBridge::Instance().Unregister(view->Window());
+        DialogBridge::Instance().Unregister(view->ControlWindow(IDC_PREVIEW));
         if (dlg) dlg->DestroyWindow();
         dlg.reset();
         view.reset();
@@ -128,7 +128,7 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
     std::shared_ptr<const PreviewPicture> picture;
     ASSERT_TRUE(Serve([&] {
-        picture = FltkBridge::Instance().Latest(previewWidget);
+        picture = DialogBridge::Instance().Latest(previewWidget);
         return picture != nullptr;
     })) << "no preview picture arrived";
     EXPECT_EQ(picture->width, preview.Width());

@@ -19,8 +19,8 @@
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/platform/SourceLock.h"
 #include "kivds/protocol/SourceNotifier.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/ErrorMessage.h"
-#include "kivds/ui/fltk/FltkBridge.h"
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "support/ScopedEnv.h"
@@ -157,7 +157,7 @@ protected:
 
     void UnplugCamera() {
         lost = true;
-        FltkBridge::Instance().PostGraphNotify(session->Window());
+        DialogBridge::Instance().PostGraphNotify(session->Window());
     }
 
     std::string OwnerTitle() {

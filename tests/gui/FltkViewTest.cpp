@@ -18,7 +18,7 @@
 #include "gui/GuiSupport.h"
 #include "kivds/ui/DialogControls.h"
 #include "support/ScopedEnv.h"
-#include "kivds/ui/fltk/FltkBridge.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkView.h"
@@ -201,7 +201,7 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     ASSERT_TRUE(kivgui::WaitMapped(Window()));
     WindowHandle preview = view->ControlWindow(IDC_PREVIEW);
     std::atomic<int> repaints{0};
-    FltkBridge::Instance().Register(preview, {100, 80, nullptr, [&] { ++repaints; }});
+    DialogBridge::Instance().Register(preview, {100, 80, nullptr, [&] { ++repaints; }});
 
     // 8 x 4 pixels at (10, 20): bottom-up BGR rows, the top two rows red,
     // the bottom two blue; stride padded to a multiple of 4.
@@ -222,11 +222,11 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     stale->pixels.assign(24 * 4, 0x80);
 
     // Two pictures before the window draws: one repaint asked, the newer drawn.
-    FltkBridge::Instance().PresentPreview(preview, stale);
-    FltkBridge::Instance().PresentPreview(preview, picture);
+    DialogBridge::Instance().PresentPreview(preview, stale);
+    DialogBridge::Instance().PresentPreview(preview, picture);
     EXPECT_EQ(repaints.load(), 1);
-    EXPECT_EQ(FltkBridge::Instance().Take(preview), picture);
-    EXPECT_EQ(FltkBridge::Instance().Take(preview), nullptr);
+    EXPECT_EQ(DialogBridge::Instance().Take(preview), picture);
+    EXPECT_EQ(DialogBridge::Instance().Take(preview), nullptr);
     static_cast<Fl_Widget*>(preview)->redraw();
 
     const ViewRect area = Local(IDC_PREVIEW);
@@ -242,11 +242,11 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
 
     const char* dir = std::getenv("KIV_GUI_ARTIFACTS");
     if (dir) kivgui::Screenshot(Window(), std::string(dir) + "/preview.png");
-    FltkBridge::Instance().Unregister(preview);
-    FltkBridge::Instance().PresentPreview(preview, picture);
+    DialogBridge::Instance().Unregister(preview);
+    DialogBridge::Instance().PresentPreview(preview, picture);
     EXPECT_EQ(repaints.load(), 1) << "an unregistered window hears nothing";
     int w = 0, h = 0;
-    EXPECT_FALSE(FltkBridge::Instance().GetClientSize(preview, w, h));
+    EXPECT_FALSE(DialogBridge::Instance().GetClientSize(preview, w, h));
 }
 
 // The camera letterboxes its picture into the size the bridge reports; after
@@ -254,15 +254,15 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
 // size, not the one the control had when it was registered.
 TEST_F(FltkViewTest, TheClientSizeFollowsThePreviewsLayout) {
     WindowHandle preview = view->ControlWindow(IDC_PREVIEW);
-    FltkBridge::Instance().Register(preview, {100, 80, nullptr, nullptr});
+    DialogBridge::Instance().Register(preview, {100, 80, nullptr, nullptr});
     const ViewRect before = view->ScreenRect(IDC_PREVIEW);
     const ViewRect moved{before.left, before.top, before.left + 250, before.top + 200};
     view->Move(IDC_PREVIEW, moved);
     int w = 0, h = 0;
-    ASSERT_TRUE(FltkBridge::Instance().GetClientSize(preview, w, h));
+    ASSERT_TRUE(DialogBridge::Instance().GetClientSize(preview, w, h));
     EXPECT_EQ(250, w);
     EXPECT_EQ(200, h);
-    FltkBridge::Instance().Unregister(preview);
+    DialogBridge::Instance().Unregister(preview);
 }
 
 TEST_F(FltkViewTest, TheWindowCarriesTheProductIconForTheWindowManager) {

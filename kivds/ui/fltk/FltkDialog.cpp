@@ -13,13 +13,13 @@
 #include <mutex>
 #include <utility>
 
-#include "kivds/platform/Env.h"
 #include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/DialogThread.h"
 #include "kivds/ui/Strings.h"
+#include "kivds/ui/ThreadedDialogSession.h"
 #include "kivds/ui/UiScript.h"
-#include "kivds/ui/fltk/FltkBridge.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkView.h"
 
@@ -44,192 +44,93 @@ OwnerRegistry& Owners() {
     return registry;
 }
 
-// What lives on the dialog's thread; deleted there.
-struct Parts {
-    std::unique_ptr<FltkCaptureView> view;
-    std::unique_ptr<CKIVDlg> dlg;
-    std::unique_ptr<UiScript> script;
-    bool registered = false;
-    bool destroyed = false;  // the manager destroyed the window: no more handlers
-    ~Parts() {
-        std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-        dlg.reset();
-        view.reset();
+// The FLTK side of a dialog session: the view, its loop passes and the
+// windows that message boxes of other threads are shown over.
+class FltkToolkit final : public DialogToolkit {
+public:
+    ~FltkToolkit() override {
+        view_.reset();
         Fl::check();  // let the hidden windows go from the display
     }
-};
 
-// One pass of FLTK's loop, and the waiting preview picture drawn.
-void Pump(Parts& parts, double seconds) {
-    std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-    if (parts.view) {
-        WindowHandle preview = parts.view->ControlWindow(IDC_PREVIEW);
-        if (FltkBridge::Instance().Take(preview)) static_cast<Fl_Widget*>(preview)->redraw();
-    }
-    Fl::wait(seconds);
-}
-
-class FltkDialogSession final : public IDialogSession {
-public:
-    FltkDialogSession() : parts_(std::make_shared<Parts>()) { FltkBridge::Install(); }
-
-    ~FltkDialogSession() override {
-        std::shared_ptr<Parts> parts = std::move(parts_);
-        if (thread_.OnThread()) {
-            // From inside one of the dialog's own handlers: the parts go once
-            // the loop lets go of its queue, after that handler.
-            Unregister(*parts);
-            thread_.Post([parts] {});
-            return;
-        }
-        thread_.RunSync([&] {
-            thread_.SetIdleHook(nullptr);
-            Unregister(*parts);
-            parts.reset();
-        });
+    std::unique_lock<std::recursive_mutex> Lock() override {
+        return std::unique_lock<std::recursive_mutex>(FltkLock());
     }
 
-    bool Create(WindowHandle) override {
-        bool ok = false;
-        thread_.RunSync([&] {
-            std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-            if (!FltkAttachDisplay()) return;
-            Parts& p = *parts_;
-            std::weak_ptr<Parts> weak = parts_;
-            // The view reaches the loop through a link, never through this
-            // session: a handler may outlive it.
-            const DialogThread::Link loop = thread_.MakeLink();
-            FltkCaptureView::Actions actions;
-            actions.command = [weak](int id, unsigned notification) {
-                if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnCommand(id, notification); });
-            };
-            actions.sysCommand = [weak](unsigned command) {
-                if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnSysCommand(command); });
-            };
-            actions.setTimer = [loop, weak](unsigned id, unsigned ms) {
-                loop.SetTimer(id, ms, [weak, id] {
-                    if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnTimer(id); });
-                });
-            };
-            actions.killTimer = [loop](unsigned id) { loop.KillTimer(id); };
-            // The version dialog's loop: the dialog's queue is served
-            // between its passes, and nobody waits for the user holding
-            // the source lock.
-            actions.pump = [weak](double seconds) {
-                return DialogThread::ServeNested([&] {
-                    if (auto parts = weak.lock())
-                        Pump(*parts, seconds);
-                    else
-                        Fl::wait(seconds);
-                });
-            };
-            p.view = std::make_unique<FltkCaptureView>(std::move(actions));
-            p.dlg = std::make_unique<CKIVDlg>(*p.view);
-            RegisterWindows(p);
-            Handle(p, [&] { ok = p.dlg->OnInitDialog(); });
-            if (ok)
-                RegisterWindows(p);  // the preview's size after the dialog's layout
-            else
-                Unregister(p);
-        });
-        return ok;
-    }
-
-    void Show() override {
-        thread_.RunSync([&] {
-            std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-            if (!parts_->view) return;
-            parts_->view->Show();
-            auto text = GetEnv("KIVDS_UI_SCRIPT");
-            if (text && !text->empty()) {
-                parts_->script = std::make_unique<UiScript>(*text);
-                parts_->view->AutoCloseVersionDialog(true);  // a script has nobody to press OK
-            }
-            std::weak_ptr<Parts> weak = parts_;
-            thread_.SetIdleHook([weak]() -> std::optional<DialogThread::Clock::time_point> {
-                auto parts = weak.lock();
-                if (!parts || parts->destroyed) return std::nullopt;
-                Pump(*parts, 0.0);
-                DialogThread::Clock::time_point next = DialogThread::Clock::now() + kPumpPeriod;
-                if (parts->script && parts->dlg) {
-                    std::optional<DialogThread::Clock::time_point> wanted;
-                    Handle(*parts, [&] { wanted = parts->script->Advance(*parts->view); });
-                    if (wanted && *wanted < next) next = *wanted;
-                }
-                return next;
-            });
-        });
-    }
-
-    void DestroyWindow() override {
-        thread_.RunSync([&] {
-            std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-            thread_.SetIdleHook(nullptr);
-            if (parts_->dlg && !parts_->destroyed) parts_->dlg->DestroyWindow();
-            parts_->destroyed = true;
-            Unregister(*parts_);
-            if (parts_->view) {
-                if (auto* window = static_cast<Fl_Window*>(parts_->view->Window())) window->hide();
-                Fl::check();
-            }
-        });
-    }
-
-    void SendXferDone() override {
-        std::weak_ptr<Parts> weak = parts_;
-        thread_.Post([weak] {
-            if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(WM_XFERDONE); });
-        });
-    }
-
-    WindowHandle Window() const override { return parts_ && parts_->view ? parts_->view->Window() : nullptr; }
-
-private:
-    template <typename Handler>
-    static void Handle(Parts& parts, Handler handler) {
-        if (!parts.dlg || parts.destroyed) return;
-        std::lock_guard<std::recursive_mutex> fltk(FltkLock());
-        handler();
-    }
-
-    // The bridge calls `deliver` and `repaint` outside its lock, so they may
-    // run after this session is gone: they hold a link to the loop.
-    void RegisterWindows(Parts& p) {
-        std::weak_ptr<Parts> weak = parts_;
-        const DialogThread::Link loop = thread_.MakeLink();
-        auto deliver = [loop, weak](unsigned message) {
-            loop.Post([weak, message] {
-                if (auto parts = weak.lock()) Handle(*parts, [&] { parts->dlg->OnMessage(message); });
+    ICaptureDialogView* MakeView(const DialogEvents& events) override {
+        if (!FltkAttachDisplay()) return nullptr;
+        FltkCaptureView::Actions actions;
+        actions.command = [events](int id, unsigned notification) {
+            events.Handle([&](CKIVDlg& dlg) { dlg.OnCommand(id, notification); });
+        };
+        actions.sysCommand = [events](unsigned command) {
+            events.Handle([&](CKIVDlg& dlg) { dlg.OnSysCommand(command); });
+        };
+        actions.setTimer = [events](unsigned id, unsigned ms) { events.SetTimer(id, ms); };
+        actions.killTimer = [events](unsigned id) { events.KillTimer(id); };
+        // The version dialog's loop: the dialog's queue is served between its
+        // passes, and nobody waits for the user holding the source lock.
+        actions.pump = [events](double seconds) {
+            return DialogThread::ServeNested([&] {
+                const bool live = events.WithToolkit(
+                    [&](DialogToolkit& toolkit) { static_cast<FltkToolkit&>(toolkit).Pump(seconds); });
+                if (!live) Fl::wait(seconds);
             });
         };
-        // A new picture wakes the loop; the idle pass draws it.
-        auto repaint = [loop] { loop.Post([] {}); };
-        const ViewRect preview = p.view->ScreenRect(IDC_PREVIEW);
-        FltkBridge::Instance().Register(p.view->Window(), {preview.Width(), preview.Height(), deliver, repaint});
-        FltkBridge::Instance().Register(p.view->ControlWindow(IDC_PREVIEW),
-                                        {preview.Width(), preview.Height(), deliver, repaint});
-        {
-            std::lock_guard<std::mutex> guard(Owners().mutex);
-            Owners().runOnThread[p.view->Window()] = [loop](const std::function<void()>& task) {
-                return loop.RunSync(task);
-            };
-        }
-        p.registered = true;
+        view_ = std::make_unique<FltkCaptureView>(std::move(actions));
+        return view_.get();
     }
 
-    static void Unregister(Parts& parts) {
-        if (!parts.registered || !parts.view) return;
-        FltkBridge::Instance().Unregister(parts.view->Window());
-        FltkBridge::Instance().Unregister(parts.view->ControlWindow(IDC_PREVIEW));
-        {
-            std::lock_guard<std::mutex> guard(Owners().mutex);
-            Owners().runOnThread.erase(parts.view->Window());
-        }
-        parts.registered = false;
+    // A new picture wakes the loop; the idle pass draws it.
+    std::function<void()> PictureHook(WindowHandle, const DialogThread::Link& loop) override {
+        return [loop] { loop.Post([] {}); };
     }
 
-    std::shared_ptr<Parts> parts_;
-    DialogThread thread_;
+    void Registered(const DialogThread::Link& loop) override {
+        std::lock_guard<std::mutex> guard(Owners().mutex);
+        Owners().runOnThread[view_->Window()] = [loop](const std::function<void()>& task) {
+            return loop.RunSync(task);
+        };
+    }
+
+    void Unregistered() override {
+        std::lock_guard<std::mutex> guard(Owners().mutex);
+        Owners().runOnThread.erase(view_->Window());
+    }
+
+    bool Show() override {
+        view_->Show();
+        return true;
+    }
+
+    void ScriptStarted() override { view_->AutoCloseVersionDialog(true); }  // a script has nobody to press OK
+
+    std::optional<Clock::time_point> Idle() override {
+        Pump(0.0);
+        return Clock::now() + kPumpPeriod;
+    }
+
+    std::optional<Clock::time_point> AdvanceScript(UiScript& script, CKIVDlg&) override {
+        return script.Advance(*view_);
+    }
+
+    void Destroyed() override {
+        if (auto* window = static_cast<Fl_Window*>(view_->Window())) window->hide();
+        Fl::check();
+    }
+
+    // One pass of FLTK's loop, and the waiting preview picture drawn.
+    void Pump(double seconds) {
+        std::lock_guard<std::recursive_mutex> fltk(FltkLock());
+        if (view_) {
+            WindowHandle preview = view_->ControlWindow(IDC_PREVIEW);
+            if (DialogBridge::Instance().Take(preview)) static_cast<Fl_Widget*>(preview)->redraw();
+        }
+        Fl::wait(seconds);
+    }
+
+private:
+    std::unique_ptr<FltkCaptureView> view_;
 };
 
 // The box's sign: "!" in a red disc for errors, "i" in a blue one otherwise.
@@ -310,7 +211,7 @@ void ShowOnThisThread(const ShownMessage& message) {
 
 std::unique_ptr<IDialogSession> MakeFltkDialogSession() {
     if (!FltkDisplayUsable()) return nullptr;
-    return std::make_unique<FltkDialogSession>();
+    return std::make_unique<ThreadedDialogSession>(std::make_unique<FltkToolkit>());
 }
 
 void ShowFltkMessageBox(const ShownMessage& message) {

@@ -1,8 +1,7 @@
-// The FLTK capture dialog as one session: CKIVDlg over a FltkCaptureView on a
-// DialogThread of its own. That thread runs FLTK: the dialog's idle hook
-// serves the display's events every few milliseconds, the camera reaches the
-// dialog through FltkBridge, and KIVDS_UI_SCRIPT drives it once shown.
-// Also the FLTK message box.
+// The FLTK capture dialog: a ThreadedDialogSession whose toolkit runs FLTK
+// on the dialog's thread (the idle hook serves the display's events every few
+// milliseconds and draws the preview's waiting picture). Also the FLTK
+// message box.
 //
 // Threads: as IDialogSession. ShowFltkMessageBox may be called on any
 // thread; a message owned by a dialog of this backend is shown on that
@@ -12,7 +11,7 @@
 #include <memory>
 
 #include "kivds/platform/MessageBox.h"
-#include "kivds/ui/DialogSession.h"
+#include "kivds/protocol/DialogSession.h"
 
 namespace kiv {
 

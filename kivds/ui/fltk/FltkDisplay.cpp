@@ -93,9 +93,4 @@ __attribute__((destructor)) static void ReleaseFltkDisplayDevice() {
     std::unique_ptr<Fl_Display_Device> owned(device);
 }
 
-// A dialog base unit of "MS Shell Dlg" 8 pt at 96 dpi is 6 x 13 pixels; a
-// dialog unit is a quarter of its width and an eighth of its height.
-int DialogUnitsX(int units) { return (units * 6 + 2) / 4; }
-int DialogUnitsY(int units) { return (units * 13 + 4) / 8; }
-
 }  // namespace kiv

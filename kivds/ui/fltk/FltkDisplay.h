@@ -24,8 +24,4 @@ std::recursive_mutex& FltkLock();
 // Hands the probed connection to FLTK (once); false when there is none.
 bool FltkAttachDisplay();
 
-// Dialog units of the templates ("MS Shell Dlg" 8 pt) to pixels.
-int DialogUnitsX(int units);
-int DialogUnitsY(int units);
-
 }  // namespace kiv

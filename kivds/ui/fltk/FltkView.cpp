@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
-#include "kivds/ui/fltk/FltkBridge.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkPictograms.h"
 
@@ -54,9 +54,8 @@ public:
         fl_push_clip(x(), y(), w(), h());
         fl_color(FL_BLACK);
         fl_rectf(x(), y(), w(), h());
-        std::shared_ptr<const PreviewPicture> picture = FltkBridge::Instance().Latest(this);
-        if (picture && picture->width > 0 && picture->height > 0 && picture->stride >= picture->width * 3 &&
-            picture->pixels.size() >= static_cast<std::size_t>(picture->stride) * picture->height) {
+        std::shared_ptr<const PreviewPicture> picture = DialogBridge::Instance().Latest(this);
+        if (picture && IsDrawable(*picture)) {
             // Bottom-up BGR rows: start at the last row and step back, and
             // swap the channels into FLTK's RGB.
             rgb_.resize(static_cast<std::size_t>(picture->width) * 3 * picture->height);
@@ -169,6 +168,19 @@ Fl_Box* MakeStatic(int x, int y, int w, int h) {
     return box;
 }
 
+// A widget of the version dialog at its place in the template (owned by the
+// window that is being built).
+template <typename Widget>
+Widget* Place(int id) {
+    const TemplateRect& r = VersionControlRect(id);
+    return new Widget(DialogUnitsX(r.x), DialogUnitsY(r.y), DialogUnitsX(r.w), DialogUnitsY(r.h));
+}
+
+Fl_Box* PlaceStatic(int id) {
+    const TemplateRect& r = VersionControlRect(id);
+    return MakeStatic(DialogUnitsX(r.x), DialogUnitsY(r.y), DialogUnitsX(r.w), DialogUnitsY(r.h));
+}
+
 }  // namespace
 
 // A drop-down list (2004, 2007) over a Fl_Choice: the entries, their data and
@@ -244,21 +256,21 @@ private:
 class FltkCaptureView::VersionView final : public IVersionDialogView {
 public:
     explicit VersionView(FltkCaptureView& owner) : owner_(owner) {
-        window_ = std::make_unique<Fl_Double_Window>(DialogUnitsX(324), DialogUnitsY(142));
+        window_ = std::make_unique<Fl_Double_Window>(DialogUnitsX(kVersionDialogWidth), DialogUnitsY(kVersionDialogHeight));
         window_->begin();
-        icon_ = new IconBox(DialogUnitsX(17), DialogUnitsY(13), DialogUnitsX(20), DialogUnitsY(20));
-        product_ = MakeStatic(DialogUnitsX(54), DialogUnitsY(13), DialogUnitsX(180), DialogUnitsY(8));
-        number_ = MakeStatic(DialogUnitsX(241), DialogUnitsY(13), DialogUnitsX(45), DialogUnitsY(8));
-        copyright_ = MakeStatic(DialogUnitsX(54), DialogUnitsY(27), DialogUnitsX(229), DialogUnitsY(8));
+        icon_ = Place<IconBox>(IDC_VERSION_ICON);
+        product_ = PlaceStatic(IDC_VERSION_PRODUCT);
+        number_ = PlaceStatic(IDC_VERSION_NUMBER);
+        copyright_ = PlaceStatic(IDC_VERSION_COPYRIGHT);
         SetFittedLabel(copyright_, "Copyright (C) Orvan. All rights reserved.");
         buffer_ = std::make_unique<Fl_Text_Buffer>();
-        license_ = new Fl_Text_Display(DialogUnitsX(55), DialogUnitsY(45), DialogUnitsX(228), DialogUnitsY(66));
+        license_ = Place<Fl_Text_Display>(IDC_VERSION_LICENSE);
         license_->buffer(buffer_.get());
         license_->textsize(kTextSize);
         license_->scrollbar_align(FL_ALIGN_RIGHT);
         // A multi-line box with a vertical scroll bar only: lines wrap.
         license_->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
-        ok_ = new Fl_Return_Button(DialogUnitsX(137), DialogUnitsY(121), DialogUnitsX(50), DialogUnitsY(14));
+        ok_ = Place<Fl_Return_Button>(IDOK_BUTTON);
         ok_->labelsize(kTextSize);
         ok_->callback([](Fl_Widget*, void* self) { static_cast<VersionView*>(self)->End(IDOK_BUTTON); }, this);
         window_->end();
@@ -386,10 +398,10 @@ void FltkCaptureView::BuildWindow() {
         controls_[rule.id] = widget;
         if (rule.kind != ControlKind::Static) {
             widget->callback(
-                [](Fl_Widget* w, void* self) {
+                [](Fl_Widget* changed, void* self) {
                     auto* view = static_cast<FltkCaptureView*>(self);
                     for (const auto& entry : view->controls_) {
-                        if (entry.second != w) continue;
+                        if (entry.second != changed) continue;
                         const bool list = view->FindList(entry.first) != nullptr;
                         if (view->actions_.command) view->actions_.command(entry.first, list ? CBN_SELCHANGE : BN_CLICKED);
                         return;
@@ -407,10 +419,9 @@ void FltkCaptureView::BuildWindow() {
     popupMenu_ = popup;
     for (Fl_Menu_Button* menu : {static_cast<Fl_Menu_Button*>(button), popup}) {
         menu->callback(
-            [](Fl_Widget* w, void* self) {
+            [](Fl_Widget* chosen, void* self) {
                 auto* view = static_cast<FltkCaptureView*>(self);
-                auto* menu = static_cast<Fl_Menu_Button*>(w);
-                const Fl_Menu_Item* item = menu->mvalue();
+                const Fl_Menu_Item* item = static_cast<Fl_Menu_Button*>(chosen)->mvalue();
                 if (!item || !view->actions_.sysCommand) return;
                 view->actions_.sysCommand(static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(item->user_data())));
             },
@@ -544,8 +555,8 @@ void FltkCaptureView::Move(int id, const ViewRect& rect) {
     widget->resize(rect.left - window_->x(), rect.top - window_->y(), rect.Width(), rect.Height());
     if (id == IDC_PREVIEW) {
         // The software preview letterboxes into the size it is told.
-        FltkBridge::Instance().SetClientSize(widget, rect.Width(), rect.Height());
-        FltkBridge::Instance().SetClientSize(window_.get(), rect.Width(), rect.Height());
+        DialogBridge::Instance().SetClientSize(widget, rect.Width(), rect.Height());
+        DialogBridge::Instance().SetClientSize(window_.get(), rect.Width(), rect.Height());
     }
     window_->redraw();
 }

@@ -1,16 +1,21 @@
-// The headless capture dialog as one session: CKIVDlg over a HeadlessView on
-// a DialogThread of its own, reached by the camera through HeadlessBridge and
-// driven by the KIVDS_UI_SCRIPT script once shown.
+// The headless capture dialog: a ThreadedDialogSession over a HeadlessView,
+// driven by the KIVDS_UI_SCRIPT script once shown; it journals what it does
+// (KIVDS_UI_RECORD).
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "kivds/ui/DialogSession.h"
+#include "kivds/protocol/DialogSession.h"
 
 namespace kiv {
 
 std::unique_ptr<IDialogSession> MakeHeadlessDialogSession();
+
+// A session of `toolkit` (win32, fltk), or the headless one when
+// KIVDS_UI=headless, when `toolkit` is empty, or when it makes none (no
+// display, say).
+std::unique_ptr<IDialogSession> MakeToolkitOrHeadlessDialogSession(const DialogSessionFactory& toolkit);
 
 // Does one thing to every headless dialog that is shown, on its thread, as a
 // user or the system would, and returns how many dialogs took it. `step` is a

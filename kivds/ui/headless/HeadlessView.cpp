@@ -6,21 +6,14 @@
 #include "kivds/platform/Env.h"
 #include "kivds/ui/CaptureDialog.h"
 #include "kivds/ui/DialogControls.h"
-#include "kivds/ui/headless/HeadlessBridge.h"
+#include "kivds/ui/DialogBridge.h"
 
 namespace kiv {
 namespace {
 
-// Where the headless dialog "is" on the screen, and the dialog base units of
-// an 8-point dialog font at 96 dpi (a dialog unit is a quarter of the
-// horizontal and an eighth of the vertical base unit).
+// Where the headless dialog "is" on the screen.
 constexpr std::int32_t kOriginX = 100;
 constexpr std::int32_t kOriginY = 100;
-constexpr std::int32_t kBaseUnitX = 6;
-constexpr std::int32_t kBaseUnitY = 13;
-
-std::int32_t DluX(int x) { return x * kBaseUnitX / 4; }
-std::int32_t DluY(int y) { return y * kBaseUnitY / 8; }
 
 // Texts in one journal line: line breaks written as \r and \n.
 std::string Escaped(const std::string& text) {
@@ -87,12 +80,12 @@ private:
 };
 
 HeadlessView::HeadlessView() {
-    shown_.rects[0] = {kOriginX, kOriginY, kOriginX + DluX(kCaptureDialogWidth), kOriginY + DluY(kCaptureDialogHeight)};
+    shown_.rects[0] = {kOriginX, kOriginY, kOriginX + DialogUnitsX(kCaptureDialogWidth), kOriginY + DialogUnitsY(kCaptureDialogHeight)};
     for (const ControlRule& rule : kCaptureControls) {
         controlHandles_[rule.id] = std::make_unique<char>();
-        const std::int32_t left = kOriginX + DluX(rule.x);
-        const std::int32_t top = kOriginY + DluY(rule.y);
-        shown_.rects[rule.id] = {left, top, left + DluX(rule.w), top + DluY(rule.h)};
+        const std::int32_t left = kOriginX + DialogUnitsX(rule.x);
+        const std::int32_t top = kOriginY + DialogUnitsY(rule.y);
+        shown_.rects[rule.id] = {left, top, left + DialogUnitsX(rule.w), top + DialogUnitsY(rule.h)};
         if (rule.kind == ControlKind::List) shown_.lists[rule.id].sorted = rule.sortedList;
         shown_.enabled[rule.id] = true;
     }
@@ -147,8 +140,8 @@ void HeadlessView::Move(int id, const ViewRect& rect) {
     }
     if (id == IDC_PREVIEW) {
         // The software preview letterboxes into the size it is told.
-        HeadlessBridge::Instance().SetClientSize(ControlWindow(IDC_PREVIEW), rect.Width(), rect.Height());
-        HeadlessBridge::Instance().SetClientSize(Window(), rect.Width(), rect.Height());
+        DialogBridge::Instance().SetClientSize(ControlWindow(IDC_PREVIEW), rect.Width(), rect.Height());
+        DialogBridge::Instance().SetClientSize(Window(), rect.Width(), rect.Height());
     }
     JournalLine("move " + std::to_string(id) + " " + std::to_string(rect.Width()) + "x" +
                 std::to_string(rect.Height()));

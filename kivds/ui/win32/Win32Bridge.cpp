@@ -54,14 +54,6 @@ void PaintPicture(HWND window, HDC dc, const PreviewPicture& picture) {
                       picture.pixels.data(), &info, DIB_RGB_COLORS);
 }
 
-// A picture is drawable when its rows are where its header says.
-bool WellFormed(const PreviewPicture& picture) {
-    if (picture.width <= 0 || picture.height <= 0) return false;
-    // A DIB's rows are exactly as long as its pixels rounded up to 4 bytes.
-    if (picture.stride != (picture.width * 3 + 3) / 4 * 4) return false;
-    return picture.pixels.size() >= static_cast<std::size_t>(picture.stride) * static_cast<std::size_t>(picture.height);
-}
-
 LRESULT CALLBACK PreviewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC original = OriginalProc(window);
     if (message == WM_PAINT || message == WM_ERASEBKGND) {
@@ -147,7 +139,7 @@ void Win32Bridge::SendFrameArrived(WindowHandle window) {
 }
 
 void Win32Bridge::PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
-    if (!picture || !WellFormed(*picture)) return;
+    if (!picture || !IsDrawable(*picture)) return;
     HWND hwnd = static_cast<HWND>(window);
     {
         State& s = Shared();

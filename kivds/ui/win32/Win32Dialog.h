@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "kivds/ui/DialogSession.h"
+#include "kivds/protocol/DialogSession.h"
 
 namespace kiv {
 

@@ -253,5 +253,24 @@ TEST_F(SimPreviewTest, NothingReachesTheWindowOnceThePreviewIsHidden) {
     EXPECT_FALSE(sim_->Preview().visible);
 }
 
+TEST(PreviewPicture, OnlyDibRowsWithAllTheirBytesAreDrawable) {
+    PreviewPicture picture;
+    picture.width = 10;
+    picture.height = 2;
+    picture.stride = 32;  // 30 bytes of pixels padded to 4
+    picture.pixels.assign(64, 0);
+    EXPECT_TRUE(IsDrawable(picture));
+    picture.pixels.pop_back();
+    EXPECT_FALSE(IsDrawable(picture)) << "the last row is short";
+    picture.stride = 36;
+    picture.pixels.assign(72, 0);
+    EXPECT_FALSE(IsDrawable(picture)) << "rows wider than a DIB's";
+    picture.width = INT32_MAX;  // its row bytes do not fit an int
+    picture.stride = 0;
+    EXPECT_FALSE(IsDrawable(picture));
+    picture.width = 0;
+    EXPECT_FALSE(IsDrawable(picture));
+}
+
 }  // namespace
 }  // namespace kiv

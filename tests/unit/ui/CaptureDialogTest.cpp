@@ -522,5 +522,18 @@ TEST(ButtonDrawing, IconIsCentredOnTheItemAndMovesWhenPressed) {
     EXPECT_TRUE(plan.shadowFrame);
 }
 
+TEST(DialogUnits, HalvesRoundAwayFromZeroAsMapDialogRectDoes) {
+    EXPECT_EQ(572, DialogUnitsX(kCaptureDialogWidth));  // 571.5
+    EXPECT_EQ(20, DialogUnitsY(12));                    // 19.5
+    EXPECT_EQ(16, DialogUnitsY(10));                    // 16.25
+    EXPECT_EQ(-2, DialogUnitsX(-1));                    // -1.5
+    // The headless view lays its template out the same way.
+    HeadlessView view;
+    const ViewRect dialog = view.ScreenRect(0);
+    const ViewRect preview = view.ScreenRect(IDC_PREVIEW);
+    EXPECT_EQ(572, dialog.Width());
+    EXPECT_EQ(20, preview.top - dialog.top);
+}
+
 }  // namespace
 }  // namespace kiv

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "kivds/platform/SourceLock.h"
+#include "kivds/protocol/DialogSession.h"
+#include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogThread.h"
-#include "kivds/ui/DialogSession.h"
-#include "kivds/ui/headless/HeadlessBridge.h"
+#include "kivds/ui/headless/HeadlessDialog.h"
 #include "support/ScopedEnv.h"
 
 #ifdef _WIN32
@@ -286,35 +287,41 @@ public:
     WindowHandle Window() const override { return const_cast<MarkedSession*>(this); }
 };
 
-TEST(DialogSession, ARegisteredToolkitBackendIsUsedUnlessHeadlessIsRequested) {
+TEST(DialogSession, AToolkitBackendIsUsedUnlessHeadlessIsRequested) {
     int made = 0;
-    RegisterDialogBackend([&made]() -> std::unique_ptr<IDialogSession> {
+    const DialogSessionFactory toolkit = [&made]() -> std::unique_ptr<IDialogSession> {
         ++made;
         return std::make_unique<MarkedSession>();
-    });
+    };
     {
         kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
-        auto session = MakeDialogSession();
+        auto session = MakeToolkitOrHeadlessDialogSession(toolkit);
         EXPECT_NE(nullptr, dynamic_cast<MarkedSession*>(session.get()));
     }
     {
         kivtest::ScopedEnv ui("KIVDS_UI", "headless");
-        auto session = MakeDialogSession();
+        auto session = MakeToolkitOrHeadlessDialogSession(toolkit);
         ASSERT_NE(nullptr, session);
         EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(session.get()));
     }
     EXPECT_EQ(1, made);
-    RegisterDialogBackend({});
     kivtest::ScopedEnv ui("KIVDS_UI", nullptr);
-    EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(MakeDialogSession().get()));
+    EXPECT_EQ(nullptr, dynamic_cast<MarkedSession*>(MakeToolkitOrHeadlessDialogSession({}).get()));
 }
 
-TEST(HeadlessBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
-    HeadlessBridge& bridge = HeadlessBridge::Instance();
+TEST(DialogSession, TheManagerGetsTheRegisteredBackendsSessions) {
+    RegisterDialogBackend([]() -> std::unique_ptr<IDialogSession> { return std::make_unique<MarkedSession>(); });
+    EXPECT_NE(nullptr, dynamic_cast<MarkedSession*>(MakeDialogSession().get()));
+    RegisterDialogBackend({});
+    EXPECT_EQ(nullptr, MakeDialogSession());
+}
+
+TEST(DialogBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
+    DialogBridge& bridge = DialogBridge::Instance();
     int window = 0;
     WindowHandle handle = &window;
     std::vector<unsigned> delivered;
-    bridge.Register(handle, 405, 324, [&](unsigned message) { delivered.push_back(message); });
+    bridge.Register(handle, {405, 324, [&](unsigned message) { delivered.push_back(message); }, nullptr});
     int width = 0, height = 0;
     ASSERT_TRUE(bridge.GetClientSize(handle, width, height));
     EXPECT_EQ(405, width);
@@ -329,14 +336,43 @@ TEST(HeadlessBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
     second->width = 8;
     bridge.PresentPreview(handle, first);
     bridge.PresentPreview(handle, second);
-    EXPECT_EQ(second, bridge.LastPicture(handle));
+    EXPECT_EQ(second, bridge.Latest(handle));
 
     bridge.Unregister(handle);
     bridge.PostGraphNotify(handle);
     bridge.PresentPreview(handle, first);
     EXPECT_EQ(2u, delivered.size());
-    EXPECT_EQ(nullptr, bridge.LastPicture(handle));
+    EXPECT_EQ(nullptr, bridge.Latest(handle));
     EXPECT_FALSE(bridge.GetClientSize(handle, width, height));
+}
+
+// A window's target may reach the bridge again from its callbacks (a dialog
+// that ends on a notification unregisters its windows); the bridge calls out
+// without holding its lock.
+TEST(DialogBridge, CallbacksMayCallTheBridgeAndUnknownWindowsHaveNoSize) {
+    DialogBridge& bridge = DialogBridge::Instance();
+    int window = 0;
+    WindowHandle handle = &window;
+    int delivered = 0, repaints = 0;
+    bridge.Register(handle, {405, 324,
+                             [&](unsigned) {
+                                 ++delivered;
+                                 bridge.Unregister(handle);
+                             },
+                             [&] {
+                                 ++repaints;
+                                 EXPECT_NE(nullptr, bridge.Take(handle));
+                             }});
+    bridge.PresentPreview(handle, std::make_shared<PreviewPicture>());
+    bridge.PresentPreview(handle, std::make_shared<PreviewPicture>());
+    EXPECT_EQ(2, repaints) << "each picture was taken at once";
+    bridge.PostGraphNotify(handle);
+    bridge.PostGraphNotify(handle);
+    EXPECT_EQ(1, delivered);
+    int width = -1, height = -1;
+    EXPECT_FALSE(bridge.GetClientSize(handle, width, height));
+    EXPECT_EQ(0, width);
+    EXPECT_EQ(0, height);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "kivds/ui/fltk/FltkBridge.h"
+#include "kivds/ui/DialogBridge.h"
 
 #include <map>
 #include <mutex>
@@ -6,44 +6,50 @@
 
 namespace kiv {
 
-struct FltkBridge::Impl {
+struct DialogBridge::Impl {
     struct Entry {
         Target target;
-        std::shared_ptr<const PreviewPicture> waiting;  // not drawn yet
-        std::shared_ptr<const PreviewPicture> latest;   // drawn last or waiting
+        std::shared_ptr<const PreviewPicture> waiting;  // not taken yet
+        std::shared_ptr<const PreviewPicture> latest;   // taken last or waiting
         bool repaintAsked = false;
     };
     mutable std::mutex mutex;
     std::map<WindowHandle, Entry> windows;
 };
 
-FltkBridge::Impl& FltkBridge::State() const {
+DialogBridge::Impl& DialogBridge::State() const {
     static Impl impl;
     return impl;
 }
 
-FltkBridge& FltkBridge::Instance() {
-    static FltkBridge bridge;
+DialogBridge& DialogBridge::Instance() {
+    static DialogBridge bridge;
     return bridge;
 }
 
-void FltkBridge::Install() { SetWindowBridge(&Instance()); }
+void DialogBridge::Install() { SetWindowBridge(&Instance()); }
 
-void FltkBridge::Register(WindowHandle window, Target target) {
+void DialogBridge::Register(WindowHandle window, Target target) {
     if (!window) return;
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
-    Impl::Entry& entry = s.windows[window];
-    entry.target = std::move(target);
+    // The replaced functions go when `target` does, outside the lock.
+    std::swap(s.windows[window].target, target);
 }
 
-void FltkBridge::Unregister(WindowHandle window) {
-    Impl& s = State();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    s.windows.erase(window);
+void DialogBridge::Unregister(WindowHandle window) {
+    Impl::Entry gone;  // its functions are released outside the lock
+    {
+        Impl& s = State();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        auto it = s.windows.find(window);
+        if (it == s.windows.end()) return;
+        gone = std::move(it->second);
+        s.windows.erase(it);
+    }
 }
 
-std::shared_ptr<const PreviewPicture> FltkBridge::Take(WindowHandle window) {
+std::shared_ptr<const PreviewPicture> DialogBridge::Take(WindowHandle window) {
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
     auto it = s.windows.find(window);
@@ -52,14 +58,14 @@ std::shared_ptr<const PreviewPicture> FltkBridge::Take(WindowHandle window) {
     return std::move(it->second.waiting);
 }
 
-std::shared_ptr<const PreviewPicture> FltkBridge::Latest(WindowHandle window) const {
+std::shared_ptr<const PreviewPicture> DialogBridge::Latest(WindowHandle window) const {
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
     auto it = s.windows.find(window);
     return it == s.windows.end() ? nullptr : it->second.latest;
 }
 
-void FltkBridge::SetClientSize(WindowHandle window, int width, int height) {
+void DialogBridge::SetClientSize(WindowHandle window, int width, int height) {
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
     auto it = s.windows.find(window);
@@ -68,17 +74,20 @@ void FltkBridge::SetClientSize(WindowHandle window, int width, int height) {
     it->second.target.height = height;
 }
 
-bool FltkBridge::GetClientSize(WindowHandle window, int& width, int& height) {
+bool DialogBridge::GetClientSize(WindowHandle window, int& width, int& height) {
     Impl& s = State();
     std::lock_guard<std::mutex> guard(s.mutex);
     auto it = s.windows.find(window);
-    if (it == s.windows.end()) return false;
+    if (it == s.windows.end()) {
+        width = height = 0;
+        return false;
+    }
     width = it->second.target.width;
     height = it->second.target.height;
     return true;
 }
 
-void FltkBridge::Deliver(WindowHandle window, unsigned message) {
+void DialogBridge::Deliver(WindowHandle window, unsigned message) {
     std::function<void(unsigned)> deliver;
     {
         Impl& s = State();
@@ -90,18 +99,18 @@ void FltkBridge::Deliver(WindowHandle window, unsigned message) {
     if (deliver) deliver(message);
 }
 
-void FltkBridge::PostGraphNotify(WindowHandle window) { Deliver(window, WM_GRAPHNOTIFY); }
+void DialogBridge::PostGraphNotify(WindowHandle window) { Deliver(window, WM_GRAPHNOTIFY); }
 
-void FltkBridge::SendFrameArrived(WindowHandle window) { Deliver(window, WM_FRAMEARRIVED); }
+void DialogBridge::SendFrameArrived(WindowHandle window) { Deliver(window, WM_FRAMEARRIVED); }
 
-void FltkBridge::PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
+void DialogBridge::PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
     std::function<void()> repaint;
     {
         Impl& s = State();
         std::lock_guard<std::mutex> guard(s.mutex);
         auto it = s.windows.find(window);
         if (it == s.windows.end() || !picture) return;
-        // A picture that was not drawn yet is replaced: a slow display drops
+        // A picture that was not taken yet is replaced: a slow display drops
         // frames instead of queueing them, and asks for one repaint only.
         it->second.waiting = picture;
         it->second.latest = std::move(picture);
