@@ -10,3 +10,14 @@ function(kiv_warnings target)
     endif()
   endif()
 endfunction()
+
+# kiv_com_sources(files...): sources that declare or implement COM interfaces.
+# A COM object is freed by its own Release, never deleted through an interface
+# pointer, and the system's interfaces (IUnknown and all below it) have no
+# virtual destructor by design, so these files do without -Wnon-virtual-dtor.
+# Call it in the folder whose CMakeLists adds the files to their target.
+function(kiv_com_sources)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    set_property(SOURCE ${ARGN} APPEND PROPERTY COMPILE_OPTIONS -Wno-non-virtual-dtor)
+  endif()
+endfunction()

@@ -136,7 +136,7 @@ bool CImageReference::WriteMappedBmpRows(std::FILE* file) const {
         const std::int32_t chunkRows = RowsPerChunk(stride, height);
         PixelBuffer chunk = PixelBuffer::Acquire(stride * static_cast<std::size_t>(chunkRows));
         if (!chunk) return false;
-        const RowPass pass(source, m_map.get(), m_info->m_width, height, m_info->m_bytesPerLine);
+        const RowPass pass(source, m_map.get(), m_info->m_width, m_info->m_bytesPerLine);
         for (std::int32_t i = 0; i < height; i += chunkRows) {
             const std::int32_t rows = std::min(chunkRows, height - i);
             // Buffer rows i .. i + rows - 1 are picture rows height - i - rows .. height - 1 - i.
@@ -190,7 +190,7 @@ bool CImageReference::WriteTiff(const std::string& path) const {
         const std::int32_t chunkRows = RowsPerChunk(rowBytes, height);
         PixelBuffer chunk = PixelBuffer::Acquire(rowBytes * static_cast<std::size_t>(chunkRows));
         ok = static_cast<bool>(chunk);
-        const RowPass pass(Rows(), m_map.get(), width, height, m_info->m_bytesPerLine);
+        const RowPass pass(Rows(), m_map.get(), width, m_info->m_bytesPerLine);
         for (std::int32_t row = 0; ok && row < height; row += chunkRows) {
             const std::int32_t rows = std::min(chunkRows, height - row);
             pass.Write(row, rows, true, true, chunk.Data(), rowBytes, false);

@@ -137,7 +137,7 @@ bool CImageReference::ApplyMap() const {
     if (!m_map) return true;
     PixelBuffer out = PixelBuffer::Acquire(m_size);
     if (!out) return false;
-    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine)
         .Write(0, m_info->m_height, false, false, out.Data(), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
     CopyTail(out.Data());
     m_data.Swap(out);
@@ -162,7 +162,7 @@ bool CImageReference::CopyAll(std::uint32_t length, void* destination) const {
         return true;
     }
     auto* to = static_cast<std::uint8_t*>(destination);
-    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine)
         .Write(0, m_info->m_height, false, false, to, static_cast<std::size_t>(m_info->m_bytesPerLine), true);
     CopyTail(to);
     return true;
@@ -183,7 +183,7 @@ bool CImageReference::FlipToTopDownRgb() {
     // not a whole number of rows) stay where they are, so Size() stays true.
     PixelBuffer out = PixelBuffer::Acquire(m_size);
     if (!out) return false;
-    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine)
         .Write(0, m_info->m_height, true, true, out.Data(), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
     CopyTail(out.Data());
     m_data.Swap(out);
@@ -196,7 +196,7 @@ bool CImageReference::CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t coun
     if (!HasData() || !destination || !RowsFit(m_info.get(), m_size)) return false;
     if (static_cast<std::uint64_t>(first) + count > static_cast<std::uint64_t>(m_info->m_height)) return false;
     if (count == 0) return true;
-    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_height, m_info->m_bytesPerLine)
+    RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine)
         .Write(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), true, true,
                static_cast<std::uint8_t*>(destination), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
     return true;

@@ -61,9 +61,8 @@ bool PixelMap::Rebuild(std::vector<std::int32_t> rows, std::vector<std::uint32_t
     return true;
 }
 
-RowPass::RowPass(const RowSource& source, const PixelMap* map, std::int32_t width, std::int32_t height,
-                 std::int32_t stride)
-    : m_source(source), m_map(map), m_width(width), m_height(height), m_stride(stride),
+RowPass::RowPass(const RowSource& source, const PixelMap* map, std::int32_t width, std::int32_t stride)
+    : m_source(source), m_map(map), m_width(width), m_stride(stride),
       m_kernels(pixel::BestKernels()) {}
 
 const std::uint8_t* RowPass::SourceRowBytes(std::int32_t pictureRow) const {

@@ -69,14 +69,13 @@ private:
     pixel::StretchColumns m_bgr, m_rgb;    // built only when the columns are not contiguous
 };
 
-// The one pass: writes picture rows of an image described by `geometry`
-// (width, height, stride of the image) from `source` through `map` (null: the
+// The one pass: writes picture rows of an image `width` pixels wide, `stride`
+// bytes a row, from `source` through `map` (null: the
 // image is the source itself). Rows are read in source memory order (bottom
 // of the picture first), and a row shown twice is copied from its first copy.
 class RowPass {
 public:
-    RowPass(const RowSource& source, const PixelMap* map, std::int32_t width, std::int32_t height,
-            std::int32_t stride);
+    RowPass(const RowSource& source, const PixelMap* map, std::int32_t width, std::int32_t stride);
 
     // Writes picture rows first .. first + count - 1 into dst, dstStride bytes
     // apart: topDown puts picture row first at dst, otherwise picture row
@@ -91,7 +90,7 @@ private:
 
     RowSource m_source;
     const PixelMap* m_map;
-    std::int32_t m_width, m_height, m_stride;
+    std::int32_t m_width, m_stride;
     const pixel::Kernels& m_kernels;
 };
 

@@ -178,12 +178,14 @@ std::string LogText(const std::wstring& text) {
 void Log(LogLevel level, const char* operation, const char* format, ...) {
     if (!LogEnabled(level)) return;
     try {
-        char buffer[1024];
-        std::va_list args;
-        va_start(args, format);
-        const int n = std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
-        va_end(args);
-        if (n < 0) return;
+        char buffer[1024] = {};
+        if (format) {
+            std::va_list args;
+            va_start(args, format);
+            const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+            va_end(args);
+            if (n < 0) return;
+        }
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
         TheSink().Write(FormatLogLine(ms, CurrentProcessId(), CurrentThreadId(), level, operation, buffer));

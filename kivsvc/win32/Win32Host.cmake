@@ -45,6 +45,8 @@ add_library(kivsvc_host STATIC
   win32/Text.cpp
   win32/Win32Registry.cpp
 )
+kiv_com_sources(win32/AccessObject.cpp win32/EventLog.cpp win32/ServiceInstaller.cpp win32/ServiceModule.cpp
+                win32/Text.cpp win32/Win32Registry.cpp win32/Main.cpp)
 target_compile_definitions(kivsvc_host PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_libraries(kivsvc_host PUBLIC kivsvc_core kivsvc_idl ole32 oleaut32 advapi32 uuid)
 kiv_warnings(kivsvc_host)

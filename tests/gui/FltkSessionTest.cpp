@@ -24,6 +24,7 @@
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "support/ScopedEnv.h"
+#include "support/ScriptedCamera.h"
 
 namespace kiv {
 namespace {
@@ -64,33 +65,6 @@ constexpr char kDialogTitle[] = "^TWAIN Driver for Orvan Document Camera$";
 constexpr char kVersionTitle[] = "^Version information$";
 constexpr char kBoxTitle[] = "^Orvan Document Camera$";
 
-// A camera the test unplugs: it streams nothing, and reports its loss to the
-// graph events once `lost` is set.
-class UnpluggableCamera final : public IKIVCameraControl {
-public:
-    explicit UnpluggableCamera(std::atomic<bool>& lost) : lost_(lost) {}
-    int Open() override { return 1; }
-    void Close() override {}
-    int SetNotifyWindow(WindowHandle) override { return 1; }
-    int SetPreviewWindow(WindowHandle) override { return 1; }
-    int Run() override { return 1; }
-    int Stop() override { return 1; }
-    int SetMediaFormat(int, const CResolution&) override { return 1; }
-    int GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>&) override { return 1; }
-    int HandleGraphEvents(CUVCState& state) override {
-        state.state = lost_.exchange(false) ? CUVCState::CameraRemoved : CUVCState::NoEvent;
-        return 1;
-    }
-    int SetFrameCallback(WindowHandle, int) override { return 1; }
-    int GrabStill(std::unique_ptr<CImageReference>&) override { return 0; }
-    int ShowPropertyPages(WindowHandle, const std::wstring&) override { return 1; }
-    int PollButtons(CameraButtonState*) override { return 1; }
-    int IsDevicePresent(const std::wstring&) override { return 1; }
-
-private:
-    std::atomic<bool>& lost_;
-};
-
 // The close requests the dialog sends.
 class CountingManager final : public ISourceNotifier {
 public:
@@ -109,7 +83,8 @@ protected:
         if (!FltkDisplayUsable()) GTEST_SKIP() << "no display";
         if (!kivgui::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
         CKIVUVCControl::DestroyInstance();
-        CKIVUVCControl::SetCameraFactory([this] { return std::make_unique<UnpluggableCamera>(lost); });
+        camera.lossIsOneEvent = true;
+        CKIVUVCControl::SetCameraFactory([this] { return std::make_unique<ScriptedCamera>(camera); });
         SetActiveNotifier(&manager);
         auto show = [this](const ShownMessage& message) {
             {
@@ -156,7 +131,7 @@ protected:
     }
 
     void UnplugCamera() {
-        lost = true;
+        camera.lost = true;
         DialogBridge::Instance().PostGraphNotify(session->Window());
     }
 
@@ -166,7 +141,7 @@ protected:
     }
 
     kivtest::ScopedEnv noScript{"KIVDS_UI_SCRIPT", nullptr};
-    std::atomic<bool> lost{false};
+    CameraScript camera;  // graph events report the loss once `lost` is set
     CountingManager manager;
     std::mutex mutex;
     std::string ownerTitle;

@@ -62,11 +62,11 @@ struct Shown {
         return true;
     }
     std::vector<std::string> ListTexts(int id) const {
-        std::vector<std::string> texts;
+        std::vector<std::string> listed;
         auto it = lists.find(id);
         if (it != lists.end())
-            for (const auto& entry : it->second) texts.push_back(entry.first);
-        return texts;
+            for (const auto& entry : it->second) listed.push_back(entry.first);
+        return listed;
     }
     std::string Selected(int id) const {
         auto sel = selection.find(id);

@@ -20,78 +20,10 @@
 #include "kivds/ui/headless/HeadlessScript.h"
 #include "kivds/ui/headless/HeadlessView.h"
 #include "support/ScopedEnv.h"
+#include "support/ScriptedCamera.h"
 
 namespace kiv {
 namespace {
-
-struct CameraLog {
-    std::vector<CUVCMediaFormat> formats;
-    CUVCMediaFormat current;
-    std::wstring name = L"ORVAN KIVCAMC";
-    bool failRun = false;
-    bool failSetFormat = false;
-    bool failPages = false;
-    bool hasPages = true;
-    bool lost = false;
-    bool present = true;
-    std::function<void()> duringPages;  // the property frame's nested loop
-    std::vector<std::string> calls;
-    std::vector<std::pair<int, CResolution>> setFormats;
-    int armed = 0;
-    int polls = 0;
-};
-
-class LoggingCamera final : public IKIVCameraControl {
-public:
-    explicit LoggingCamera(CameraLog& log) : log_(log) {}
-    int Open() override { return 1; }
-    void Close() override {}
-    int SetNotifyWindow(WindowHandle) override { return 1; }
-    int SetPreviewWindow(WindowHandle w) override { return Call(w ? "SetPreviewWindow(window)" : "SetPreviewWindow(null)"); }
-    int Run() override { return log_.failRun ? Fail("Run", CAMERA_ERR_BUSY) : Call("Run"); }
-    int Stop() override { return Call("Stop"); }
-    int SetMediaFormat(int type, const CResolution& size) override {
-        log_.setFormats.emplace_back(type, size);
-        return log_.failSetFormat ? Fail("SetMediaFormat", CAMERA_ERR_FAILED) : Call("SetMediaFormat");
-    }
-    int GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>& out) override {
-        out = std::make_unique<CUVCDeviceInfo>();
-        for (const auto& f : log_.formats) out->AddFormat(f);
-        out->currentFormat = log_.current;
-        out->friendlyName = log_.name;
-        return 1;
-    }
-    int HandleGraphEvents(CUVCState& state) override {
-        state.state = log_.lost ? CUVCState::CameraRemoved : CUVCState::NoEvent;
-        return 1;
-    }
-    int SetFrameCallback(WindowHandle w, int enable) override {
-        log_.armed = (w && enable) ? log_.armed + 1 : log_.armed;
-        return 1;
-    }
-    int GrabStill(std::unique_ptr<CImageReference>&) override { return 0; }
-    int ShowPropertyPages(WindowHandle, const std::wstring& caption) override {
-        log_.calls.push_back("ShowPropertyPages " + std::string(caption.begin(), caption.end()));
-        if (log_.duringPages) log_.duringPages();
-        return log_.failPages ? Fail("pages", CAMERA_ERR_NOT_FOUND) : 1;
-    }
-    int PollButtons(CameraButtonState*) override { return ++log_.polls, 1; }
-    int IsDevicePresent(const std::wstring&) override { return log_.present ? 1 : 0; }
-    int HasPropertyPages() override { return log_.hasPages ? 1 : 0; }
-
-private:
-    int Call(const char* name) {
-        log_.calls.push_back(name);
-        LastCameraError = 0;
-        return 1;
-    }
-    int Fail(const char* name, int error) {
-        log_.calls.push_back(std::string(name) + " failed");
-        LastCameraError = error;
-        return 0;
-    }
-    CameraLog& log_;
-};
 
 struct Notified {
     twain::TW_UINT16 message;
@@ -176,7 +108,7 @@ protected:
         ClearHeadlessMessages();
         CKIVUVCControl::DestroyInstance();
         CKIVUVCControl::SetCameraFactory([this]() -> std::unique_ptr<IKIVCameraControl> {
-            return std::make_unique<LoggingCamera>(camera);
+            return std::make_unique<ScriptedCamera>(camera);
         });
         SetServiceClientFactory([this]() -> std::unique_ptr<IKIVSVCClient> {
             return std::make_unique<CountingService>(service);
@@ -210,7 +142,7 @@ protected:
 
     kivtest::ScopedEnv headless_{"KIVDS_UI", "headless"};
     kivtest::ScopedEnv english_{"LC_ALL", "en_US.UTF-8"};
-    CameraLog camera;
+    CameraScript camera;
     RecordingManager manager;
     FakeViewerPlatform viewer;
     ServiceCounts service;

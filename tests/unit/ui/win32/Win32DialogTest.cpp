@@ -13,6 +13,7 @@
 #include "kivds/ui/win32/Win32CaptureView.h"
 #include "kivds/ui/win32/Win32Dialog.h"
 #include "support/ScopedEnv.h"
+#include "support/ScriptedCamera.h"
 
 #include <windows.h>
 
@@ -23,49 +24,6 @@
 
 namespace kiv {
 namespace {
-
-struct CameraScript {
-    std::vector<CUVCMediaFormat> formats;
-    CUVCMediaFormat current;
-    bool failRun = false;
-    int runs = 0;
-    int stops = 0;
-};
-
-class ScriptedCamera final : public IKIVCameraControl {
-public:
-    explicit ScriptedCamera(CameraScript& script) : s_(script) {}
-    int Open() override { return 1; }
-    void Close() override {}
-    int SetNotifyWindow(WindowHandle) override { return 1; }
-    int SetPreviewWindow(WindowHandle) override { return 1; }
-    int Run() override {
-        ++s_.runs;
-        LastCameraError = s_.failRun ? CAMERA_ERR_BUSY : 0;
-        return s_.failRun ? 0 : 1;
-    }
-    int Stop() override { return ++s_.stops, 1; }
-    int SetMediaFormat(int, const CResolution&) override { return 1; }
-    int GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>& out) override {
-        out = std::make_unique<CUVCDeviceInfo>();
-        for (const auto& f : s_.formats) out->AddFormat(f);
-        out->currentFormat = s_.current;
-        out->friendlyName = L"ORVAN KIVCAMC";
-        return 1;
-    }
-    int HandleGraphEvents(CUVCState& state) override {
-        state.state = CUVCState::NoEvent;
-        return 1;
-    }
-    int SetFrameCallback(WindowHandle, int) override { return 1; }
-    int GrabStill(std::unique_ptr<CImageReference>&) override { return 0; }
-    int ShowPropertyPages(WindowHandle, const std::wstring&) override { return 1; }
-    int PollButtons(CameraButtonState*) override { return 1; }
-    int IsDevicePresent(const std::wstring&) override { return 1; }
-
-private:
-    CameraScript& s_;
-};
 
 class NoService final : public IKIVSVCClient {
 public:
