@@ -51,14 +51,18 @@ VirtualDevice::VirtualDevice(SimDevice description)
 bool VirtualDevice::SetFormat(const Guid& subtype, std::int32_t width, std::int32_t height) {
     for (const StreamCapability& cap : m_description.caps) {
         if (cap.videoInfo && cap.subtype == subtype && cap.width == width && cap.height == height) {
-            m_subtype = subtype;
-            m_hasCurrent = true;
-            m_width = width;
-            m_height = height;
+            SetCurrent(subtype, width, height);
             return true;
         }
     }
     return false;
+}
+
+void VirtualDevice::SetCurrent(const Guid& subtype, std::int32_t width, std::int32_t height) {
+    m_subtype = subtype;
+    m_hasCurrent = true;
+    m_width = width;
+    m_height = height;
 }
 
 void VirtualDevice::StreamSize(std::int32_t& width, std::int32_t& height) const {
@@ -132,18 +136,28 @@ XuAnswer VirtualDevice::Default(const Guid& unit, std::uint32_t selector, std::u
     return XuAnswer::Ok;
 }
 
-XuAnswer VirtualDevice::Get(const Guid& unit, std::uint32_t selector, std::uint8_t* data, std::size_t length,
-                            XuLength rule) {
-    if (m_lost) return XuAnswer::Gone;
-    if (Failure(SimOp::Xu) != PlatformResult::Ok) return XuAnswer::Injected;
-    if (!HasUnit(unit)) return XuAnswer::NoControl;
-    if (Failure(SimOp::XuGet) != PlatformResult::Ok) return XuAnswer::Injected;
-    Control* control = Find(unit, selector);
-    if (!control) return XuAnswer::NoControl;
+VirtualDevice::Control* VirtualDevice::Admit(const Guid& unit, std::uint32_t selector, XuDirection direction,
+                                             bool hasData, std::size_t length, XuLength rule, XuAnswer& refused) {
+    const bool get = direction == XuDirection::Get;
+    Control* control = nullptr;
+    if (m_lost) refused = XuAnswer::Gone;
+    else if (Failure(SimOp::Xu) != PlatformResult::Ok) refused = XuAnswer::Injected;
+    else if (!HasUnit(unit)) refused = XuAnswer::NoControl;
+    else if (Failure(get ? SimOp::XuGet : SimOp::XuSet) != PlatformResult::Ok) refused = XuAnswer::Injected;
+    else if (!(control = Find(unit, selector))) refused = XuAnswer::NoControl;
     // A refused size or direction never reaches the device: the script and
     // model A's selection stay.
-    if (!data || !Fits(length, control->getBytes, *control, rule)) return XuAnswer::WrongLength;
-    if (!control->get) return XuAnswer::Unsupported;
+    else if (!hasData || !Fits(length, get ? control->getBytes : control->setBytes, *control, rule))
+        refused = XuAnswer::WrongLength;
+    else if (!(get ? control->get : control->set)) refused = XuAnswer::Unsupported;
+    return refused == XuAnswer::Ok ? control : nullptr;
+}
+
+XuAnswer VirtualDevice::Get(const Guid& unit, std::uint32_t selector, std::uint8_t* data, std::size_t length,
+                            XuLength rule) {
+    XuAnswer refused = XuAnswer::Ok;
+    Control* control = Admit(unit, selector, XuDirection::Get, data != nullptr, length, rule, refused);
+    if (!control) return refused;
     if (m_description.unit == SimUnit::A) {
         // Only the register is read, and only right after both writes.
         const bool selected = control->status && m_registerMode && m_registerSelected;
@@ -158,14 +172,9 @@ XuAnswer VirtualDevice::Get(const Guid& unit, std::uint32_t selector, std::uint8
 
 XuAnswer VirtualDevice::Set(const Guid& unit, std::uint32_t selector, const std::uint8_t* data, std::size_t length,
                             XuLength rule) {
-    if (m_lost) return XuAnswer::Gone;
-    if (Failure(SimOp::Xu) != PlatformResult::Ok) return XuAnswer::Injected;
-    if (!HasUnit(unit)) return XuAnswer::NoControl;
-    if (Failure(SimOp::XuSet) != PlatformResult::Ok) return XuAnswer::Injected;
-    Control* control = Find(unit, selector);
-    if (!control) return XuAnswer::NoControl;
-    if (!data || !Fits(length, control->setBytes, *control, rule)) return XuAnswer::WrongLength;
-    if (!control->set) return XuAnswer::Unsupported;
+    XuAnswer refused = XuAnswer::Ok;
+    Control* control = Admit(unit, selector, XuDirection::Set, data != nullptr, length, rule, refused);
+    if (!control) return refused;
     if (m_description.unit == SimUnit::A) {
         // The mode with its byte, then the address, only after the mode.
         if (selector == kModelAModeSelector) {

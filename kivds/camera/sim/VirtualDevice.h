@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/Guid.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/sim/SimConfig.h"
@@ -65,6 +66,9 @@ public:
     // Sets the first capability of that subtype and size; false when none
     // matches (nothing changes).
     bool SetFormat(const Guid& subtype, std::int32_t width, std::int32_t height);
+    // Sets the format a driver settled on when it adjusted a request (V4L2
+    // S_FMT), capability or not.
+    void SetCurrent(const Guid& subtype, std::int32_t width, std::int32_t height);
     // The size the device streams: the current one, else the first
     // capability's, else 640 x 480.
     void StreamSize(std::int32_t& width, std::int32_t& height) const;
@@ -108,6 +112,9 @@ private:
     };
     Control* Find(const Guid& unit, std::uint32_t selector);
     const Control* Find(const Guid& unit, std::uint32_t selector) const;
+    // The control a request may reach; null with the refusal otherwise.
+    Control* Admit(const Guid& unit, std::uint32_t selector, XuDirection direction, bool hasData, std::size_t length,
+                   XuLength rule, XuAnswer& refused);
     static bool Fits(std::size_t size, std::size_t protocolBytes, const Control& control, XuLength rule);
     std::uint8_t NextStatus();
     XuAnswer Refuse();  // a stall drops model A's mode and selection

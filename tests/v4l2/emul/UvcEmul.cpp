@@ -92,7 +92,6 @@ struct Camera {
     int unplugHow = kEmulUnplugHangUp;
     bool busy = false;
     bool denyOpen = false;
-    std::uint32_t fourcc = 0, width = 0, height = 0;
     std::vector<std::uint8_t> descriptors;
     int frameMode = kEmulFramesGood;
     std::uint8_t lastSelector = 0;
@@ -108,11 +107,15 @@ struct Camera {
     std::uint32_t frameFor[3] = {};   // fourcc, width, height the payload was made for
     int frameModeFor = -1;
 
+    // The current format, which the device keeps.
+    std::uint32_t Fourcc() const;
+    std::uint32_t Width() const { return static_cast<std::uint32_t>(device->Width()); }
+    std::uint32_t Height() const { return static_cast<std::uint32_t>(device->Height()); }
     std::uint32_t BytesPerLine() const {
-        return fourcc == V4L2_PIX_FMT_YUYV ? width * 2 + config.yuyvRowPadding : 0;
+        return Fourcc() == V4L2_PIX_FMT_YUYV ? Width() * 2 + config.yuyvRowPadding : 0;
     }
     std::uint32_t SizeImage() const {
-        return fourcc == V4L2_PIX_FMT_YUYV ? BytesPerLine() * height : width * height * 2 + 4096;
+        return Fourcc() == V4L2_PIX_FMT_YUYV ? BytesPerLine() * Height() : Width() * Height() * 2 + 4096;
     }
 };
 
@@ -126,6 +129,19 @@ std::mutex g_mutex;
 std::vector<std::unique_ptr<Camera>> g_cameras;
 std::map<int, OpenNode> g_open;
 int g_nextNode = 0;
+
+// V4L2's YUYV is the YUY2 of the capture formats; any other fourcc names its subtype.
+kiv::Guid SubtypeOf(std::uint32_t fourcc) {
+    if (fourcc == V4L2_PIX_FMT_YUYV) return kiv::MediaSubtypeYUY2;
+    kiv::Guid subtype = kiv::MediaSubtypeMJPG;
+    subtype.data1 = fourcc;
+    return subtype;
+}
+
+std::uint32_t Camera::Fourcc() const {
+    const kiv::Guid& subtype = device->Subtype();
+    return subtype == kiv::MediaSubtypeYUY2 ? V4L2_PIX_FMT_YUYV : subtype.data1;
+}
 
 std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::min(255.0, std::max(0.0, v + 0.5))); }
 
@@ -171,18 +187,18 @@ std::vector<std::uint8_t> StripHuffman(const std::vector<std::uint8_t>& jpeg) {
 }
 
 void MakeFrame(Camera& c) {
-    if (c.frameFor[0] == c.fourcc && c.frameFor[1] == c.width && c.frameFor[2] == c.height &&
+    if (c.frameFor[0] == c.Fourcc() && c.frameFor[1] == c.Width() && c.frameFor[2] == c.Height() &&
         c.frameModeFor == c.frameMode)
         return;
-    const std::vector<std::uint8_t> rgb = PatternRgb(c.width, c.height);
-    if (c.fourcc == V4L2_PIX_FMT_YUYV) {
+    const std::vector<std::uint8_t> rgb = PatternRgb(c.Width(), c.Height());
+    if (c.Fourcc() == V4L2_PIX_FMT_YUYV) {
         const std::uint32_t bpl = c.BytesPerLine();
-        c.frame.assign(static_cast<std::size_t>(bpl) * c.height, 0);
-        for (std::uint32_t y = 0; y < c.height; ++y)
-            for (std::uint32_t x = 0; x + 1 < c.width; x += 2) {
+        c.frame.assign(static_cast<std::size_t>(bpl) * c.Height(), 0);
+        for (std::uint32_t y = 0; y < c.Height(); ++y)
+            for (std::uint32_t x = 0; x + 1 < c.Width(); x += 2) {
                 double yy[2], u = 0, v = 0;
                 for (int k = 0; k < 2; ++k) {
-                    const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * c.width + x + k) * 3];
+                    const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * c.Width() + x + k) * 3];
                     const double r = p[0], g = p[1], b = p[2];
                     yy[k] = 16 + (65.481 * r + 128.553 * g + 24.966 * b) / 255;
                     u += 128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255;
@@ -195,17 +211,17 @@ void MakeFrame(Camera& c) {
                 o[3] = Clamp(v / 2);
             }
     } else if (c.frameMode == kEmulFramesWrongSize) {
-        c.frame = EncodeJpeg(PatternRgb(c.width / 2, c.height / 2), c.width / 2, c.height / 2);
+        c.frame = EncodeJpeg(PatternRgb(c.Width() / 2, c.Height() / 2), c.Width() / 2, c.Height() / 2);
     } else {
-        c.frame = EncodeJpeg(rgb, c.width, c.height);
+        c.frame = EncodeJpeg(rgb, c.Width(), c.Height());
         if (c.frameMode == kEmulFramesNoHuffman) c.frame = StripHuffman(c.frame);
         if (c.frameMode == kEmulFramesTruncated) c.frame.resize(c.frame.size() * 6 / 10);
         if (c.frameMode == kEmulFramesGarbage)
             for (std::size_t i = 0; i < c.frame.size(); ++i) c.frame[i] = static_cast<std::uint8_t>(i * 131 + 7);
     }
-    c.frameFor[0] = c.fourcc;
-    c.frameFor[1] = c.width;
-    c.frameFor[2] = c.height;
+    c.frameFor[0] = c.Fourcc();
+    c.frameFor[1] = c.Width();
+    c.frameFor[2] = c.Height();
     c.frameModeFor = c.frameMode;
 }
 
@@ -244,13 +260,26 @@ std::vector<std::uint8_t> MakeDescriptors(const Camera& c) {
 
 // The device as the virtual camera describes it: model A's unit for unit 1,
 // model B's for unit 2 (their controls, lengths and protocol are the model's).
+// Its formats are the discrete sizes of each pixel format, in device order.
 std::unique_ptr<kiv::sim::VirtualDevice> MakeDevice(const UvcEmulCamera& config) {
     kiv::sim::SimDevice description;
     description.name = kiv::sim::WidenUtf8(config.name);
     description.unit = config.unit == 1   ? kiv::sim::SimUnit::A
                        : config.unit == 2 ? kiv::sim::SimUnit::B
                                           : kiv::sim::SimUnit::None;
-    return std::make_unique<kiv::sim::VirtualDevice>(std::move(description));
+    description.caps.clear();
+    for (std::uint32_t i = 0; i < config.formatCount && i < 2; ++i) {
+        const UvcEmulFormat& format = config.formats[i];
+        for (std::uint32_t k = 0; !format.stepwise && k < format.count && k < 8; ++k)
+            description.caps.push_back({SubtypeOf(format.fourcc), true, static_cast<std::int32_t>(format.width[k]),
+                                        static_cast<std::int32_t>(format.height[k])});
+    }
+    auto device = std::make_unique<kiv::sim::VirtualDevice>(std::move(description));
+    const UvcEmulFormat& first = config.formats[0];
+    device->SetCurrent(SubtypeOf(config.currentFourcc ? config.currentFourcc : first.fourcc),
+                       static_cast<std::int32_t>(config.currentWidth ? config.currentWidth : first.width[0]),
+                       static_cast<std::int32_t>(config.currentHeight ? config.currentHeight : first.height[0]));
+    return device;
 }
 
 // The unit's GUID in the descriptors (none: a GUID no unit has).
@@ -453,16 +482,15 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
                                std::labs(static_cast<long>(format->height[i]) - static_cast<long>(f->fmt.pix.height));
                 if (bestDistance < 0 || d < bestDistance) best = i, bestDistance = d;
             }
-            c.fourcc = format->fourcc;
-            if (format->count) {
-                c.width = format->width[best];
-                c.height = format->height[best];
-            }
+            // As the driver: the nearest size, or the size as it is for a format without discrete sizes.
+            c.device->SetCurrent(SubtypeOf(format->fourcc),
+                                 static_cast<std::int32_t>(format->count ? format->width[best] : c.Width()),
+                                 static_cast<std::int32_t>(format->count ? format->height[best] : c.Height()));
         }
         std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
-        f->fmt.pix.width = c.width;
-        f->fmt.pix.height = c.height;
-        f->fmt.pix.pixelformat = c.fourcc;
+        f->fmt.pix.width = c.Width();
+        f->fmt.pix.height = c.Height();
+        f->fmt.pix.pixelformat = c.Fourcc();
         f->fmt.pix.field = V4L2_FIELD_NONE;
         f->fmt.pix.bytesperline = c.BytesPerLine();
         f->fmt.pix.sizeimage = c.SizeImage();
@@ -815,11 +843,8 @@ EMUL_EXPORT int uvcemul_add(const UvcEmulCamera* config) {
         c->captureNode = g_nextNode++;
         c->metadataNode = g_nextNode++;
     }
-    c->fourcc = config->currentFourcc ? config->currentFourcc : config->formats[0].fourcc;
-    c->width = config->currentWidth ? config->currentWidth : config->formats[0].width[0];
-    c->height = config->currentHeight ? config->currentHeight : config->formats[0].height[0];
-    c->descriptors = MakeDescriptors(*c);
     c->device = MakeDevice(*config);
+    c->descriptors = MakeDescriptors(*c);
     g_cameras.push_back(std::move(c));
     RebuildSysfs();
     return static_cast<int>(g_cameras.size() - 1);
@@ -931,7 +956,7 @@ EMUL_EXPORT std::uint64_t uvcemul_frames(int camera) {
 EMUL_EXPORT std::size_t uvcemul_jpeg(int camera, std::uint8_t* data, std::size_t capacity) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Camera* c = At(camera);
-    if (!c || c->fourcc != V4L2_PIX_FMT_MJPEG) return 0;
+    if (!c || c->Fourcc() != V4L2_PIX_FMT_MJPEG) return 0;
     MakeFrame(*c);
     std::memcpy(data, c->frame.data(), std::min(capacity, c->frame.size()));
     return c->frame.size();
