@@ -705,6 +705,10 @@ TEST_F(V4l2Test, TheEmulatedUnitAnswersOnlyRequestsOfTheControlsLength) {
     ASSERT_EQ(query(kEmulUnitId, 2, UVC_GET_INFO, data, 1), 0);
     EXPECT_EQ(data[0], UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET);
     data[0] = 0x84, data[1] = 0x01;
+    // Model A's order holds at this level too: the address only after the mode.
+    EXPECT_EQ(query(kEmulUnitId, 2, UVC_SET_CUR, data, 2), EPIPE);
+    std::uint8_t mode = 0x02;
+    ASSERT_EQ(query(kEmulUnitId, 1, UVC_SET_CUR, &mode, 1), 0);
     EXPECT_EQ(query(kEmulUnitId, 2, UVC_SET_CUR, data, 2), 0);
 }
 
@@ -734,12 +738,20 @@ TEST_F(V4l2Test, ModelASetsItsModeAndRegister) {
     // Each control's length was asked once.
     EXPECT_EQ(emul.queries(0, UVC_GET_LEN), 2u);
 
-    // Bound anew, the lengths are asked again: a longer register keeps its
-    // current bytes beyond the address, a shorter one is not written at all.
+    // Bound anew, the lengths are asked again: a longer register gets its
+    // default bytes beyond the address (reading it first would be a step of
+    // model A's protocol: it stalls and drops the mode), a shorter one is not
+    // written at all. The mode goes to the device directly, so that the
+    // backend asks only the register's length.
     const std::uint8_t longer[4] = {0x11, 0x22, 0xAA, 0xBB};
     emul.setControl(0, kModelARegisterSelector, longer, sizeof longer);
     p->DisconnectGraph();
     p = Bound();
+    {
+        v4l2::UniqueFd node(::open(v4l2::ListCaptureNodes().at(0).node.c_str(), O_RDWR | O_NONBLOCK));
+        uvc_xu_control_query q{kEmulUnitId, kModelAModeSelector, UVC_SET_CUR, 1, const_cast<std::uint8_t*>(&mode)};
+        ASSERT_EQ(::ioctl(node.Get(), UVCIOC_CTRL_QUERY, &q), 0);
+    }
     ASSERT_EQ(p->ExtensionUnitSet(kExtensionUnitModelA, kModelARegisterSelector, address, 2), PlatformResult::Ok);
     ASSERT_EQ(emul.lastSet(0, &selector, data, sizeof data), 4u);
     EXPECT_EQ(std::vector<std::uint8_t>(data, data + 4), (std::vector<std::uint8_t>{0x84, 0x01, 0xAA, 0xBB}));

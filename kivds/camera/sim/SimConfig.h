@@ -23,7 +23,8 @@
 //
 // Extension units. xu= chooses the unit the device carries; without it the
 // name decides ("KIVCAMA": a, "ORVAN KIVCAMB": b, any other: none). The units
-// answer only the requests the cameras answer; anything else fails (a stall):
+// (VirtualDevice.h, for every test camera) answer only the requests the
+// cameras answer; anything else fails (a stall):
 //   b: GET selector 10, 2 bytes: the status byte, then 0. SETs fail.
 //   a: SET selector 1 with the byte 02 enables register access; SET selector
 //      2 with 84 01, only after that, selects the button register; GET

@@ -14,8 +14,6 @@ namespace kiv {
 namespace sim {
 namespace {
 
-constexpr std::int32_t kFallbackWidth = 640;  // a device that names no size at all
-constexpr std::int32_t kFallbackHeight = 480;
 
 // The injected result of op on device; a failure is logged where it arises.
 PlatformResult InjectedFor(const SimDevice& device, SimOp op) {
@@ -40,16 +38,9 @@ PlatformResult Lost(const char* operation, const SimDevice& device) {
 
 }  // namespace
 
-SimVideoPlatform::SimVideoPlatform(SimConfig config) : m_config(std::move(config)) {
-    m_devices.resize(m_config.devices.size());
-    for (std::size_t i = 0; i < m_devices.size(); ++i) {
-        const SimDevice& d = m_config.devices[i];
-        DeviceState& s = m_devices[i];
-        s.hasCurrent = d.hasCurrent;
-        s.width = d.currentWidth;
-        s.height = d.currentHeight;
-        s.subtype = d.caps.empty() ? MediaSubtypeMJPG : d.caps.front().subtype;
-    }
+SimVideoPlatform::SimVideoPlatform(SimConfig config) {
+    m_devices.reserve(config.devices.size());
+    for (SimDevice& device : config.devices) m_devices.emplace_back(std::move(device));
 }
 
 SimVideoPlatform::~SimVideoPlatform() {
@@ -57,13 +48,13 @@ SimVideoPlatform::~SimVideoPlatform() {
     StopStreaming(lock);
 }
 
-const SimDevice* SimVideoPlatform::BoundDevice() const {
-    return m_bound ? &m_config.devices[*m_bound] : nullptr;
-}
+VirtualDevice* SimVideoPlatform::Bound() { return m_bound ? &m_devices[*m_bound] : nullptr; }
+
+const VirtualDevice* SimVideoPlatform::Bound() const { return m_bound ? &m_devices[*m_bound] : nullptr; }
 
 PlatformResult SimVideoPlatform::Injected(SimOp op) const {
-    const SimDevice* device = BoundDevice();
-    return device ? InjectedFor(*device, op) : PlatformResult::Ok;
+    const VirtualDevice* device = Bound();
+    return device ? InjectedFor(device->Description(), op) : PlatformResult::Ok;
 }
 
 void SimVideoPlatform::StopStreaming(std::unique_lock<std::mutex>& lock) {
@@ -79,31 +70,17 @@ void SimVideoPlatform::StopStreaming(std::unique_lock<std::mutex>& lock) {
 
 // -- the thread and the graph -------------------------------------------------
 
-PlatformResult SimVideoPlatform::InitializeThread() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_threadInits;
-    return PlatformResult::Ok;
-}
+PlatformResult SimVideoPlatform::InitializeThread() { return m_graph.InitializeThread(); }
 
-void SimVideoPlatform::UninitializeThread() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_threadInits > 0) --m_threadInits;
-}
+void SimVideoPlatform::UninitializeThread() { m_graph.UninitializeThread(); }
 
-PlatformResult SimVideoPlatform::CreateGraph() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_threadInits == 0) return PlatformResult::Failed;
-    m_graph = true;
-    return PlatformResult::Ok;
-}
+PlatformResult SimVideoPlatform::CreateGraph() { return m_graph.CreateGraph(); }
 
 void SimVideoPlatform::DisconnectGraph() {
     std::unique_lock<std::mutex> lock(m_mutex);
     StopStreaming(lock);
-    m_running = false;
-    m_connected = false;
+    m_graph.Disconnect();
     m_bound.reset();
-    m_frameTarget = nullptr;
     m_latest.reset();
     lock.unlock();
     m_preview.SetVisible(false);
@@ -113,10 +90,7 @@ void SimVideoPlatform::DisconnectGraph() {
 void SimVideoPlatform::ReleaseGraph() {
     std::unique_lock<std::mutex> lock(m_mutex);
     StopStreaming(lock);
-    m_running = false;
-    m_graph = false;
-    m_eventWindow = nullptr;
-    m_events.clear();
+    m_graph.Release();
 }
 
 // -- devices ------------------------------------------------------------------
@@ -125,9 +99,10 @@ PlatformResult SimVideoPlatform::ListDevices(std::vector<VideoDevice>& devices) 
     std::lock_guard<std::mutex> lock(m_mutex);
     devices.clear();
     m_listed.clear();
-    for (std::size_t i = 0; i < m_config.devices.size(); ++i) {
-        if (m_devices[i].lost) continue;
-        devices.push_back({m_config.devices[i].path, m_config.devices[i].name, true});
+    for (std::size_t i = 0; i < m_devices.size(); ++i) {
+        if (m_devices[i].Lost()) continue;
+        const SimDevice& description = m_devices[i].Description();
+        devices.push_back({description.path, description.name, true});
         m_listed.push_back(i);
     }
     // An empty video input category counts as a failure.
@@ -140,8 +115,8 @@ PlatformResult SimVideoPlatform::BindDevice(std::size_t index) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (index >= m_listed.size()) return PlatformResult::NotFound;
     const std::size_t device = m_listed[index];
-    if (m_devices[device].lost) return Lost("sim.bind", m_config.devices[device]);
-    const PlatformResult injected = InjectedFor(m_config.devices[device], SimOp::Bind);
+    if (m_devices[device].Lost()) return Lost("sim.bind", m_devices[device].Description());
+    const PlatformResult injected = InjectedFor(m_devices[device].Description(), SimOp::Bind);
     if (!Ok(injected)) return injected;
     m_bound = device;
     return PlatformResult::Ok;
@@ -152,36 +127,26 @@ PlatformResult SimVideoPlatform::BindDevice(std::size_t index) {
 PlatformResult SimVideoPlatform::ReadStreamCaps(StreamCaps& caps) {
     std::lock_guard<std::mutex> lock(m_mutex);
     caps = StreamCaps();
-    const SimDevice* device = BoundDevice();
+    const VirtualDevice* device = Bound();
     if (!device) return PlatformResult::Failed;
-    const PlatformResult injected = InjectedFor(*device, SimOp::Caps);
+    const PlatformResult injected = Injected(SimOp::Caps);
     if (!Ok(injected)) return injected;
-    const DeviceState& state = m_devices[*m_bound];
-    caps.hasCurrent = state.hasCurrent;
-    if (state.hasCurrent) {
-        caps.currentWidth = state.width;
-        caps.currentHeight = state.height;
+    caps.hasCurrent = device->HasCurrent();
+    if (caps.hasCurrent) {
+        caps.currentWidth = device->Width();
+        caps.currentHeight = device->Height();
     }
-    caps.entries = device->caps;
+    caps.entries = device->Caps();
     return PlatformResult::Ok;
 }
 
 PlatformResult SimVideoPlatform::SetStreamFormat(const Guid& subtype, std::int32_t width, std::int32_t height) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const SimDevice* device = BoundDevice();
+    VirtualDevice* device = Bound();
     if (!device) return PlatformResult::Failed;
-    const PlatformResult injected = InjectedFor(*device, SimOp::SetFormat);
+    const PlatformResult injected = Injected(SimOp::SetFormat);
     if (!Ok(injected)) return injected;
-    for (const StreamCapability& cap : device->caps) {
-        if (cap.videoInfo && cap.subtype == subtype && cap.width == width && cap.height == height) {
-            DeviceState& state = m_devices[*m_bound];
-            state.subtype = subtype;
-            state.hasCurrent = true;
-            state.width = width;
-            state.height = height;
-            break;
-        }
-    }
+    device->SetFormat(subtype, width, height);  // no match: nothing changes
     return PlatformResult::Ok;
 }
 
@@ -189,38 +154,27 @@ PlatformResult SimVideoPlatform::SetStreamFormat(const Guid& subtype, std::int32
 
 PlatformResult SimVideoPlatform::ConnectGraph() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_graph || !m_bound) return PlatformResult::Failed;
+    if (!m_graph.HasGraph() || !m_bound) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Connect);
     if (!Ok(injected)) return injected;
-    if (m_devices[*m_bound].lost) return Lost("sim.connect", *BoundDevice());
-    const DeviceState& state = m_devices[*m_bound];
-    const SimDevice& device = *BoundDevice();
-    if (state.hasCurrent) {
-        m_frameWidth = state.width;
-        m_frameHeight = state.height;
-    } else if (!device.caps.empty()) {
-        m_frameWidth = device.caps.front().width;
-        m_frameHeight = device.caps.front().height;
-    } else {
-        m_frameWidth = kFallbackWidth;
-        m_frameHeight = kFallbackHeight;
-    }
-    m_connected = true;
+    const VirtualDevice& device = *Bound();
+    if (device.Lost()) return Lost("sim.connect", device.Description());
+    device.StreamSize(m_frameWidth, m_frameHeight);
+    m_graph.Connect();
     m_latest.reset();
     m_frames = 0;
-    m_frameTarget = nullptr;
     m_preview.Reset(m_frameWidth, m_frameHeight);
     return PlatformResult::Ok;
 }
 
 PlatformResult SimVideoPlatform::Run() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_graph || !m_connected) return PlatformResult::Failed;
+    if (!m_graph.HasGraph() || !m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Run);
     if (!Ok(injected)) return injected;
-    if (m_devices[*m_bound].lost) return Lost("sim.run", *BoundDevice());
-    if (m_running) return PlatformResult::Ok;
-    m_running = true;
+    if (Bound()->Lost()) return Lost("sim.run", Bound()->Description());
+    if (m_graph.Running()) return PlatformResult::Ok;
+    m_graph.SetRunning(true);
     m_stopRequested = false;
     m_streamer = std::thread(&SimVideoPlatform::StreamLoop, this);
     return PlatformResult::Ok;
@@ -228,28 +182,24 @@ PlatformResult SimVideoPlatform::Run() {
 
 PlatformResult SimVideoPlatform::Stop() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_graph) return PlatformResult::Failed;
+    if (!m_graph.HasGraph()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Stop);
     if (!Ok(injected)) return injected;
     StopStreaming(lock);
-    m_running = false;
+    m_graph.SetRunning(false);
     lock.unlock();
     m_preview.Quiesce();  // no picture arrives after the stream stopped
     return PlatformResult::Ok;
 }
 
 WindowHandle SimVideoPlatform::LoseBoundDevice() {
-    m_devices[*m_bound].lost = true;
+    VirtualDevice& device = *Bound();
+    device.Lose();
     if (LogEnabled(LogLevel::Info))
         Log(LogLevel::Info, "sim.stream", "device %s removed after %llu frames (KIVDS_SIM lose=)",
-            LogText(BoundDevice()->name).c_str(), static_cast<unsigned long long>(m_frames));
-    GraphEvent event;
-    event.code = GraphEventCode::DeviceLost;
-    event.removed = true;
-    event.ofBoundDevice = true;
-    m_events.push_back(event);
+            LogText(device.Description().name).c_str(), static_cast<unsigned long long>(m_frames));
     m_changed.notify_all();
-    return m_eventWindow;
+    return m_graph.QueueDeviceLost();
 }
 
 void SimVideoPlatform::StreamLoop() {
@@ -269,9 +219,9 @@ void SimVideoPlatform::StreamLoop() {
 void SimVideoPlatform::StreamFrames() {
     using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(m_mutex);
-    const SimDevice& device = *BoundDevice();
+    const VirtualDevice& device = *Bound();
     if (!Ok(Injected(SimOp::Stream))) throw std::bad_alloc();
-    const auto interval = std::chrono::microseconds(1000000 / device.fps);
+    const auto interval = std::chrono::microseconds(1000000 / device.Description().fps);
     if (!m_pattern || Bgr24Stride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
         const std::int32_t width = m_frameWidth, height = m_frameHeight;
         lock.unlock();
@@ -286,21 +236,19 @@ void SimVideoPlatform::StreamFrames() {
         next += interval;
         if (next < now) next = now + interval;  // fell behind: do not burst
 
-        const std::optional<std::uint64_t> loseAfter = device.loseAfterFrames;
         WindowHandle frameTarget = nullptr;
         VideoFrame produced;
-        if (!loseAfter || m_frames < *loseAfter) {
+        if (!device.LosesAfter(m_frames)) {
             m_latest = m_pattern;
             produced.width = m_frameWidth;
             produced.height = m_frameHeight;
             produced.stride = Bgr24Stride(m_frameWidth);
             produced.bytes = m_latest;
             ++m_frames;
-            frameTarget = m_frameTarget;
-            m_frameTarget = nullptr;  // one notification per arming
+            frameTarget = m_graph.TakeFrameTarget();  // one notification per arming
             m_changed.notify_all();
         }
-        const bool lost = loseAfter && m_frames >= *loseAfter;
+        const bool lost = device.LosesAfter(m_frames);
         WindowHandle eventWindow = lost ? LoseBoundDevice() : nullptr;
         // Deliver outside the lock: the receiver may call back into the camera.
         lock.unlock();
@@ -312,33 +260,17 @@ void SimVideoPlatform::StreamFrames() {
     }
 }
 
-PlatformResult SimVideoPlatform::SetEventWindow(WindowHandle window) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_graph) return PlatformResult::Failed;
-    m_eventWindow = window;
-    return PlatformResult::Ok;
-}
+PlatformResult SimVideoPlatform::SetEventWindow(WindowHandle window) { return m_graph.SetEventWindow(window); }
 
 EventPoll SimVideoPlatform::GetGraphEvent(GraphEvent& event, unsigned waitMs) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_graph) return EventPoll::Unavailable;
-    if (!m_changed.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !m_events.empty(); }))
-        return EventPoll::Empty;
-    event = m_events.front();
-    m_events.pop_front();
-    return EventPoll::Event;
+    return m_graph.GetGraphEvent(event, waitMs);
 }
 
-PlatformResult SimVideoPlatform::SetFrameNotify(WindowHandle window) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
-    m_frameTarget = window;
-    return PlatformResult::Ok;
-}
+PlatformResult SimVideoPlatform::SetFrameNotify(WindowHandle window) { return m_graph.SetFrameNotify(window); }
 
 PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Grab);
     if (!Ok(injected)) return injected;
     if (!m_latest) return PlatformResult::Failed;  // nothing buffered yet
@@ -353,7 +285,7 @@ PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
 
 PlatformResult SimVideoPlatform::SetPreviewAutoShow(bool autoShow) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Preview);
     if (!Ok(injected)) return injected;
     m_preview.SetAutoShow(autoShow);
@@ -363,7 +295,7 @@ PlatformResult SimVideoPlatform::SetPreviewAutoShow(bool autoShow) {
 PlatformResult SimVideoPlatform::AttachPreview(WindowHandle owner) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_connected) return PlatformResult::Failed;
+        if (!m_graph.Connected()) return PlatformResult::Failed;
         if (owner) {
             const PlatformResult injected = Injected(SimOp::Preview);
             if (!Ok(injected)) return injected;
@@ -376,7 +308,7 @@ PlatformResult SimVideoPlatform::AttachPreview(WindowHandle owner) {
 PlatformResult SimVideoPlatform::SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
                                                     std::int32_t height) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::Preview);
     if (!Ok(injected)) return injected;
     m_preview.SetPlacement(left, top, width, height);
@@ -386,7 +318,7 @@ PlatformResult SimVideoPlatform::SetPreviewPosition(std::int32_t left, std::int3
 PlatformResult SimVideoPlatform::ShowPreview(bool visible) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_connected) return PlatformResult::Failed;
+        if (!m_graph.Connected()) return PlatformResult::Failed;
         if (visible) {
             const PlatformResult injected = Injected(SimOp::Preview);
             if (!Ok(injected)) return injected;
@@ -398,7 +330,7 @@ PlatformResult SimVideoPlatform::ShowPreview(bool visible) {
 
 PlatformResult SimVideoPlatform::GetSourceRect(SourceRect& rect) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::SourceRect);
     if (!Ok(injected)) return injected;
     rect = m_preview.Current().source;
@@ -407,7 +339,7 @@ PlatformResult SimVideoPlatform::GetSourceRect(SourceRect& rect) {
 
 PlatformResult SimVideoPlatform::SetSourceRect(const SourceRect& rect) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     const PlatformResult injected = Injected(SimOp::SourceRect);
     if (!Ok(injected)) return injected;
     // A renderer refuses a rectangle that is empty or leaves the frame.
@@ -425,85 +357,49 @@ PlatformResult SimVideoPlatform::ShowPropertyPages(WindowHandle, const std::wstr
 
 PlatformResult SimVideoPlatform::OpenDevicePath(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (std::size_t i = 0; i < m_config.devices.size(); ++i)
-        if (!m_devices[i].lost && m_config.devices[i].path == path) return PlatformResult::Ok;
+    for (const VirtualDevice& device : m_devices)
+        if (!device.Lost() && device.Description().path == path) return PlatformResult::Ok;
     return PlatformResult::NotFound;
 }
 
 PlatformResult SimVideoPlatform::FindExtensionUnit(const Guid& unit) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const SimDevice* device = BoundDevice();
-    if (!device || m_devices[*m_bound].lost) return PlatformResult::NotFound;
-    const PlatformResult injected = InjectedFor(*device, SimOp::Xu);
+    const VirtualDevice* device = Bound();
+    if (!device || device->Lost()) return PlatformResult::NotFound;
+    const PlatformResult injected = Injected(SimOp::Xu);
     if (!Ok(injected)) return injected;
-    const bool present = (device->unit == SimUnit::A && unit == kExtensionUnitModelA) ||
-                         (device->unit == SimUnit::B && unit == kExtensionUnitModelB);
-    return present ? PlatformResult::Ok : PlatformResult::NotFound;
+    return device->HasUnit(unit) ? PlatformResult::Ok : PlatformResult::NotFound;
 }
 
-std::uint8_t SimVideoPlatform::NextButtonStatus() {
-    const SimDevice& device = *BoundDevice();
-    // Without a script the buttons rest: model B reports no bit, model A's
-    // zoom bits are set while their buttons are up.
-    if (device.buttons.empty()) return device.unit == SimUnit::A ? 0x42 : 0x00;
-    DeviceState& state = m_devices[*m_bound];
-    const std::uint8_t status = device.buttons[std::min(state.buttonRead, device.buttons.size() - 1)];
-    if (state.buttonRead < device.buttons.size()) ++state.buttonRead;
-    return status;
+PlatformResult SimVideoPlatform::Answer(XuAnswer answer, const Guid& unit, SimOp op) const {
+    switch (answer) {
+    case XuAnswer::Ok:
+        return PlatformResult::Ok;
+    case XuAnswer::Gone:
+        return PlatformResult::NotFound;
+    case XuAnswer::Injected:  // the unit hidden, or its GETs or SETs failing
+        return Ok(Bound()->Failure(SimOp::Xu)) ? Injected(op) : Injected(SimOp::Xu);
+    case XuAnswer::NoControl:  // no such unit, or a selector the unit has not
+        return Bound()->HasUnit(unit) ? PlatformResult::Failed : PlatformResult::NotFound;
+    default:  // a size or direction refused, or a stall
+        return PlatformResult::Failed;
+    }
 }
 
 PlatformResult SimVideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
                                                   std::size_t length) {
-    const PlatformResult found = FindExtensionUnit(unit);
-    if (!Ok(found)) return found;
     std::lock_guard<std::mutex> lock(m_mutex);
-    const SimDevice& device = *BoundDevice();
-    const PlatformResult injected = InjectedFor(device, SimOp::XuGet);
-    if (!Ok(injected)) return injected;
-    if (!data) return PlatformResult::Failed;
-    DeviceState& state = m_devices[*m_bound];
-    // Anything but the tabled read is stalled by the device; a stalled read
-    // does not advance the button script.
-    if (device.unit == SimUnit::B) {
-        if (selector != kModelBStatusSelector || length != 2) return PlatformResult::Failed;
-        data[0] = NextButtonStatus();
-        data[1] = 0;
-        return PlatformResult::Ok;
-    }
-    if (selector != kModelARegisterSelector || length != 1) return PlatformResult::Failed;
-    // Each register read needs the mode and address written before it.
-    const bool selected = state.registerMode && state.registerSelected;
-    state.registerMode = false;
-    state.registerSelected = false;
-    if (!selected) return PlatformResult::Failed;
-    data[0] = NextButtonStatus();
-    return PlatformResult::Ok;
+    VirtualDevice* device = Bound();
+    if (!device) return PlatformResult::NotFound;
+    return Answer(device->Get(unit, selector, data, length, XuLength::Protocol), unit, SimOp::XuGet);
 }
 
 PlatformResult SimVideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
                                                   std::size_t length) {
-    const PlatformResult found = FindExtensionUnit(unit);
-    if (!Ok(found)) return found;
     std::lock_guard<std::mutex> lock(m_mutex);
-    const SimDevice& device = *BoundDevice();
-    const PlatformResult injected = InjectedFor(device, SimOp::XuSet);
-    if (!Ok(injected)) return injected;
-    if (!data || device.unit != SimUnit::A) return PlatformResult::Failed;  // model B's control is read-only
-    DeviceState& state = m_devices[*m_bound];
-    if (selector == kModelAModeSelector && length == 1 && data[0] == 0x02) {
-        state.registerMode = true;
-        state.registerSelected = false;
-        return PlatformResult::Ok;
-    }
-    if (selector == kModelARegisterSelector && length == 2 && data[0] == 0x84 && data[1] == 0x01 &&
-        state.registerMode) {
-        state.registerSelected = true;
-        return PlatformResult::Ok;
-    }
-    // A write out of order or of other bytes is stalled and drops the mode.
-    state.registerMode = false;
-    state.registerSelected = false;
-    return PlatformResult::Failed;
+    VirtualDevice* device = Bound();
+    if (!device) return PlatformResult::NotFound;
+    return Answer(device->Set(unit, selector, data, length, XuLength::Protocol), unit, SimOp::XuSet);
 }
 
 // -- observation ------------------------------------------------------------------
@@ -519,7 +415,7 @@ std::uint64_t SimVideoPlatform::FramesProduced() const {
 
 bool SimVideoPlatform::IsStreaming() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_running && m_streamer.joinable();
+    return m_graph.Running() && m_streamer.joinable();
 }
 
 void SimVideoPlatform::FrameSize(std::int32_t& width, std::int32_t& height) const {
@@ -531,7 +427,7 @@ void SimVideoPlatform::FrameSize(std::int32_t& width, std::int32_t& height) cons
 bool SimVideoPlatform::WaitForFrames(std::uint64_t count, unsigned timeoutMs) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     const bool lostOrDone = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return m_frames >= count || (m_bound && m_devices[*m_bound].lost);
+        return m_frames >= count || (m_bound && m_devices[*m_bound].Lost());
     });
     return lostOrDone && m_frames >= count;
 }

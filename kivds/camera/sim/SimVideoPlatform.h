@@ -1,5 +1,5 @@
 // The virtual camera: an IVideoPlatform that simulates the devices of a
-// SimConfig. Frames of the test pattern are produced on a streaming thread at
+// SimConfig, each a VirtualDevice. Frames of the test pattern are produced on a streaming thread at
 // the device's frame rate from Run on; the latest one is handed over under a
 // lock. Its preview is the software preview (SoftwarePreview.h), which keeps
 // the placement and source rectangle as a renderer does and draws the frames
@@ -10,16 +10,17 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "kivds/camera/EmulatedGraph.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/sim/SimConfig.h"
+#include "kivds/camera/sim/VirtualDevice.h"
 
 namespace kiv {
 namespace sim {
@@ -75,23 +76,10 @@ public:
     bool WaitForFrames(std::uint64_t count, unsigned timeoutMs) const;
 
 private:
-    struct DeviceState {
-        bool lost = false;
-        Guid subtype;            // the format the pin is set to
-        bool hasCurrent = true;  // the pin reports a format
-        std::int32_t width = 0, height = 0;
-        std::size_t buttonRead = 0;  // next index into the button script
-        // Model A's register protocol: SET 1 (0x02) enables register access,
-        // SET 2 (0x84, 0x01) selects the button register, GET 2 reads it.
-        bool registerMode = false;
-        bool registerSelected = false;
-    };
-    // One status byte of the bound device's button script.
-    std::uint8_t NextButtonStatus();
-
+    VirtualDevice* Bound();
+    const VirtualDevice* Bound() const;
     // The injected result of op for the bound device (Ok without a device).
     PlatformResult Injected(SimOp op) const;
-    const SimDevice* BoundDevice() const;
     // Stops and joins the streamer; the caller holds lock, which is released
     // while joining.
     void StopStreaming(std::unique_lock<std::mutex>& lock);
@@ -99,27 +87,22 @@ private:
     void StreamFrames();
     // Marks the bound device lost and queues its event; returns the window to notify.
     WindowHandle LoseBoundDevice();
+    // A request's answer as the platform's result; a failure is logged.
+    PlatformResult Answer(XuAnswer answer, const Guid& unit, SimOp op) const;
 
-    const SimConfig m_config;
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;  // frames, events, stop requests
-    std::vector<DeviceState> m_devices;
-    std::vector<std::size_t> m_listed;  // config index of each entry of the last listing
+    mutable std::condition_variable m_changed;  // frames, stop requests
+    std::vector<VirtualDevice> m_devices;  // in the description's order
+    std::vector<std::size_t> m_listed;     // index of each entry of the last listing
 
-    int m_threadInits = 0;
-    bool m_graph = false;
+    CEmulatedGraph m_graph;  // thread, graph, connection, events, first-frame arming
     std::optional<std::size_t> m_bound;
-    bool m_connected = false;
-    bool m_running = false;
 
     std::int32_t m_frameWidth = 0, m_frameHeight = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> m_pattern;  // for the frame size
     std::shared_ptr<const std::vector<std::uint8_t>> m_latest;   // the sink's buffered frame
     std::uint64_t m_frames = 0;
 
-    WindowHandle m_eventWindow = nullptr;
-    WindowHandle m_frameTarget = nullptr;  // armed first-frame notification
-    std::deque<GraphEvent> m_events;
     CSoftwarePreview m_preview;  // owner, placement, visibility, source rectangle
 
     std::thread m_streamer;

@@ -1,7 +1,6 @@
 #include "kivds/camera/v4l2/V4l2VideoPlatform.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -57,43 +56,28 @@ void V4l2VideoPlatform::StopStream() {
 
 // -- the thread and the graph ---------------------------------------------------
 
-PlatformResult V4l2VideoPlatform::InitializeThread() {
-    ++m_threadInits;
-    return PlatformResult::Ok;
-}
+PlatformResult V4l2VideoPlatform::InitializeThread() { return m_graph.InitializeThread(); }
 
-void V4l2VideoPlatform::UninitializeThread() {
-    if (m_threadInits > 0) --m_threadInits;
-}
+void V4l2VideoPlatform::UninitializeThread() { m_graph.UninitializeThread(); }
 
-PlatformResult V4l2VideoPlatform::CreateGraph() {
-    if (m_threadInits == 0) return PlatformResult::Failed;
-    m_graph = true;
-    return PlatformResult::Ok;
-}
+PlatformResult V4l2VideoPlatform::CreateGraph() { return m_graph.CreateGraph(); }
 
 void V4l2VideoPlatform::DisconnectGraph() {
     StopStream();
-    m_running = false;
-    m_connected = false;
+    m_graph.Disconnect();
     m_bound.reset();  // m_formats stays for a rebuild on the same device
     m_fd.Reset();
     m_xu.Forget();
     m_software.SetVisible(false);  // may wait for a picture on its way
     m_software.SetOwner(nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_frameTarget = nullptr;
     m_payload.reset();
     m_spare.reset();
 }
 
 void V4l2VideoPlatform::ReleaseGraph() {
     StopStream();
-    m_running = false;
-    m_graph = false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_eventWindow = nullptr;
-    m_events.clear();
+    m_graph.Release();
 }
 
 // -- devices --------------------------------------------------------------------
@@ -126,8 +110,7 @@ PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
         return error == EBUSY ? PlatformResult::Busy : PlatformResult::NotFound;
     }
     StopStream();
-    m_running = false;
-    m_connected = false;
+    m_graph.Disconnect();
     // A rebuild binds the same device again and keeps the formats it read.
     if (node->path != m_formatsPath) m_formats.clear();
     m_formatsPath = node->path;
@@ -202,7 +185,7 @@ PlatformResult V4l2VideoPlatform::SetStreamFormat(const Guid& subtype, std::int3
     // The driver refuses a new format while buffers exist.
     if (m_stream.Active()) {
         StopStream();
-        m_running = false;
+        m_graph.SetRunning(false);
     }
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -227,7 +210,7 @@ PlatformResult V4l2VideoPlatform::SetStreamFormat(const Guid& subtype, std::int3
 // -- streaming ------------------------------------------------------------------
 
 PlatformResult V4l2VideoPlatform::ConnectGraph() {
-    if (!m_graph || !m_bound) return PlatformResult::Failed;
+    if (!m_graph.HasGraph() || !m_bound) return PlatformResult::Failed;
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (Xioctl(m_fd.Get(), VIDIOC_G_FMT, &format) != 0)
@@ -252,26 +235,25 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     m_payload.reset();
     m_payloadSeq = 0;
     m_converted = 0;
-    m_frameTarget = nullptr;
     m_software.Reset(m_format.width, m_format.height);
-    m_connected = true;
+    m_graph.Connect();
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::Run() {
-    if (!m_graph || !m_connected) return PlatformResult::Failed;
-    if (m_running) return PlatformResult::Ok;
+    if (!m_graph.HasGraph() || !m_graph.Connected()) return PlatformResult::Failed;
+    if (m_graph.Running()) return PlatformResult::Ok;
     const PlatformResult r = m_stream.Start(m_fd.Get(), m_bound->node, *this);
     if (!Ok(r)) return r;
-    m_running = true;
+    m_graph.SetRunning(true);
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::Stop() {
-    if (!m_graph) return PlatformResult::Failed;
+    if (!m_graph.HasGraph()) return PlatformResult::Failed;
     StopStream();
     m_software.Quiesce();  // no picture arrives after the stream stopped
-    m_running = false;
+    m_graph.SetRunning(false);
     return PlatformResult::Ok;
 }
 
@@ -311,7 +293,7 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
         m_spare = std::move(m_payload);
         m_payload = std::move(copy);
         ++m_payloadSeq;
-        frameTarget = std::exchange(m_frameTarget, nullptr);  // one notification per arming
+        frameTarget = m_graph.TakeFrameTarget();  // one notification per arming
         if (shown) sink = m_previewSink;
     }
     if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
@@ -320,18 +302,7 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
 }
 
 void V4l2VideoPlatform::OnDeviceLost() {
-    WindowHandle window = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        GraphEvent event;
-        event.code = GraphEventCode::DeviceLost;
-        event.removed = true;
-        event.ofBoundDevice = true;
-        m_events.push_back(event);
-        window = m_eventWindow;
-    }
-    m_eventArrived.notify_all();
-    if (window) WindowBridge().PostGraphNotify(window);
+    if (WindowHandle window = m_graph.QueueDeviceLost()) WindowBridge().PostGraphNotify(window);
 }
 
 bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
@@ -375,70 +346,54 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
     return true;
 }
 
-PlatformResult V4l2VideoPlatform::SetEventWindow(WindowHandle window) {
-    if (!m_graph) return PlatformResult::Failed;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_eventWindow = window;
-    return PlatformResult::Ok;
-}
+PlatformResult V4l2VideoPlatform::SetEventWindow(WindowHandle window) { return m_graph.SetEventWindow(window); }
 
 EventPoll V4l2VideoPlatform::GetGraphEvent(GraphEvent& event, unsigned waitMs) {
-    if (!m_graph) return EventPoll::Unavailable;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_eventArrived.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !m_events.empty(); }))
-        return EventPoll::Empty;
-    event = m_events.front();
-    m_events.pop_front();
-    return EventPoll::Event;
+    return m_graph.GetGraphEvent(event, waitMs);
 }
 
-PlatformResult V4l2VideoPlatform::SetFrameNotify(WindowHandle window) {
-    if (!m_connected) return PlatformResult::Failed;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_frameTarget = window;
-    return PlatformResult::Ok;
-}
+PlatformResult V4l2VideoPlatform::SetFrameNotify(WindowHandle window) { return m_graph.SetFrameNotify(window); }
 
 PlatformResult V4l2VideoPlatform::GetLatestFrame(VideoFrame& frame) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     return ConvertLatest(frame) ? PlatformResult::Ok : PlatformResult::Failed;
 }
 
 // -- preview ----------------------------------------------------------------------
 
 PlatformResult V4l2VideoPlatform::SetPreviewAutoShow(bool autoShow) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     m_software.SetAutoShow(autoShow);
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::AttachPreview(WindowHandle owner) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     m_software.SetOwner(owner);  // may wait for a picture on its way to the old owner
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::SetPreviewPosition(std::int32_t left, std::int32_t top, std::int32_t width,
                                                      std::int32_t height) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     m_software.SetPlacement(left, top, width, height);
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::ShowPreview(bool visible) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     m_software.SetVisible(visible);  // hiding may wait for a picture on its way
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::GetSourceRect(SourceRect& rect) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     rect = m_software.Current().source;
     return PlatformResult::Ok;
 }
 
 PlatformResult V4l2VideoPlatform::SetSourceRect(const SourceRect& rect) {
-    if (!m_connected) return PlatformResult::Failed;
+    if (!m_graph.Connected()) return PlatformResult::Failed;
     // As a renderer: an empty rectangle or one that leaves the frame is refused.
     return m_software.SetSourceRect(rect) ? PlatformResult::Ok : PlatformResult::Failed;
 }

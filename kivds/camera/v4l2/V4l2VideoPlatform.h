@@ -12,15 +12,14 @@
 // accessors below may be called from any thread.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "kivds/camera/EmulatedGraph.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/convert/FrameConvert.h"
@@ -106,17 +105,16 @@ private:
     // The unit id of an extension unit of the bound device.
     std::optional<std::uint8_t> UnitId(const Guid& unit) const;
 
+    // Thread, graph, connection, events and the first-frame arming.
+    CEmulatedGraph m_graph;
+
     // Owner thread only.
-    int m_threadInits = 0;
-    bool m_graph = false;
     std::vector<CaptureNode> m_listed;
     std::optional<CaptureNode> m_bound;
     UniqueFd m_fd;
     XuControls m_xu;  // the extension-unit controls of m_fd
     std::vector<FormatEntry> m_formats;  // as read from the device below
     std::wstring m_formatsPath;
-    bool m_connected = false;
-    bool m_running = false;
     // The preview a renderer would draw: fed through the preview sink, it
     // hands scaled pictures to the window bridge on a thread of its own.
     CSoftwarePreview m_software;
@@ -124,15 +122,11 @@ private:
 
     // Shared with the streaming thread.
     mutable std::mutex m_mutex;
-    std::condition_variable m_eventArrived;
     StreamFormat m_format;
     std::shared_ptr<std::vector<std::uint8_t>> m_payload;  // the newest good payload
     std::shared_ptr<std::vector<std::uint8_t>> m_spare;    // the one before, reused
     std::uint64_t m_payloadSeq = 0;
     std::uint64_t m_converted = 0;
-    WindowHandle m_eventWindow = nullptr;
-    WindowHandle m_frameTarget = nullptr;
-    std::deque<GraphEvent> m_events;
     PreviewSink m_previewSink;
 
     // The conversion: one at a time (owner thread or preview).

@@ -20,6 +20,7 @@ const char* QueryName(std::uint8_t query) {
     case UVC_GET_LEN: return "UVC_GET_LEN";
     case UVC_GET_CUR: return "UVC_GET_CUR";
     case UVC_SET_CUR: return "UVC_SET_CUR";
+    case UVC_GET_DEF: return "UVC_GET_DEF";
     default: return "query";
     }
 }
@@ -104,9 +105,11 @@ PlatformResult XuControls::Set(int fd, const std::string& node, std::uint8_t uni
     if (!control) return result;
     if (!Fits(*control, length, "write")) return PlatformResult::Failed;
     std::vector<std::uint8_t> bytes(control->length);
-    // The bytes beyond the request keep what the control holds now.
+    // The bytes beyond the request are the control's defaults. Not its
+    // current bytes: a read may be a step of the device's protocol (model A
+    // answers a read of its register with the status and ends the selection).
     if (length < control->length) {
-        result = Query("v4l2.xuset", fd, node, unit, selector, UVC_GET_CUR, bytes.data(), control->length);
+        result = Query("v4l2.xuset", fd, node, unit, selector, UVC_GET_DEF, bytes.data(), control->length);
         if (result != PlatformResult::Ok) return result;
     }
     std::memcpy(bytes.data(), data, length);

@@ -7,7 +7,8 @@
 // control's length, so every request is fitted to it:
 // - a GET reads the whole control and keeps its first `length` bytes;
 // - a SET of fewer bytes than the control holds sends them followed by the
-//   rest of the control's current bytes (UVC_GET_CUR just before);
+//   rest of the control's default bytes (UVC_GET_DEF just before; a
+//   UVC_GET_CUR could be a step of the device's protocol);
 // - a control shorter than the request is refused (Failed) without being
 //   sent, and reported once per open in one line on standard error.
 // Each control's length is asked once and kept until Forget.

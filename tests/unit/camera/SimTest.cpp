@@ -18,6 +18,7 @@
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimPattern.h"
 #include "kivds/camera/sim/SimVideoPlatform.h"
+#include "kivds/camera/sim/VirtualDevice.h"
 #include "kivds/image/ImageReference.h"
 #include "unit/camera/FakeVideoPlatform.h"
 
@@ -372,6 +373,42 @@ TEST_F(SimCameraTest, ExtensionUnitsAnswerTheButtonScript) {
         EXPECT_EQ(data[1], 0);
     }
     EXPECT_EQ(seen, (std::vector<std::uint8_t>{0x02, 0x04, 0x04}));
+}
+
+// One device answers both kinds of request: a UVC driver's, of the
+// control's length, and kernel streaming's, of the cameras' byte counts. A
+// refused size never reaches the device; a stall drops model A's selection.
+TEST(VirtualDeviceTest, ModelAsRegisterUnderBothLengthRules) {
+    using sim::XuAnswer;
+    using sim::XuLength;
+    sim::SimConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::ParseSimConfig("name=KIVCAMA;buttons=40", config, error)) << error;
+    sim::VirtualDevice device(config.devices.at(0));
+    const std::uint8_t mode = 0x02, address[2] = {0x84, 0x01};
+    std::uint8_t two[2] = {}, one = 0;
+    auto select = [&](XuLength rule) {
+        return device.Set(kExtensionUnitModelA, kModelAModeSelector, &mode, 1, rule) == XuAnswer::Ok &&
+               device.Set(kExtensionUnitModelA, kModelARegisterSelector, address, 2, rule) == XuAnswer::Ok;
+    };
+    ASSERT_TRUE(select(XuLength::Control));
+    EXPECT_EQ(device.Get(kExtensionUnitModelA, kModelARegisterSelector, &one, 1, XuLength::Control),
+              XuAnswer::WrongLength);
+    ASSERT_EQ(device.Get(kExtensionUnitModelA, kModelARegisterSelector, two, 2, XuLength::Control), XuAnswer::Ok);
+    EXPECT_EQ(two[0], 0x40);
+    EXPECT_EQ(two[1], 0x01);  // the rest of the control: what the address wrote
+    ASSERT_TRUE(select(XuLength::Protocol));
+    EXPECT_EQ(device.Get(kExtensionUnitModelA, kModelARegisterSelector, two, 2, XuLength::Protocol),
+              XuAnswer::WrongLength);
+    ASSERT_EQ(device.Get(kExtensionUnitModelA, kModelARegisterSelector, &one, 1, XuLength::Protocol), XuAnswer::Ok);
+    EXPECT_EQ(device.ButtonReads(), 2u);
+    // Out of order: a stall, after which even the address alone is refused.
+    ASSERT_EQ(device.Set(kExtensionUnitModelA, kModelAModeSelector, &mode, 1, XuLength::Control), XuAnswer::Ok);
+    EXPECT_EQ(device.Get(kExtensionUnitModelA, kModelAModeSelector, &one, 1, XuLength::Control), XuAnswer::Stall);
+    EXPECT_EQ(device.Set(kExtensionUnitModelA, kModelARegisterSelector, address, 2, XuLength::Control),
+              XuAnswer::Stall);
+    device.Lose();
+    EXPECT_EQ(device.Get(kExtensionUnitModelA, kModelARegisterSelector, two, 2, XuLength::Control), XuAnswer::Gone);
 }
 
 }  // namespace

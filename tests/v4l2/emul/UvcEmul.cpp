@@ -33,6 +33,8 @@
 
 #include <turbojpeg.h>
 
+#include "kivds/camera/ExtensionUnit.h"
+#include "kivds/camera/sim/VirtualDevice.h"
 #include "support/SimPattern.h"
 #include "v4l2/emul/UvcEmulApi.h"
 
@@ -80,28 +82,17 @@ struct Buffer {
     bool queued = false;
 };
 
-// An extension-unit control as the device describes it to uvcvideo: its
-// length (GET_LEN) is the size of its current bytes.
-struct Control {
-    std::uint8_t selector = 0;
-    std::uint8_t info = UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET;  // GET_INFO
-    std::vector<std::uint8_t> current;
-    bool status = false;  // GET_CUR answers the status script in the first byte
-};
-
 struct Camera {
     UvcEmulCamera config;
-    std::vector<Control> controls;
+    // The device behind the node: its extension unit, buttons and removal.
+    std::unique_ptr<kiv::sim::VirtualDevice> device;
     std::map<std::uint8_t, std::uint64_t> queries;  // UVCIOC_CTRL_QUERY by query code
     int captureNode = 0, metadataNode = 0;
     bool unplugged = false;
     int unplugHow = kEmulUnplugHangUp;
     bool busy = false;
     bool denyOpen = false;
-    std::uint32_t fourcc = 0, width = 0, height = 0;
     std::vector<std::uint8_t> descriptors;
-    std::vector<std::uint8_t> script;
-    std::size_t scriptAt = 0;
     int frameMode = kEmulFramesGood;
     std::uint8_t lastSelector = 0;
     std::vector<std::uint8_t> lastSet;
@@ -116,11 +107,15 @@ struct Camera {
     std::uint32_t frameFor[3] = {};   // fourcc, width, height the payload was made for
     int frameModeFor = -1;
 
+    // The current format, which the device keeps.
+    std::uint32_t Fourcc() const;
+    std::uint32_t Width() const { return static_cast<std::uint32_t>(device->Width()); }
+    std::uint32_t Height() const { return static_cast<std::uint32_t>(device->Height()); }
     std::uint32_t BytesPerLine() const {
-        return fourcc == V4L2_PIX_FMT_YUYV ? width * 2 + config.yuyvRowPadding : 0;
+        return Fourcc() == V4L2_PIX_FMT_YUYV ? Width() * 2 + config.yuyvRowPadding : 0;
     }
     std::uint32_t SizeImage() const {
-        return fourcc == V4L2_PIX_FMT_YUYV ? BytesPerLine() * height : width * height * 2 + 4096;
+        return Fourcc() == V4L2_PIX_FMT_YUYV ? BytesPerLine() * Height() : Width() * Height() * 2 + 4096;
     }
 };
 
@@ -134,6 +129,19 @@ std::mutex g_mutex;
 std::vector<std::unique_ptr<Camera>> g_cameras;
 std::map<int, OpenNode> g_open;
 int g_nextNode = 0;
+
+// V4L2's YUYV is the YUY2 of the capture formats; any other fourcc names its subtype.
+kiv::Guid SubtypeOf(std::uint32_t fourcc) {
+    if (fourcc == V4L2_PIX_FMT_YUYV) return kiv::MediaSubtypeYUY2;
+    kiv::Guid subtype = kiv::MediaSubtypeMJPG;
+    subtype.data1 = fourcc;
+    return subtype;
+}
+
+std::uint32_t Camera::Fourcc() const {
+    const kiv::Guid& subtype = device->Subtype();
+    return subtype == kiv::MediaSubtypeYUY2 ? V4L2_PIX_FMT_YUYV : subtype.data1;
+}
 
 std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::min(255.0, std::max(0.0, v + 0.5))); }
 
@@ -179,18 +187,18 @@ std::vector<std::uint8_t> StripHuffman(const std::vector<std::uint8_t>& jpeg) {
 }
 
 void MakeFrame(Camera& c) {
-    if (c.frameFor[0] == c.fourcc && c.frameFor[1] == c.width && c.frameFor[2] == c.height &&
+    if (c.frameFor[0] == c.Fourcc() && c.frameFor[1] == c.Width() && c.frameFor[2] == c.Height() &&
         c.frameModeFor == c.frameMode)
         return;
-    const std::vector<std::uint8_t> rgb = PatternRgb(c.width, c.height);
-    if (c.fourcc == V4L2_PIX_FMT_YUYV) {
+    const std::vector<std::uint8_t> rgb = PatternRgb(c.Width(), c.Height());
+    if (c.Fourcc() == V4L2_PIX_FMT_YUYV) {
         const std::uint32_t bpl = c.BytesPerLine();
-        c.frame.assign(static_cast<std::size_t>(bpl) * c.height, 0);
-        for (std::uint32_t y = 0; y < c.height; ++y)
-            for (std::uint32_t x = 0; x + 1 < c.width; x += 2) {
+        c.frame.assign(static_cast<std::size_t>(bpl) * c.Height(), 0);
+        for (std::uint32_t y = 0; y < c.Height(); ++y)
+            for (std::uint32_t x = 0; x + 1 < c.Width(); x += 2) {
                 double yy[2], u = 0, v = 0;
                 for (int k = 0; k < 2; ++k) {
-                    const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * c.width + x + k) * 3];
+                    const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * c.Width() + x + k) * 3];
                     const double r = p[0], g = p[1], b = p[2];
                     yy[k] = 16 + (65.481 * r + 128.553 * g + 24.966 * b) / 255;
                     u += 128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255;
@@ -203,17 +211,17 @@ void MakeFrame(Camera& c) {
                 o[3] = Clamp(v / 2);
             }
     } else if (c.frameMode == kEmulFramesWrongSize) {
-        c.frame = EncodeJpeg(PatternRgb(c.width / 2, c.height / 2), c.width / 2, c.height / 2);
+        c.frame = EncodeJpeg(PatternRgb(c.Width() / 2, c.Height() / 2), c.Width() / 2, c.Height() / 2);
     } else {
-        c.frame = EncodeJpeg(rgb, c.width, c.height);
+        c.frame = EncodeJpeg(rgb, c.Width(), c.Height());
         if (c.frameMode == kEmulFramesNoHuffman) c.frame = StripHuffman(c.frame);
         if (c.frameMode == kEmulFramesTruncated) c.frame.resize(c.frame.size() * 6 / 10);
         if (c.frameMode == kEmulFramesGarbage)
             for (std::size_t i = 0; i < c.frame.size(); ++i) c.frame[i] = static_cast<std::uint8_t>(i * 131 + 7);
     }
-    c.frameFor[0] = c.fourcc;
-    c.frameFor[1] = c.width;
-    c.frameFor[2] = c.height;
+    c.frameFor[0] = c.Fourcc();
+    c.frameFor[1] = c.Width();
+    c.frameFor[2] = c.Height();
     c.frameModeFor = c.frameMode;
 }
 
@@ -250,25 +258,45 @@ std::vector<std::uint8_t> MakeDescriptors(const Camera& c) {
     return d;
 }
 
-// The controls of the camera's extension unit. Model B: selector 10, the
-// status then 0 (read only). Model A: selector 1 (1 byte, the mode) and
-// selector 2, 2 bytes: written with the register's address, read for the
-// status, so a 1-byte read of it must be fitted to the control's length.
-std::vector<Control> MakeControls(const Camera& c) {
-    std::vector<Control> controls;
-    if (c.config.unit == 2) {
-        controls.push_back({10, UVC_CONTROL_CAP_GET, {0, 0}, true});
-    } else if (c.config.unit == 1) {
-        controls.push_back({1, UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET, {0}, false});
-        controls.push_back({2, UVC_CONTROL_CAP_GET | UVC_CONTROL_CAP_SET, {0, 0}, true});
+// The device as the virtual camera describes it: model A's unit for unit 1,
+// model B's for unit 2 (their controls, lengths and protocol are the model's).
+// Its formats are the discrete sizes of each pixel format, in device order.
+std::unique_ptr<kiv::sim::VirtualDevice> MakeDevice(const UvcEmulCamera& config) {
+    kiv::sim::SimDevice description;
+    description.name = kiv::sim::WidenUtf8(config.name);
+    description.unit = config.unit == 1   ? kiv::sim::SimUnit::A
+                       : config.unit == 2 ? kiv::sim::SimUnit::B
+                                          : kiv::sim::SimUnit::None;
+    description.caps.clear();
+    for (std::uint32_t i = 0; i < config.formatCount && i < 2; ++i) {
+        const UvcEmulFormat& format = config.formats[i];
+        for (std::uint32_t k = 0; !format.stepwise && k < format.count && k < 8; ++k)
+            description.caps.push_back({SubtypeOf(format.fourcc), true, static_cast<std::int32_t>(format.width[k]),
+                                        static_cast<std::int32_t>(format.height[k])});
     }
-    return controls;
+    auto device = std::make_unique<kiv::sim::VirtualDevice>(std::move(description));
+    const UvcEmulFormat& first = config.formats[0];
+    device->SetCurrent(SubtypeOf(config.currentFourcc ? config.currentFourcc : first.fourcc),
+                       static_cast<std::int32_t>(config.currentWidth ? config.currentWidth : first.width[0]),
+                       static_cast<std::int32_t>(config.currentHeight ? config.currentHeight : first.height[0]));
+    return device;
 }
 
-Control* FindControl(Camera& c, std::uint8_t selector) {
-    for (Control& control : c.controls)
-        if (control.selector == selector) return &control;
-    return nullptr;
+// The unit's GUID in the descriptors (none: a GUID no unit has).
+kiv::Guid UnitGuid(const Camera& c) {
+    return c.config.unit == 1 ? kiv::kExtensionUnitModelA : c.config.unit == 2 ? kiv::kExtensionUnitModelB : kiv::Guid{};
+}
+
+// The device's answer as uvcvideo reports it.
+int XuErrno(kiv::sim::XuAnswer answer) {
+    switch (answer) {
+    case kiv::sim::XuAnswer::Ok: return 0;
+    case kiv::sim::XuAnswer::NoControl: return ENOENT;
+    case kiv::sim::XuAnswer::WrongLength: return ENOBUFS;
+    case kiv::sim::XuAnswer::Unsupported: return EBADRQC;
+    case kiv::sim::XuAnswer::Gone: return ENODEV;
+    default: return EPIPE;  // the control transfer stalled
+    }
 }
 
 void WriteFile(const fs::path& file, const void* data, std::size_t size) {
@@ -454,16 +482,15 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
                                std::labs(static_cast<long>(format->height[i]) - static_cast<long>(f->fmt.pix.height));
                 if (bestDistance < 0 || d < bestDistance) best = i, bestDistance = d;
             }
-            c.fourcc = format->fourcc;
-            if (format->count) {
-                c.width = format->width[best];
-                c.height = format->height[best];
-            }
+            // As the driver: the nearest size, or the size as it is for a format without discrete sizes.
+            c.device->SetCurrent(SubtypeOf(format->fourcc),
+                                 static_cast<std::int32_t>(format->count ? format->width[best] : c.Width()),
+                                 static_cast<std::int32_t>(format->count ? format->height[best] : c.Height()));
         }
         std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
-        f->fmt.pix.width = c.width;
-        f->fmt.pix.height = c.height;
-        f->fmt.pix.pixelformat = c.fourcc;
+        f->fmt.pix.width = c.Width();
+        f->fmt.pix.height = c.Height();
+        f->fmt.pix.pixelformat = c.Fourcc();
         f->fmt.pix.field = V4L2_FIELD_NONE;
         f->fmt.pix.bytesperline = c.BytesPerLine();
         f->fmt.pix.sizeimage = c.SizeImage();
@@ -546,54 +573,40 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
         // GET_INFO), and the control must support the request.
         auto* q = static_cast<uvc_xu_control_query*>(arg);
         ++c.queries[q->query];
-        if (c.config.unit == 0 || q->unit != kEmulUnitId) return Fail(ENOENT);
-        Control* control = FindControl(c, q->selector);
-        if (!control) return Fail(ENOENT);
-        std::size_t size = control->current.size();
-        std::uint8_t needs = 0;
-        switch (q->query) {
-        case UVC_GET_CUR:
-            needs = UVC_CONTROL_CAP_GET;
-            break;
-        case UVC_SET_CUR:
-            needs = UVC_CONTROL_CAP_SET;
-            break;
-        case UVC_GET_LEN:
-            size = 2;
-            break;
-        case UVC_GET_INFO:
-            size = 1;
-            break;
-        default:
-            return Fail(EINVAL);  // GET_MIN/MAX/RES/DEF: not modelled
-        }
-        if (q->size != size) return Fail(ENOBUFS);
-        if (needs && !(control->info & needs)) return Fail(EBADRQC);
-        if (!q->data) return Fail(EFAULT);
-        switch (q->query) {
-        case UVC_GET_LEN:
-            q->data[0] = static_cast<std::uint8_t>(control->current.size());
-            q->data[1] = static_cast<std::uint8_t>(control->current.size() >> 8);
-            return 0;
-        case UVC_GET_INFO:
-            q->data[0] = control->info;
-            return 0;
-        case UVC_SET_CUR:
-            control->current.assign(q->data, q->data + q->size);
-            c.lastSelector = q->selector;
-            c.lastSet = control->current;
-            return 0;
-        default:  // UVC_GET_CUR
-            std::memcpy(q->data, control->current.data(), size);
-            if (control->status) {
-                q->data[0] = 0;
-                if (!c.script.empty()) {
-                    q->data[0] = c.script[std::min(c.scriptAt, c.script.size() - 1)];
-                    if (c.scriptAt < c.script.size()) ++c.scriptAt;
-                }
+        if (q->unit != kEmulUnitId) return Fail(ENOENT);
+        const kiv::Guid unit = UnitGuid(c);
+        std::size_t length = 0;
+        bool get = false, set = false;
+        if (!c.device->DescribeControl(unit, q->selector, length, get, set)) return Fail(ENOENT);
+        if (q->query == UVC_GET_LEN || q->query == UVC_GET_INFO) {
+            if (q->size != (q->query == UVC_GET_LEN ? 2 : 1)) return Fail(ENOBUFS);
+            if (!q->data) return Fail(EFAULT);
+            if (q->query == UVC_GET_INFO) {
+                q->data[0] = static_cast<std::uint8_t>((get ? UVC_CONTROL_CAP_GET : 0) | (set ? UVC_CONTROL_CAP_SET : 0));
+            } else {
+                q->data[0] = static_cast<std::uint8_t>(length);
+                q->data[1] = static_cast<std::uint8_t>(length >> 8);
             }
             return 0;
         }
+        if (q->query != UVC_GET_CUR && q->query != UVC_SET_CUR && q->query != UVC_GET_DEF)
+            return Fail(EINVAL);  // GET_MIN/MAX/RES: not modelled
+        if (q->size != length) return Fail(ENOBUFS);
+        if (!q->data) return Fail(EFAULT);
+        kiv::sim::XuAnswer answer;
+        if (q->query == UVC_GET_DEF) {
+            answer = c.device->Default(unit, q->selector, q->data, q->size);
+        } else if (q->query == UVC_GET_CUR) {
+            answer = c.device->Get(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
+        } else {
+            answer = c.device->Set(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
+            if (answer == kiv::sim::XuAnswer::Ok) {
+                c.lastSelector = q->selector;
+                c.lastSet.assign(q->data, q->data + q->size);
+            }
+        }
+        const int error = XuErrno(answer);
+        return error ? Fail(error) : 0;
     }
     default:
         return Fail(ENOTTY);
@@ -830,11 +843,8 @@ EMUL_EXPORT int uvcemul_add(const UvcEmulCamera* config) {
         c->captureNode = g_nextNode++;
         c->metadataNode = g_nextNode++;
     }
-    c->fourcc = config->currentFourcc ? config->currentFourcc : config->formats[0].fourcc;
-    c->width = config->currentWidth ? config->currentWidth : config->formats[0].width[0];
-    c->height = config->currentHeight ? config->currentHeight : config->formats[0].height[0];
+    c->device = MakeDevice(*config);
     c->descriptors = MakeDescriptors(*c);
-    c->controls = MakeControls(*c);
     g_cameras.push_back(std::move(c));
     RebuildSysfs();
     return static_cast<int>(g_cameras.size() - 1);
@@ -852,6 +862,7 @@ EMUL_EXPORT void uvcemul_unplug(int camera, int how) {
     if (!c) return;
     c->unplugged = true;
     c->unplugHow = how;
+    c->device->Lose();
     if (how == kEmulUnplugHangUp) c->queue.clear();
     // The nodes leave /dev and sysfs with the device.
     c->captureNode = c->metadataNode = -1000 - camera;
@@ -889,10 +900,7 @@ EMUL_EXPORT void uvcemul_set_descriptors(int camera, const std::uint8_t* bytes, 
 
 EMUL_EXPORT void uvcemul_script_status(int camera, const std::uint8_t* bytes, std::size_t count) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (Camera* c = At(camera)) {
-        c->script.assign(bytes, bytes + count);
-        c->scriptAt = 0;
-    }
+    if (Camera* c = At(camera)) c->device->ScriptButtons(std::vector<std::uint8_t>(bytes, bytes + count));
 }
 
 EMUL_EXPORT void uvcemul_set_frame_mode(int camera, int mode) {
@@ -915,13 +923,7 @@ EMUL_EXPORT void uvcemul_set_control(int camera, std::uint8_t selector, const st
     std::lock_guard<std::mutex> lock(g_mutex);
     Camera* c = At(camera);
     if (!c || length == 0 || length > 0xFFFF) return;
-    Control* control = FindControl(*c, selector);
-    if (!control) {
-        c->controls.push_back(Control{});
-        control = &c->controls.back();
-        control->selector = selector;
-    }
-    control->current.assign(current, current + length);
+    c->device->ReshapeControl(selector, current, length);
 }
 
 EMUL_EXPORT std::uint64_t uvcemul_queries(int camera, std::uint8_t query) {
@@ -954,7 +956,7 @@ EMUL_EXPORT std::uint64_t uvcemul_frames(int camera) {
 EMUL_EXPORT std::size_t uvcemul_jpeg(int camera, std::uint8_t* data, std::size_t capacity) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Camera* c = At(camera);
-    if (!c || c->fourcc != V4L2_PIX_FMT_MJPEG) return 0;
+    if (!c || c->Fourcc() != V4L2_PIX_FMT_MJPEG) return 0;
     MakeFrame(*c);
     std::memcpy(data, c->frame.data(), std::min(capacity, c->frame.size()));
     return c->frame.size();

@@ -68,18 +68,22 @@ void uvcemul_set_descriptors(int camera, const std::uint8_t* bytes, std::size_t 
 // The extension unit answers UVCIOC_CTRL_QUERY as uvcvideo does: ENOENT for
 // another unit or selector, ENOBUFS unless the size is the control's length
 // (GET_LEN: 2, GET_INFO: 1), EBADRQC for a request the control does not
-// support. Its controls: model B selector 10 (2 bytes, GET only, the status
-// first); model A selector 1 (1 byte) and selector 2 (2 bytes, the status
-// first when read), both GET and SET. SET_CUR stores the control's bytes,
-// GET_CUR answers them.
+// support, EPIPE (a stall) for one out of the device's protocol. The device is
+// the virtual camera's (kivds/camera/sim/VirtualDevice.h): model B selector
+// 10 (2 bytes, GET only, the status first); model A selector 1 (1 byte, the
+// mode) and selector 2 (2 bytes: the address written after the mode, then
+// one GET_CUR with the status first). SET_CUR stores the control's bytes,
+// GET_CUR answers them, GET_DEF answers the defaults.
 //
-// Gives the control `selector` a length of `length` bytes holding `current`
-// (a new control supports GET and SET; the status control stays one).
+// Gives the control `selector` a length of `length` bytes holding `current`,
+// its defaults too (a new control supports GET and SET; the status control
+// stays one).
 void uvcemul_set_control(int camera, std::uint8_t selector, const std::uint8_t* current, std::size_t length);
 // UVCIOC_CTRL_QUERY requests with this query code made so far, answered or not.
 std::uint64_t uvcemul_queries(int camera, std::uint8_t query);
 // Status bytes returned by successive GET_CUR of the status control (the last
-// repeats, none: 0) in the control's first byte.
+// repeats; none: the buttons rest, model A 0x42, model B 0) in the control's
+// first byte.
 void uvcemul_script_status(int camera, const std::uint8_t* bytes, std::size_t count);
 void uvcemul_set_frame_mode(int camera, int mode);
 // The last SET_CUR: selector and data; returns the data length (0: none yet).

@@ -385,11 +385,29 @@ TEST(DShowBackend, ExtensionUnitsAnswerThroughTheirTopologyNode) {
         ASSERT_TRUE(graph.ok);
         const std::uint8_t mode[1] = {0x02};
         const std::uint8_t address[2] = {0x84, 0x01};
+        std::uint8_t status = 0;
+        // The unit keeps model A's order: no read before both writes, no address before the mode.
+        EXPECT_EQ(PlatformResult::Failed, graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelA, 2, &status, 1));
+        EXPECT_EQ(PlatformResult::Failed, graph.wrapper.ExtensionUnitSet(kiv::kExtensionUnitModelA, 2, address, 2));
         EXPECT_EQ(PlatformResult::Ok, graph.wrapper.ExtensionUnitSet(kiv::kExtensionUnitModelA, 1, mode, 1));
         EXPECT_EQ(PlatformResult::Ok, graph.wrapper.ExtensionUnitSet(kiv::kExtensionUnitModelA, 2, address, 2));
-        std::uint8_t status = 0;
         ASSERT_EQ(PlatformResult::Ok, graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelA, 2, &status, 1));
         EXPECT_EQ(0x42, status);
+        // The read used up the selection.
+        EXPECT_EQ(PlatformResult::Failed, graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelA, 2, &status, 1));
+        EXPECT_EQ(1, host.ButtonReads(0));
+    }
+    {
+        // The description's faults reach the DirectShow unit as well.
+        TestCameraHost host(Device("ORVAN KIVCAMB", kModelBPath, "caps=mjpeg:160x120;xu=b;fail=xuget:failed"));
+        ASSERT_TRUE(host.Ready());
+        Graph graph;
+        ASSERT_TRUE(graph.ok);
+        std::uint8_t status[2] = {};
+        EXPECT_EQ(PlatformResult::Ok, graph.wrapper.FindExtensionUnit(kiv::kExtensionUnitModelB));
+        EXPECT_EQ(PlatformResult::Failed,
+                  graph.wrapper.ExtensionUnitGet(kiv::kExtensionUnitModelB, kiv::kModelBStatusSelector, status, 2));
+        EXPECT_EQ(0, host.ButtonReads(0));
     }
     {
         TestCameraHost host(Device("KIVCAMA", kModelAPath, "caps=mjpeg:160x120;xu=none"));

@@ -9,9 +9,12 @@
 // is that picture as RGB24 (the test checks the capture graph, not a codec),
 // which the module's decoder (TestTransform.h), found by intelligent connect,
 // hands on as RGB24.
-// "lose=N" raises EC_DEVICE_LOST after N frames; "xu=a|b" and "buttons="
-// give the filter's topology an extension-unit node with scripted status
-// bytes. "fail=connect:busy" (any kind) makes the pin refuse every
+// The device behind each slot is the virtual camera's VirtualDevice
+// (formats, buttons, extension unit, removal, faults); the filter only
+// speaks DirectShow for it. "lose=N" raises EC_DEVICE_LOST after N frames;
+// "xu=a|b" and "buttons=" give the filter's topology an extension-unit node
+// with scripted status bytes, which keeps model A's order and the cameras'
+// byte counts; "fail=xu..." makes its requests fail. "fail=connect:busy" (any kind) makes the pin refuse every
 // connection, as a device held by another program does. KIVTESTCAM_RUN_HR (hex) makes the filter refuse to leave the
 // stopped state with that code, so the graph's Run fails with it, as it does
 // for a device in use (an unplugged device refuses the same way). Wine 8's

@@ -19,6 +19,7 @@
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimPattern.h"
+#include "kivds/camera/sim/VirtualDevice.h"
 #include "wine/camera/TestCamera.h"
 #include "wine/camera/TestCameraCom.h"
 #include "wine/camera/TestPin.h"
@@ -40,15 +41,12 @@ namespace {
 
 HMODULE g_module = nullptr;
 
-// What a driver keeps per device across filter instances.
+// What a driver keeps per device across filter instances: the device itself
+// (its format, buttons, extension unit and removal), made at the first filter.
 struct Slot {
     std::mutex mutex;
     bool initialised = false;
-    bool unplugged = false;
-    GUID subtype{};
-    bool hasCurrent = true;
-    LONG width = 0, height = 0;
-    std::size_t buttonRead = 0;
+    std::unique_ptr<kiv::sim::VirtualDevice> device;
 };
 Slot g_slots[kTestCamSlots];
 // Queries of a filter for IKsTopologyInfo: one per button read of the backend.
@@ -62,13 +60,22 @@ kiv::sim::SimDevice DeviceOfSlot(int slot) {
     return kiv::sim::SimDevice();
 }
 
+// The caller holds the slot's lock.
 void InitSlot(Slot& s, const kiv::sim::SimDevice& d) {
     if (s.initialised) return;
     s.initialised = true;
-    s.hasCurrent = d.hasCurrent;
-    s.width = d.currentWidth;
-    s.height = d.currentHeight;
-    s.subtype = ToGuid(d.caps.empty() ? kiv::MediaSubtypeMJPG : d.caps.front().subtype);
+    s.device = std::make_unique<kiv::sim::VirtualDevice>(d);
+}
+
+// The device's answer to a kernel-streaming request.
+HRESULT KsResult(kiv::sim::XuAnswer answer) {
+    switch (answer) {
+    case kiv::sim::XuAnswer::Ok: return S_OK;
+    case kiv::sim::XuAnswer::NoControl: return E_PROP_ID_UNSUPPORTED;
+    case kiv::sim::XuAnswer::Gone: return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    case kiv::sim::XuAnswer::Stall: return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    default: return E_INVALIDARG;  // a size or direction refused, or an injected fault
+    }
 }
 
 class CaptureFilter;
@@ -79,8 +86,7 @@ constexpr HRESULT kPropSetUnsupported = static_cast<HRESULT>(0x80070492);  // ER
 
 class UnitNode final : public IKsControl, Counted {
 public:
-    UnitNode(int slot, kiv::sim::SimDevice device, ULONG nodeId)
-        : m_slot(slot), m_device(std::move(device)), m_nodeId(nodeId) {}
+    UnitNode(int slot, ULONG nodeId) : m_slot(slot), m_nodeId(nodeId) {}
     KIV_REFCOUNT
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kiv::dshow::kIID_IKsControl)) {
@@ -91,6 +97,7 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
+    // The request goes to the slot's device with the cameras' byte counts.
     STDMETHODIMP KsProperty(void* property, ULONG length, void* data, ULONG dataLength, ULONG* returned) override {
         if (returned) *returned = 0;
         if (!property || length < sizeof(KspNode)) return E_INVALIDARG;
@@ -98,46 +105,25 @@ public:
         std::memcpy(&request, property, sizeof request);
         if (request.flags & kiv::dshow::kKsPropertySetSupport) ++g_unitProbes;
         const kiv::Guid set = FromGuid(request.set);
-        const bool unitA = m_device.unit == kiv::sim::SimUnit::A && set == kiv::kExtensionUnitModelA;
-        const bool unitB = m_device.unit == kiv::sim::SimUnit::B && set == kiv::kExtensionUnitModelB;
-        if ((!unitA && !unitB) || request.nodeId != m_nodeId) return kPropSetUnsupported;
+        Slot& s = g_slots[m_slot];
+        std::lock_guard<std::mutex> lock(s.mutex);
+        kiv::sim::VirtualDevice& device = *s.device;
+        if (!device.HasUnit(set) || request.nodeId != m_nodeId) return kPropSetUnsupported;
         if (!(request.flags & kiv::dshow::kKsPropertyTopology)) return E_INVALIDARG;
         if (request.flags & kiv::dshow::kKsPropertySetSupport) return S_OK;
         auto* bytes = static_cast<BYTE*>(data);
-        if (request.flags & kiv::dshow::kKsPropertySet) {
-            // Model A: mode (1 byte) then register address (2 bytes).
-            if (!unitA || !bytes) return E_INVALIDARG;
-            if (request.id == kiv::kModelAModeSelector && dataLength == 1) return S_OK;
-            if (request.id == kiv::kModelARegisterSelector && dataLength == 2) return S_OK;
-            return E_INVALIDARG;
-        }
-        if (request.flags & kiv::dshow::kKsPropertyGet) {
-            const bool ok = unitB ? (request.id == kiv::kModelBStatusSelector && dataLength == 2)
-                                  : (request.id == kiv::kModelARegisterSelector && dataLength == 1);
-            if (!ok || !bytes) return E_INVALIDARG;
-            std::memset(bytes, 0, dataLength);
-            bytes[0] = NextStatus();
-            if (returned) *returned = dataLength;
-            return S_OK;
-        }
-        return E_INVALIDARG;
+        if (request.flags & kiv::dshow::kKsPropertySet)
+            return KsResult(device.Set(set, request.id, bytes, dataLength, kiv::sim::XuLength::Protocol));
+        if (!(request.flags & kiv::dshow::kKsPropertyGet)) return E_INVALIDARG;
+        const HRESULT hr = KsResult(device.Get(set, request.id, bytes, dataLength, kiv::sim::XuLength::Protocol));
+        if (hr == S_OK && returned) *returned = dataLength;
+        return hr;
     }
     STDMETHODIMP KsMethod(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
     STDMETHODIMP KsEvent(void*, ULONG, void*, ULONG, ULONG*) override { return E_NOTIMPL; }
 
 private:
-    // The scripted status bytes, the last repeating; without a script the
-    // buttons rest (model B 00, model A 42: its bits are set when released).
-    BYTE NextStatus() {
-        Slot& s = g_slots[m_slot];
-        std::lock_guard<std::mutex> lock(s.mutex);
-        const std::size_t i = s.buttonRead++;
-        if (m_device.buttons.empty()) return m_device.unit == kiv::sim::SimUnit::A ? 0x42 : 0x00;
-        return m_device.buttons[std::min(i, m_device.buttons.size() - 1)];
-    }
-
     int m_slot;
-    kiv::sim::SimDevice m_device;
     ULONG m_nodeId;
 };
 
@@ -365,7 +351,7 @@ public:
     STDMETHODIMP CreateNodeInstance(DWORD node, REFIID iid, void** out) override {
         *out = nullptr;
         if (node != 1) return E_NOINTERFACE;  // the terminal has no controls here
-        UnitNode* unit = new UnitNode(m_slot, m_device, node);
+        UnitNode* unit = new UnitNode(m_slot, node);
         const HRESULT hr = unit->QueryInterface(iid, out);
         unit->Release();
         return hr;
@@ -380,7 +366,7 @@ public:
         }
         Slot& s = g_slots[m_slot];
         std::lock_guard<std::mutex> lock(s.mutex);
-        return s.unplugged ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) : S_OK;
+        return s.device->Lost() ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) : S_OK;
     }
 
     int SlotIndex() const { return m_slot; }
@@ -412,12 +398,11 @@ private:
 
     void Stream() {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        LONG width = 0, height = 0;
+        std::int32_t width = 0, height = 0;
         {
             Slot& s = g_slots[m_slot];
             std::lock_guard<std::mutex> lock(s.mutex);
-            width = s.width;
-            height = s.height;
+            s.device->StreamSize(width, height);
         }
         const auto pattern = kiv::sim::MakePattern(width, height);
         const auto interval = std::chrono::microseconds(1000000 / (m_device.fps ? m_device.fps : 30));
@@ -433,15 +418,10 @@ private:
             {
                 Slot& s = g_slots[m_slot];
                 std::lock_guard<std::mutex> lock(s.mutex);
-                lost = s.unplugged;
+                if (s.device->LosesAfter(frames)) s.device->Lose();
+                lost = s.device->Lost();
             }
-            if (m_device.loseAfterFrames && frames >= *m_device.loseAfterFrames) lost = true;
             if (lost) {
-                {
-                    Slot& s = g_slots[m_slot];
-                    std::lock_guard<std::mutex> lock(s.mutex);
-                    s.unplugged = true;
-                }
                 RaiseDeviceLost();
                 break;
             }
@@ -495,13 +475,15 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** out) {
 STDMETHODIMP CapturePin::QueryAccept(const AM_MEDIA_TYPE* type) {
     Slot& s = g_slots[m_filter.SlotIndex()];
     std::lock_guard<std::mutex> lock(s.mutex);
-    return IsEqualGUID(type->majortype, MEDIATYPE_Video) && IsEqualGUID(type->subtype, s.subtype) ? S_OK : S_FALSE;
+    return IsEqualGUID(type->majortype, MEDIATYPE_Video) && IsEqualGUID(type->subtype, ToGuid(s.device->Subtype()))
+               ? S_OK
+               : S_FALSE;
 }
 
 STDMETHODIMP CapturePin::EnumMediaTypes(IEnumMediaTypes** out) {
     Slot& s = g_slots[m_filter.SlotIndex()];
     std::lock_guard<std::mutex> lock(s.mutex);
-    *out = new TypeEnum(s.subtype, s.width, s.height, 0);
+    *out = new TypeEnum(ToGuid(s.device->Subtype()), s.device->Width(), s.device->Height(), 0);
     return S_OK;
 }
 
@@ -517,9 +499,9 @@ STDMETHODIMP CapturePin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     {
         Slot& s = g_slots[m_filter.SlotIndex()];
         std::lock_guard<std::mutex> slotLock(s.mutex);
-        width = s.width;
-        height = s.height;
-        subtype = s.subtype;
+        width = s.device->Width();
+        height = s.device->Height();
+        subtype = ToGuid(s.device->Subtype());
     }
     if (wanted && !IsEqualGUID(wanted->majortype, GUID_NULL) && !IsEqualGUID(wanted->majortype, MEDIATYPE_Video))
         return VFW_E_NO_ACCEPTABLE_TYPES;
@@ -557,25 +539,17 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
     if (!type || !IsEqualGUID(type->formattype, FORMAT_VideoInfo) || type->cbFormat < sizeof(VIDEOINFOHEADER))
         return E_INVALIDARG;
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
-    for (const kiv::StreamCapability& cap : m_filter.Device().caps) {
-        if (ToGuid(cap.subtype) == type->subtype && cap.width == info->bmiHeader.biWidth &&
-            cap.height == info->bmiHeader.biHeight) {
-            Slot& s = g_slots[m_filter.SlotIndex()];
-            std::lock_guard<std::mutex> lock(s.mutex);
-            s.subtype = type->subtype;
-            s.width = cap.width;
-            s.height = cap.height;
-            s.hasCurrent = true;
-            return S_OK;
-        }
-    }
-    return VFW_E_INVALIDMEDIATYPE;
+    Slot& s = g_slots[m_filter.SlotIndex()];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.device->SetFormat(FromGuid(type->subtype), info->bmiHeader.biWidth, info->bmiHeader.biHeight)
+               ? S_OK
+               : VFW_E_INVALIDMEDIATYPE;
 }
 
 STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
     Slot& s = g_slots[m_filter.SlotIndex()];
     std::lock_guard<std::mutex> lock(s.mutex);
-    *type = NewVideoType(s.subtype, s.width, s.height, s.hasCurrent);
+    *type = NewVideoType(ToGuid(s.device->Subtype()), s.device->Width(), s.device->Height(), s.device->HasCurrent());
     return *type ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -718,22 +692,23 @@ LONG WINAPI KivTestCamUnitProbes() { return g_unitProbes.load(); }
 
 LONG WINAPI KivTestCamButtonReads(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return -1;
+    const Slot& s = g_slots[slot];
     std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
-    return static_cast<LONG>(g_slots[slot].buttonRead);
+    return s.initialised ? static_cast<LONG>(s.device->ButtonReads()) : 0;
 }
 
 void WINAPI KivTestCamUnplug(int slot) {
     if (slot < 0 || slot >= kTestCamSlots) return;
-    std::lock_guard<std::mutex> lock(g_slots[slot].mutex);
-    g_slots[slot].unplugged = true;
+    Slot& s = g_slots[slot];
+    std::lock_guard<std::mutex> lock(s.mutex);
+    InitSlot(s, DeviceOfSlot(slot));
+    s.device->Lose();
 }
 
 void WINAPI KivTestCamReset() {
     for (Slot& s : g_slots) {
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.initialised = false;
-        s.unplugged = false;
-        s.buttonRead = 0;
+        s.initialised = false;  // the next filter makes the device anew
     }
     g_topologyQueries = 0;
     g_unitProbes = 0;
