@@ -11,13 +11,13 @@ function(kiv_warnings target)
   endif()
 endfunction()
 
-# kiv_com_sources(files...): sources that declare or implement COM interfaces.
+# kiv_com_sources(target files...): sources of target that declare or
+# implement COM interfaces, or include headers that do.
 # A COM object is freed by its own Release, never deleted through an interface
 # pointer, and the system's interfaces (IUnknown and all below it) have no
 # virtual destructor by design, so these files do without -Wnon-virtual-dtor.
-# Call it in the folder whose CMakeLists adds the files to their target.
-function(kiv_com_sources)
+function(kiv_com_sources target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    set_property(SOURCE ${ARGN} APPEND PROPERTY COMPILE_OPTIONS -Wno-non-virtual-dtor)
+    set_property(SOURCE ${ARGN} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_OPTIONS -Wno-non-virtual-dtor)
   endif()
 endfunction()

@@ -45,8 +45,8 @@ add_library(kivsvc_host STATIC
   win32/Text.cpp
   win32/Win32Registry.cpp
 )
-kiv_com_sources(win32/AccessObject.cpp win32/EventLog.cpp win32/ServiceInstaller.cpp win32/ServiceModule.cpp
-                win32/Text.cpp win32/Win32Registry.cpp win32/Main.cpp)
+kiv_com_sources(kivsvc_host win32/AccessObject.cpp win32/EventLog.cpp win32/ServiceInstaller.cpp win32/ServiceModule.cpp
+                win32/Text.cpp win32/Win32Registry.cpp)
 target_compile_definitions(kivsvc_host PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_libraries(kivsvc_host PUBLIC kivsvc_core kivsvc_idl ole32 oleaut32 advapi32 uuid)
 kiv_warnings(kivsvc_host)
@@ -56,6 +56,7 @@ set(KIVSVC_RC ${CMAKE_CURRENT_SOURCE_DIR}/win32/kivsvc.rc CACHE INTERNAL "")
 set(KIVSVC_IDL_DIR ${kiv_idl_out} CACHE INTERNAL "")
 
 add_executable(kivsvc WIN32 win32/Main.cpp ${KIVSVC_RC})
+kiv_com_sources(kivsvc win32/Main.cpp)
 set_source_files_properties(${KIVSVC_RC} PROPERTIES OBJECT_DEPENDS ${kiv_idl_out}/kivsvc.tlb)
 target_include_directories(kivsvc PRIVATE ${kiv_idl_out})
 target_link_libraries(kivsvc PRIVATE kivsvc_host)

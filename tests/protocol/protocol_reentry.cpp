@@ -36,21 +36,7 @@ constexpr char kTwoCapturesThenClose[] = "frame;capture;frame;capture;frame;clos
 // dialog lives in the application's loop, which runs meanwhile.
 bool WaitForAnswers(DsHost& host, const std::function<bool(const DsHost::AnswerCounts&)>& done) {
 #ifdef _WIN32
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done(host.Answered())) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TW_EVENT event{};
-            event.pEvent = &msg;
-            if (host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) != TWRC_DSEVENT) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
+    return host.PumpEvents(std::chrono::seconds(20), [&] { return done(host.Answered()); });
 #else
     return host.WaitForAnswers(done);
 #endif

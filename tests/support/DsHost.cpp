@@ -9,6 +9,10 @@
 
 #include "tools/kivscan/ScanPlatform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kivtest {
 
 using namespace twain;
@@ -286,6 +290,28 @@ bool DsHost::WaitForAnswers(const std::function<bool(const AnswerCounts&)>& done
                             std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> guard(Rec().lock);
     return Rec().arrived.wait_for(guard, timeout, [&] { return done(Rec().answers); });
+}
+
+bool DsHost::PumpEvents(std::chrono::milliseconds time, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    for (;;) {
+        if (done && done()) return true;
+        if (std::chrono::steady_clock::now() >= end) return !done;
+#ifdef _WIN32
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TW_EVENT event{};
+            event.pEvent = &msg;
+            if (Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) != TWRC_DSEVENT) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+#else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+#endif
+    }
 }
 
 }  // namespace kivtest

@@ -92,6 +92,12 @@ public:
     // Waits until `count` notifications with `msg` have arrived; false after `timeout`.
     bool WaitForNotification(twain::TW_UINT16 msg, std::size_t count = 1,
                              std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
+    // The application's event loop on Windows, where the source's dialog lives
+    // in it: every queued message goes to MSG_PROCESSEVENT first and is
+    // dispatched only when the source did not take it. Runs for `time`, or
+    // until `done` holds (true then, false when the time ran out first).
+    // Elsewhere the dialog has a thread of its own and this only waits.
+    bool PumpEvents(std::chrono::milliseconds time, const std::function<bool()>& done = {});
     std::size_t CountNotifications(twain::TW_UINT16 msg) const;
     // Called by the source manager double for every notification, on the
     // thread that sent it, after it was recorded (an application's callback).

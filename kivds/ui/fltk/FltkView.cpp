@@ -81,8 +81,8 @@ private:
 // The owner-drawn buttons 2008 and 2009.
 class IconButton final : public Fl_Button {
 public:
-    IconButton(int id, int iconId, int x, int y, int w, int h)
-        : Fl_Button(x, y, w, h, nullptr), id_(id), iconId_(iconId) {
+    // The icon comes from the drawing plan of the button's id.
+    IconButton(int id, int x, int y, int w, int h) : Fl_Button(x, y, w, h, nullptr), id_(id) {
         box(FL_FLAT_BOX);
         visible_focus(1);
     }
@@ -115,7 +115,6 @@ public:
 
 private:
     int id_;
-    int iconId_;
 };
 
 // The version dialog's icon static.
@@ -392,7 +391,7 @@ void FltkCaptureView::BuildWindow() {
                 break;
             }
             case ControlKind::Button:
-                widget = new IconButton(rule.id, rule.iconId, x, y, cw, ch);
+                widget = new IconButton(rule.id, x, y, cw, ch);
                 break;
         }
         controls_[rule.id] = widget;

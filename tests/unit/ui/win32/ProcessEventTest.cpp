@@ -40,32 +40,13 @@ HWND FindCaptureDialog() {
     return search.found;
 }
 
-// The application's loop: every message goes to MSG_PROCESSEVENT first and is
-// dispatched only when the source did not take it.
-void PumpThroughSource(DsHost& host, DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TW_EVENT event{};
-            event.pEvent = &msg;
-            if (host.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) != TWRC_DSEVENT) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-        }
-        if (static_cast<LONG>(end - GetTickCount()) <= 0) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
 class ProcessEventTest : public ::testing::Test {
 protected:
     // Opens and enables the source with its dialog; the dialog's window.
     HWND Enable(DsHost& host) {
         if (!host.Loaded() || host.OpenDS() != TWRC_SUCCESS) return nullptr;
         if (host.EnableUi() != TWRC_SUCCESS) return nullptr;
-        PumpThroughSource(host, 300);
+        host.PumpEvents(std::chrono::milliseconds(300));
         return FindCaptureDialog();
     }
     TW_UINT16 Offer(DsHost& host, MSG& msg, TW_UINT16& twMessage) {
@@ -143,7 +124,7 @@ TEST_F(ProcessEventTest, ApplicationThatDisablesInsideTheEventSurvives) {
     EXPECT_EQ(TWRC_SUCCESS, disabled);
     EXPECT_FALSE(IsWindow(dialog));
     host.SetNotificationCallback({});
-    PumpThroughSource(host, 300);  // whatever the camera still posted finds no window
+    host.PumpEvents(std::chrono::milliseconds(300));  // whatever the camera still posted finds no window
     EXPECT_EQ(TWRC_SUCCESS, host.CloseDS());
 }
 
@@ -154,9 +135,9 @@ TEST_F(ProcessEventTest, VirtualCameraPictureReachesThePreview) {
     // The first frame switches the controls on; the preview is painted.
     HWND capture = GetDlgItem(dialog, 2009);
     const DWORD end = GetTickCount() + 20000;
-    while (!IsWindowEnabled(capture) && static_cast<LONG>(end - GetTickCount()) > 0) PumpThroughSource(host, 100);
+    while (!IsWindowEnabled(capture) && static_cast<LONG>(end - GetTickCount()) > 0) host.PumpEvents(std::chrono::milliseconds(100));
     ASSERT_TRUE(IsWindowEnabled(capture));
-    PumpThroughSource(host, 500);
+    host.PumpEvents(std::chrono::milliseconds(500));
     HWND preview = GetDlgItem(dialog, 2001);
     RECT client{};
     GetClientRect(preview, &client);
