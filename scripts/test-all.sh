@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both targets and runs every test. The README's test command; CI runs it.
 #   1. installs what is missing (scripts/bootstrap.sh)
+#      every build treats warnings as errors (KIV_WERROR=ON)
 #   2. cross-builds libtiff for Windows once (build/deps)
 #   3. builds the mingw preset (Windows x64) and the i686 kivsvc.exe
 #   4. builds the linux-asan preset (ASan + UBSan) with the Windows programs
@@ -23,20 +24,20 @@ if [ -x scripts/build-libtiff-mingw.sh ]; then
 fi
 
 step "mingw (Windows x64)"
-cmake --preset mingw >/dev/null
+cmake --preset mingw -DKIV_WERROR=ON >/dev/null
 cmake --build build/mingw -j"$jobs"
 
 step "mingw32 (kivsvc.exe, i686)"
-cmake --preset mingw32 >/dev/null
+cmake --preset mingw32 -DKIV_WERROR=ON >/dev/null
 cmake --build build/mingw32 -j"$jobs"
 
 step "fuzz targets (clang, libFuzzer)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVDS_BUILD_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVDS_BUILD_FUZZ=ON -DKIV_WERROR=ON \
     -DKIVDS_BUILD_TESTS=OFF >/dev/null
 cmake --build build/fuzz -j"$jobs" --target fuzz_caps fuzz_dsentry fuzz_uvcdesc
 
 step "linux-asan"
-cmake --preset linux-asan -DKIV_MINGW_BUILD_DIR="$root/build/mingw" -DKIV_FUZZ_BUILD_DIR="$root/build/fuzz" >/dev/null
+cmake --preset linux-asan -DKIV_WERROR=ON -DKIV_MINGW_BUILD_DIR="$root/build/mingw" -DKIV_FUZZ_BUILD_DIR="$root/build/fuzz" >/dev/null
 cmake --build build/linux-asan -j"$jobs"
 
 step "Wine prefixes"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/BenchRatio.h"
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/twain/KIVTwainMgr.h"
 
@@ -78,7 +78,7 @@ public:
         if (!camera) return;
         camera->SetPreviewWindow(nullptr);
         if (zoom > 1.0f)
-            if (auto* control = dynamic_cast<kiv::CCameraControl*>(camera->Camera())) control->SetZoom(zoom);
+            if (auto* control = dynamic_cast<kiv::CCameraLogic*>(camera->Camera())) control->SetZoom(zoom);
         if (!running_) camera->Run();
         running_ = true;
         // The first start also draws the virtual camera's pattern (large at 4K).

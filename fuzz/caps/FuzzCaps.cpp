@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
@@ -123,11 +123,11 @@ struct CameraScript {
 // this many real probes in one input the rest are scripted.
 constexpr int kSimProbesPerInput = 2;
 CameraScript g_script;
-kiv::CCameraControl* g_sim = nullptr;
+kiv::CCameraLogic* g_sim = nullptr;
 
 class FuzzCamera : public kiv::IKIVCameraControl {
 public:
-    explicit FuzzCamera(std::unique_ptr<kiv::CCameraControl> sim) : sim_(std::move(sim)) { g_sim = sim_.get(); }
+    explicit FuzzCamera(std::unique_ptr<kiv::CCameraLogic> sim) : sim_(std::move(sim)) { g_sim = sim_.get(); }
     ~FuzzCamera() override { g_sim = nullptr; }
     int Open() override { return sim_->Open(); }
     void Close() override { sim_->Close(); }
@@ -160,7 +160,7 @@ public:
     int IsDevicePresent(const std::wstring& modelName) override { return sim_->IsDevicePresent(modelName); }
 
 private:
-    std::unique_ptr<kiv::CCameraControl> sim_;
+    std::unique_ptr<kiv::CCameraLogic> sim_;
 };
 
 // ---- Input ---------------------------------------------------------------
@@ -344,7 +344,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kiv::CKIVUVCControl::SetCameraFactory([]() -> std::unique_ptr<kiv::IKIVCameraControl> {
         std::unique_ptr<kiv::IVideoPlatform> platform = kiv::CreateVideoPlatform();
         if (!platform) return nullptr;
-        return std::make_unique<FuzzCamera>(std::make_unique<kiv::CCameraControl>(std::move(platform)));
+        return std::make_unique<FuzzCamera>(std::make_unique<kiv::CCameraLogic>(std::move(platform)));
     });
     kiv::CKIVUVCControl* camera = kiv::CKIVUVCControl::GetInstance();
     if (!camera || !camera->Open()) {

@@ -1,7 +1,7 @@
 #include "kivds/camera/ButtonReader.h"
 
 #include "kivds/camera/ExtensionUnit.h"
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/ModelName.h"
 
 namespace kiv {

@@ -1,6 +1,6 @@
 // Reading the zoom buttons of models A and B through their extension units,
 // and the auto-repeat that turns held buttons into digital-zoom steps. Both
-// are used by CCameraControl::PollButtons on the thread that owns the camera
+// are used by CCameraLogic::PollButtons on the thread that owns the camera
 // (the capture dialog's 200 ms timer); neither keeps a reference to the
 // platform or reports anything to the user.
 #pragma once

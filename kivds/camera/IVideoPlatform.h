@@ -1,6 +1,6 @@
 // Seam to a video platform: everything the camera logic needs of the
 // operating system's capture stack, as small operations that report
-// ok / not found / busy / failed. The camera logic (CCameraControl) calls them
+// ok / not found / busy / failed. The camera logic (CCameraLogic) calls them
 // in the order of a capture graph's life:
 //
 //   InitializeThread, CreateGraph              first build only

@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/image/ImageReference.h"
 
@@ -20,7 +20,7 @@ std::unique_ptr<IKIVCameraControl> CreateCamera() {
     if (g_factory) return g_factory();
     std::unique_ptr<IVideoPlatform> platform = CreateVideoPlatform();
     if (!platform) return nullptr;
-    return std::make_unique<CCameraControl>(std::move(platform));
+    return std::make_unique<CCameraLogic>(std::move(platform));
 }
 
 int Flag(int result) { return result ? 1 : 0; }

@@ -35,7 +35,7 @@ public:
     static void AbandonInstance();
 
     // Makes the camera objects that GetInstance creates (tests, demos); an
-    // empty function restores the default (CCameraControl over
+    // empty function restores the default (CCameraLogic over
     // CreateVideoPlatform()). Takes effect at the next creation.
     using CameraFactory = std::function<std::unique_ptr<IKIVCameraControl>()>;
     static void SetCameraFactory(CameraFactory factory);

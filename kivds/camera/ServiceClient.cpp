@@ -1,7 +1,7 @@
 #include <mutex>
 #include <utility>
 
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #ifdef _WIN32
 #include "kivds/camera/dshow/KIVSVCClient.h"
 #endif

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "kivds/platform/Env.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/ICaptureDialogView.h"

@@ -19,7 +19,7 @@
 #include "gui/GuiSupport.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/protocol/Twain.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/ErrorMessage.h"

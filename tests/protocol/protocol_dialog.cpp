@@ -382,7 +382,7 @@ TEST_F(Dialog, FormatChangeAppliesTheSizeAtTheSameListPositionWithinTheNewList) 
     EXPECT_EQ(4, std::count(shown.lines.begin(), shown.lines.end(), std::string("enable 2009 0")));
 }
 
-// A failing format change is covered by tests/unit/ui/CaptureDialogTest.cpp:
+// A failing format change is covered by tests/unit/ui/KIVDlgTest.cpp:
 // the virtual camera cannot fail SetMediaFormat without failing the open.
 
 TEST_F(Dialog, CameraLossShowsTheDisconnectedMessageAndAsksOnceToClose) {

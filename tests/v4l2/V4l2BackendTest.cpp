@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/IKIVCameraControl.h"
 #include "kivds/camera/convert/FrameConvert.h"
@@ -169,7 +169,7 @@ protected:
     void MakeCamera() {
         auto p = std::make_unique<V4l2VideoPlatform>();
         platform = p.get();
-        camera = std::make_unique<CCameraControl>(std::move(p));
+        camera = std::make_unique<CCameraLogic>(std::move(p));
     }
 
     // A bare backend, bound to the listed device at index.
@@ -186,7 +186,7 @@ protected:
     Emul emul;
     int fdsBefore = 0;
     V4l2VideoPlatform* platform = nullptr;  // owned by camera
-    std::unique_ptr<CCameraControl> camera;
+    std::unique_ptr<CCameraLogic> camera;
 };
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include "kivds/camera/dshow/KsInterop.h"
 #include "kivds/camera/dshow/HResultMap.h"
 #include "kivds/camera/dshow/PreviewWindowThread.h"
-#include "kivds/camera/dshow/SampleCallback.h"
+#include "kivds/camera/dshow/KIVSampleCB.h"
 
 namespace kiv {
 namespace dshow {

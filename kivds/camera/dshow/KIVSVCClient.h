@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 
 namespace kiv {
 namespace dshow {

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <utility>
 
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/DialogThread.h"

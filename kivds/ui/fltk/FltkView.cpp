@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/fltk/FltkDisplay.h"

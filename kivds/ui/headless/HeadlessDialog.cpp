@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "kivds/platform/MessageBox.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/ThreadedDialogSession.h"

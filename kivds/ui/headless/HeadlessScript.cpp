@@ -1,6 +1,6 @@
 #include "kivds/ui/headless/HeadlessScript.h"
 
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/headless/HeadlessView.h"
 
 namespace kiv {

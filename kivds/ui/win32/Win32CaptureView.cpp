@@ -1,6 +1,6 @@
 #include "kivds/ui/win32/Win32CaptureView.h"
 
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/platform/win32/Utf.h"
 #include "kivds/ui/win32/Win32Handles.h"

@@ -4,7 +4,7 @@
 #include "kivds/platform/MessageBox.h"
 #include "kivds/platform/SourceLock.h"
 #include "kivds/platform/win32/Utf.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/UiScript.h"
 #include "kivds/ui/win32/Win32Bridge.h"

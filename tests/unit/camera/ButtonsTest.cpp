@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/ExtensionUnit.h"
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimVideoPlatform.h"
 #include "kivds/image/ImageReference.h"
@@ -123,7 +123,7 @@ protected:
         yuy2.width = 1920;
         yuy2.height = 1080;
         fake->caps.entries = {yuy2};
-        camera = std::make_unique<CCameraControl>(std::move(platform));
+        camera = std::make_unique<CCameraLogic>(std::move(platform));
         ASSERT_EQ(camera->Open(), 1);
         ASSERT_EQ(camera->Run(), 1);
         fake->requests.clear();
@@ -140,7 +140,7 @@ protected:
     ServiceLog service;
     ScopedService scopedService{service};
     XuPlatform* fake = nullptr;  // owned by camera
-    std::unique_ptr<CCameraControl> camera;
+    std::unique_ptr<CCameraLogic> camera;
 };
 
 // -- model B and the auto-repeat -------------------------------------------------------------
@@ -378,7 +378,7 @@ TEST_F(ButtonsTest, ModelsWithoutButtonsReadNothing) {
         XuPlatform& xu = *platform;
         xu.devices = {{L"\\\\?\\usb#vid_1a3c&pid_0c00&mi_00#x", model, true}};
         xu.hasA = xu.hasB = true;
-        CCameraControl other(std::move(platform));
+        CCameraLogic other(std::move(platform));
         ASSERT_EQ(other.Open(), 1);
         CameraButtonState state;
         state.status = 0x12;
@@ -398,7 +398,7 @@ TEST_F(ButtonsTest, ModelNamesMatchIgnoringCaseAndANullRecordFails) {
     EXPECT_EQ(Poll().thirdButton, 1);
     EXPECT_EQ(camera->PollButtons(nullptr), 0);
 
-    CCameraControl unopened(std::make_unique<XuPlatform>());
+    CCameraLogic unopened(std::make_unique<XuPlatform>());
     CameraButtonState state;
     EXPECT_EQ(unopened.PollButtons(&state), 0);
 }
@@ -407,13 +407,13 @@ TEST_F(ButtonsTest, ModelNamesMatchIgnoringCaseAndANullRecordFails) {
 
 class SimButtonsTest : public ::testing::Test {
 protected:
-    CCameraControl& Make(const std::string& spec) {
+    CCameraLogic& Make(const std::string& spec) {
         sim::SimConfig config;
         std::string error;
         EXPECT_TRUE(sim::ParseSimConfig(spec, config, error)) << error;
         auto platform = std::make_unique<sim::SimVideoPlatform>(config);
         sim_ = platform.get();
-        camera_ = std::make_unique<CCameraControl>(std::move(platform));
+        camera_ = std::make_unique<CCameraLogic>(std::move(platform));
         LastCameraError = 0;
         return *camera_;
     }
@@ -421,11 +421,11 @@ protected:
     ServiceLog service;
     ScopedService scopedService{service};
     sim::SimVideoPlatform* sim_ = nullptr;
-    std::unique_ptr<CCameraControl> camera_;
+    std::unique_ptr<CCameraLogic> camera_;
 };
 
 TEST_F(SimButtonsTest, HeldZoomInShowsInTheStill) {
-    CCameraControl& camera = Make("name=ORVAN KIVCAMB;caps=yuy2:320x240;buttons=00,02;fps=200");
+    CCameraLogic& camera = Make("name=ORVAN KIVCAMB;caps=yuy2:320x240;buttons=00,02;fps=200");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(nullptr), 1);
     ASSERT_EQ(camera.Run(), 1);
@@ -454,7 +454,7 @@ TEST_F(SimButtonsTest, HeldZoomInShowsInTheStill) {
 }
 
 TEST_F(SimButtonsTest, ModelAReadsItsScriptThroughTheRegisterProtocol) {
-    CCameraControl& camera = Make("name=KIVCAMA;caps=yuy2:64x48;buttons=42,40,02");
+    CCameraLogic& camera = Make("name=KIVCAMA;caps=yuy2:64x48;buttons=42,40,02");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.Run(), 1);
     std::vector<std::uint8_t> seen;
@@ -507,21 +507,21 @@ TEST_F(SimButtonsTest, ModelBAnswersOnlyItsStatusRead) {
 
 TEST_F(SimButtonsTest, InjectedUnitFailures) {
     // GETs failing: the status read counts, reports nothing.
-    CCameraControl& b = Make("name=ORVAN KIVCAMB;buttons=02;fail=xuget:failed");
+    CCameraLogic& b = Make("name=ORVAN KIVCAMB;buttons=02;fail=xuget:failed");
     ASSERT_EQ(b.Open(), 1);
     CameraButtonState state;
     EXPECT_EQ(b.PollButtons(&state), 1);
     EXPECT_EQ(state.status, 0xFF);
 
     // SETs failing on model A: no read, no zoom.
-    CCameraControl& a = Make("name=KIVCAMA;buttons=02;fail=xuset:busy");
+    CCameraLogic& a = Make("name=KIVCAMA;buttons=02;fail=xuset:busy");
     ASSERT_EQ(a.Open(), 1);
     EXPECT_EQ(a.PollButtons(&state), 1);
     EXPECT_EQ(state.status, 0xFF);
     EXPECT_FLOAT_EQ(a.ZoomFactor(), 1.0f);
 
     // The unit hidden: model A asks the service, once.
-    CCameraControl& hidden = Make("name=KIVCAMA;fail=xu:notfound");
+    CCameraLogic& hidden = Make("name=KIVCAMA;fail=xu:notfound");
     ASSERT_EQ(hidden.Open(), 1);
     EXPECT_EQ(hidden.PollButtons(&state), 0);
     EXPECT_EQ(state.unitMissing, 1);
@@ -530,7 +530,7 @@ TEST_F(SimButtonsTest, InjectedUnitFailures) {
 }
 
 TEST_F(SimButtonsTest, ALostModelAIsNotOpenedAnyMore) {
-    CCameraControl& camera = Make("name=KIVCAMA;lose=2;fps=500");
+    CCameraLogic& camera = Make("name=KIVCAMA;lose=2;fps=500");
     ASSERT_EQ(camera.Open(), 1);
     CameraButtonState state;
     ASSERT_EQ(camera.PollButtons(&state), 1);

@@ -13,7 +13,7 @@
 
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimPattern.h"
@@ -184,49 +184,49 @@ TEST(SimPatternTest, PixelsRowsAndPadding) {
 
 class SimCameraTest : public ::testing::Test {
 protected:
-    CCameraControl& Make(const std::string& spec) {
+    CCameraLogic& Make(const std::string& spec) {
         SimConfig config;
         std::string error;
         EXPECT_TRUE(sim::ParseSimConfig(spec, config, error)) << error;
         auto platform = std::make_unique<sim::SimVideoPlatform>(config);
         sim_ = platform.get();
-        camera_ = std::make_unique<CCameraControl>(std::move(platform));
+        camera_ = std::make_unique<CCameraLogic>(std::move(platform));
         LastCameraError = 0;
         return *camera_;
     }
     sim::SimVideoPlatform& Sim() { return *sim_; }
 
     sim::SimVideoPlatform* sim_ = nullptr;
-    std::unique_ptr<CCameraControl> camera_;
+    std::unique_ptr<CCameraLogic> camera_;
 };
 
 TEST_F(SimCameraTest, OpenFailsNotFoundForNoneOtherMakersAndUpperCaseIds) {
     for (const char* spec : {"none", "path=\\\\?\\usb#vid_046d&pid_0825#x",
                              "path=\\\\?\\USB#VID_1A3C&PID_0B21#x"}) {
-        CCameraControl& camera = Make(spec);
+        CCameraLogic& camera = Make(spec);
         EXPECT_EQ(camera.Open(), 0) << spec;
         EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND) << spec;
     }
 }
 
 TEST_F(SimCameraTest, InjectedFailuresReachTheCallerAsTheirKind) {
-    CCameraControl& camera = Make("fail=run:busy");
+    CCameraLogic& camera = Make("fail=run:busy");
     ASSERT_EQ(camera.Open(), 1);
     EXPECT_EQ(camera.Run(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_BUSY);
 
-    CCameraControl& bound = Make("fail=bind:busy");
+    CCameraLogic& bound = Make("fail=bind:busy");
     EXPECT_EQ(bound.Open(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND);
 
-    CCameraControl& connect = Make("fail=connect:busy");
+    CCameraLogic& connect = Make("fail=connect:busy");
     EXPECT_EQ(connect.Open(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_BUSY);
 }
 
 TEST_F(SimCameraTest, AnInjectedFailureIsLoggedWithItsOperationItsOriginAndTheDevice) {
     kivtest::LogCapture log("kivds_sim_fault.log");
-    CCameraControl& camera = Make("name=KIVCAMA;fail=run:busy");
+    CCameraLogic& camera = Make("name=KIVCAMA;fail=run:busy");
     ASSERT_EQ(camera.Open(), 1);
     EXPECT_EQ(camera.Run(), 0);
     EXPECT_NE(log.Text().find(" error sim.run: busy (injected by KIVDS_SIM fail=run:busy), device KIVCAMA\n"),
@@ -238,7 +238,7 @@ TEST_F(SimCameraTest, AnInjectedFailureIsLoggedWithItsOperationItsOriginAndTheDe
 // frames there (as an allocation failure of a large pattern) must end the
 // stream, not the process.
 TEST_F(SimCameraTest, AStreamThatCannotMakeFramesDeliversNoneAndStopsCleanly) {
-    CCameraControl& camera = Make("caps=yuy2:320x240;fps=200;fail=stream:failed");
+    CCameraLogic& camera = Make("caps=yuy2:320x240;fps=200;fail=stream:failed");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(nullptr), 1);
     ASSERT_EQ(camera.Run(), 1);
@@ -254,7 +254,7 @@ TEST_F(SimCameraTest, AStreamThatCannotMakeFramesDeliversNoneAndStopsCleanly) {
 }
 
 TEST_F(SimCameraTest, StillsShowThePatternOnlyOnceAFrameArrived) {
-    CCameraControl& camera = Make("caps=yuy2:320x240;fps=200");
+    CCameraLogic& camera = Make("caps=yuy2:320x240;fps=200");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(nullptr), 1);
     ASSERT_EQ(camera.Run(), 1);
@@ -279,7 +279,7 @@ TEST_F(SimCameraTest, StillsShowThePatternOnlyOnceAFrameArrived) {
 TEST_F(SimCameraTest, MjpegStillsAreTrimmedAndTheRendererStartsFullAfterEachBuild) {
     test::FakeWindowBridge bridge;
     test::ScopedBridge scoped(bridge);
-    CCameraControl& camera = Make("caps=mjpeg:64x48,yuy2:32x24;fps=200");
+    CCameraLogic& camera = Make("caps=mjpeg:64x48,yuy2:32x24;fps=200");
     ASSERT_EQ(camera.Open(), 1);
     EXPECT_EQ(Sim().Source().height, 48);
     ASSERT_EQ(camera.SetPreviewWindow(reinterpret_cast<WindowHandle>(0x10)), 1);
@@ -312,7 +312,7 @@ TEST_F(SimCameraTest, MjpegStillsAreTrimmedAndTheRendererStartsFullAfterEachBuil
 TEST_F(SimCameraTest, FirstFrameIsAnnouncedOncePerArming) {
     test::FakeWindowBridge bridge;
     test::ScopedBridge scoped(bridge);
-    CCameraControl& camera = Make("caps=yuy2:32x24;fps=500");
+    CCameraLogic& camera = Make("caps=yuy2:32x24;fps=500");
     ASSERT_EQ(camera.Open(), 1);
     WindowHandle dialog = reinterpret_cast<WindowHandle>(0x20);
     ASSERT_EQ(camera.SetFrameCallback(dialog, 1), 1);
@@ -329,7 +329,7 @@ TEST_F(SimCameraTest, FirstFrameIsAnnouncedOncePerArming) {
 TEST_F(SimCameraTest, DeviceIsLostAfterTheConfiguredFrames) {
     test::FakeWindowBridge bridge;
     test::ScopedBridge scoped(bridge);
-    CCameraControl& camera = Make("lose=3;fps=500");
+    CCameraLogic& camera = Make("lose=3;fps=500");
     ASSERT_EQ(camera.Open(), 1);
     WindowHandle dialog = reinterpret_cast<WindowHandle>(0x30);
     ASSERT_EQ(camera.SetNotifyWindow(dialog), 1);

@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimPattern.h"
@@ -177,13 +177,13 @@ TEST(SoftwarePreviewTest, PicturesReuseTwoBuffersWhileTheViewKeepsOnlyTheNewest)
 
 class SimPreviewTest : public ::testing::Test {
 protected:
-    CCameraControl& Make(const std::string& spec) {
+    CCameraLogic& Make(const std::string& spec) {
         sim::SimConfig config;
         std::string error;
         EXPECT_TRUE(sim::ParseSimConfig(spec, config, error)) << error;
         auto platform = std::make_unique<sim::SimVideoPlatform>(config);
         sim_ = platform.get();
-        camera_ = std::make_unique<CCameraControl>(std::move(platform));
+        camera_ = std::make_unique<CCameraLogic>(std::move(platform));
         return *camera_;
     }
     void TearDown() override { bridge_.SetGate(false); }
@@ -191,13 +191,13 @@ protected:
     RecordingBridge bridge_;  // outlives the camera below
     test::ScopedBridge scoped_{bridge_};
     sim::SimVideoPlatform* sim_ = nullptr;
-    std::unique_ptr<CCameraControl> camera_;
+    std::unique_ptr<CCameraLogic> camera_;
 };
 
 TEST_F(SimPreviewTest, TheWindowShowsTheTrimmedThenTheZoomedFrameLetterboxed) {
     bridge_.clientWidth = 200;
     bridge_.clientHeight = 200;
-    CCameraControl& camera = Make("caps=mjpeg:320x240;fps=200");
+    CCameraLogic& camera = Make("caps=mjpeg:320x240;fps=200");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(kWindow), 1);
     ASSERT_EQ(camera.Run(), 1);
@@ -220,7 +220,7 @@ TEST_F(SimPreviewTest, TheWindowShowsTheTrimmedThenTheZoomedFrameLetterboxed) {
 }
 
 TEST_F(SimPreviewTest, ASlowViewDropsPicturesAndDoesNotHoldUpTheStream) {
-    CCameraControl& camera = Make("caps=yuy2:64x48;fps=500");
+    CCameraLogic& camera = Make("caps=yuy2:64x48;fps=500");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(kWindow), 1);
     bridge_.SetGate(true);
@@ -234,7 +234,7 @@ TEST_F(SimPreviewTest, ASlowViewDropsPicturesAndDoesNotHoldUpTheStream) {
 }
 
 TEST_F(SimPreviewTest, NothingReachesTheWindowOnceThePreviewIsHidden) {
-    CCameraControl& camera = Make("caps=yuy2:64x48;fps=500");
+    CCameraLogic& camera = Make("caps=yuy2:64x48;fps=500");
     ASSERT_EQ(camera.Open(), 1);
     ASSERT_EQ(camera.SetPreviewWindow(kWindow), 1);
     ASSERT_EQ(camera.Run(), 1);

@@ -13,7 +13,7 @@
 #endif
 
 #include "support/ScopedEnv.h"
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/caps/KIVCapabilityMgr.h"
 #include "kivds/protocol/TwainMemory.h"
@@ -82,7 +82,7 @@ protected:
     }
 
     bool StreamRunning() {
-        auto* control = dynamic_cast<kiv::CCameraControl*>(kiv::CKIVUVCControl::GetInstance()->Camera());
+        auto* control = dynamic_cast<kiv::CCameraLogic*>(kiv::CKIVUVCControl::GetInstance()->Camera());
         return control && control->IsRunning();
     }
 

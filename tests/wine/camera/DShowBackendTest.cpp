@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "kivds/camera/ExtensionUnit.h"
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/dshow/DirectShowWrapper.h"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "wine/camera/ServiceRegistration.h"
 
 using kivtest::NodeKeyExists;

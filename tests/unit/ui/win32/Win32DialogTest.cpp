@@ -4,10 +4,10 @@
 // the application's thread and pumps the messages itself.
 #include <gtest/gtest.h>
 
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/protocol/SourceNotifier.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/win32/Win32Bridge.h"
 #include "kivds/ui/win32/Win32CaptureView.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/camera/ModelName.h"
 #include "kivds/platform/MessageBox.h"
 #include "kivds/protocol/SourceNotifier.h"
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/Viewer.h"
 #include "kivds/ui/headless/HeadlessScript.h"

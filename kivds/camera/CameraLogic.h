@@ -31,12 +31,12 @@ int AspectGcd(int a, int b);
 // The source rectangle of a digital zoom (factor clamped to 1.0 ... 8.0).
 SourceRect ComputeZoomRect(float factor, std::int32_t frameWidth, std::int32_t frameHeight, bool trim);
 
-class CCameraControl : public IKIVCameraControl {
+class CCameraLogic : public IKIVCameraControl {
 public:
-    explicit CCameraControl(std::unique_ptr<IVideoPlatform> platform);
-    ~CCameraControl() override;
-    CCameraControl(const CCameraControl&) = delete;
-    CCameraControl& operator=(const CCameraControl&) = delete;
+    explicit CCameraLogic(std::unique_ptr<IVideoPlatform> platform);
+    ~CCameraLogic() override;
+    CCameraLogic(const CCameraLogic&) = delete;
+    CCameraLogic& operator=(const CCameraLogic&) = delete;
 
     int Open() override;
     void Close() override;

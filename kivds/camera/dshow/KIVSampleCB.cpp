@@ -1,4 +1,4 @@
-#include "kivds/camera/dshow/SampleCallback.h"
+#include "kivds/camera/dshow/KIVSampleCB.h"
 
 #include "kivds/camera/IWindowBridge.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 #include "kivds/image/Bgr24.h"
 #include "kivds/image/ImageReference.h"
 #include "unit/camera/FakeVideoPlatform.h"
@@ -47,7 +47,7 @@ protected:
         SetCurrent(fake->caps, 1920, 1080);
         fake->caps.entries = {Cap(MediaSubtypeMJPG, 1920, 1080), Cap(MediaSubtypeMJPG, 1280, 720),
                               Cap(MediaSubtypeYUY2, 640, 480)};
-        camera = std::make_unique<CCameraControl>(std::move(platform));
+        camera = std::make_unique<CCameraLogic>(std::move(platform));
         LastCameraError = 0;
     }
 
@@ -58,7 +58,7 @@ protected:
     }
 
     FakeVideoPlatform* fake = nullptr;  // owned by camera
-    std::unique_ptr<CCameraControl> camera;
+    std::unique_ptr<CCameraLogic> camera;
 };
 
 // -- binding and model names ----------------------------------------------------
@@ -93,7 +93,7 @@ TEST_F(CameraTest, BindsTheFirstMakerDeviceAndNeverTriesTheNext) {
     FakeVideoPlatform* second = platform.get();
     second->devices = {{kPathA, L"KIVCAMA", true}, {kPathOtherPid, L"ORVAN KIVCAMC", true}};
     second->results["BindDevice"] = PlatformResult::Failed;
-    CCameraControl other(std::move(platform));
+    CCameraLogic other(std::move(platform));
     EXPECT_EQ(other.Open(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND);
     EXPECT_EQ(second->bindCalls, std::vector<std::size_t>{0});
@@ -114,7 +114,7 @@ TEST_F(CameraTest, ModelNamesAreNormalisedForTheFamilyOnly) {
         auto platform = std::make_unique<FakeVideoPlatform>();
         platform->devices = {{c.path, c.friendly, true}};
         platform->caps = fake->caps;
-        CCameraControl cam(std::move(platform));
+        CCameraLogic cam(std::move(platform));
         ASSERT_EQ(cam.Open(), 1);
         std::unique_ptr<CUVCDeviceInfo> info;
         ASSERT_EQ(cam.GetDeviceInfo(info), 1);
@@ -207,7 +207,7 @@ TEST_F(CameraTest, OnlyYuy2ChoosesYuy2AndNoFormatKeepsThePinSize) {
     platform->devices = fake->devices;
     SetCurrent(platform->caps, 800, 600);
     platform->caps.entries = {Cap(MediaSubtypeNV12, 1920, 1080)};
-    CCameraControl nv12Only(std::move(platform));
+    CCameraLogic nv12Only(std::move(platform));
     ASSERT_EQ(nv12Only.Open(), 1);
     EXPECT_EQ(nv12Only.ChosenFormat().type, UVCFMT_YUY2);
     EXPECT_EQ(nv12Only.ChosenFormat().resolution.width, 800);
@@ -231,7 +231,7 @@ TEST_F(CameraTest, FailuresWhileBuildingFailOpenWithTheirReason) {
         platform->devices = fake->devices;
         platform->caps = fake->caps;
         platform->results[c.op] = c.result;
-        CCameraControl cam(std::move(platform));
+        CCameraLogic cam(std::move(platform));
         LastCameraError = 0;
         EXPECT_EQ(cam.Open(), 0) << c.op;
         EXPECT_EQ(LastCameraError, c.error) << c.op;
@@ -452,7 +452,7 @@ TEST_F(CameraTest, Yuy2IsNotTrimmedExceptOnModelC) {
     FakeVideoPlatform* modelC = platform.get();
     modelC->devices = {{kPathOtherPid, L"orvan kivcamc", true}};
     modelC->caps.entries = {Cap(MediaSubtypeYUY2, 640, 480)};
-    CCameraControl cam(std::move(platform));
+    CCameraLogic cam(std::move(platform));
     ASSERT_EQ(cam.Open(), 1);
     ASSERT_EQ(cam.SetPreviewWindow(nullptr), 1);
     ASSERT_EQ(modelC->sourceSets.size(), 1u);

@@ -1,4 +1,4 @@
-#include "kivds/ui/VersionDialog.h"
+#include "kivds/ui/VersionDlg.h"
 
 #include <cstdio>
 

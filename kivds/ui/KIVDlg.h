@@ -21,7 +21,7 @@
 
 #include "kivds/camera/CameraRecords.h"
 #include "kivds/ui/ICaptureDialogView.h"
-#include "kivds/ui/VersionDialog.h"
+#include "kivds/ui/VersionDlg.h"
 
 namespace kiv {
 

@@ -1,4 +1,4 @@
-#include "kivds/camera/CameraControl.h"
+#include "kivds/camera/CameraLogic.h"
 
 #include <algorithm>
 #include <climits>
@@ -112,20 +112,20 @@ SourceRect ComputeZoomRect(float factor, std::int32_t frameWidth, std::int32_t f
     return rect;
 }
 
-CCameraControl::CCameraControl(std::unique_ptr<IVideoPlatform> platform) : m_platform(std::move(platform)) {}
+CCameraLogic::CCameraLogic(std::unique_ptr<IVideoPlatform> platform) : m_platform(std::move(platform)) {}
 
-CCameraControl::~CCameraControl() {
+CCameraLogic::~CCameraLogic() {
     m_deviceInfo.reset();
     TearDownGraph(true);
 }
 
-void CCameraControl::ResetButtonState() {
+void CCameraLogic::ResetButtonState() {
     m_zoomFactor = 1.0f;
     m_buttonRepeat.Reset();
     m_registerReader.Reset();
 }
 
-int CCameraControl::Open() {
+int CCameraLogic::Open() {
     LastCameraError = 0;
     if (!m_deviceInfo) m_deviceInfo = std::make_unique<CUVCDeviceInfo>();
     m_deviceInfo->Clear();
@@ -134,9 +134,9 @@ int CCameraControl::Open() {
     return 1;
 }
 
-void CCameraControl::Close() { TearDownGraph(true); }
+void CCameraLogic::Close() { TearDownGraph(true); }
 
-bool CCameraControl::BuildGraph(bool rebuild) {
+bool CCameraLogic::BuildGraph(bool rebuild) {
     if (!rebuild) {
         if (!m_threadInitialised) {
             const PlatformResult r = m_platform->InitializeThread();
@@ -156,7 +156,7 @@ bool CCameraControl::BuildGraph(bool rebuild) {
     return true;
 }
 
-void CCameraControl::TearDownGraph(bool full) {
+void CCameraLogic::TearDownGraph(bool full) {
     m_platform->DisconnectGraph();
     m_deviceBound = false;
     m_connected = false;
@@ -171,7 +171,7 @@ void CCameraControl::TearDownGraph(bool full) {
     }
 }
 
-bool CCameraControl::BindDevice(bool rebuild) {
+bool CCameraLogic::BindDevice(bool rebuild) {
     auto notFound = [] {
         LastCameraError = CAMERA_ERR_NOT_FOUND;
         return false;
@@ -197,7 +197,7 @@ bool CCameraControl::BindDevice(bool rebuild) {
     return notFound();
 }
 
-bool CCameraControl::EnumerateFormats() {
+bool CCameraLogic::EnumerateFormats() {
     StreamCaps caps;
     const PlatformResult r = m_platform->ReadStreamCaps(caps);
     std::int32_t currentWidth = 0, currentHeight = 0;
@@ -219,7 +219,7 @@ bool CCameraControl::EnumerateFormats() {
     return true;
 }
 
-bool CCameraControl::ChooseFormat(bool rebuild) {
+bool CCameraLogic::ChooseFormat(bool rebuild) {
     if (rebuild) return ApplyFormat(m_chosenFormat);
     CUVCMediaFormat format = m_deviceInfo->currentFormat;
     const std::vector<int> types = m_deviceInfo->Types();
@@ -242,14 +242,14 @@ bool CCameraControl::ChooseFormat(bool rebuild) {
     return ApplyFormat(format);
 }
 
-bool CCameraControl::ApplyFormat(const CUVCMediaFormat& format) {
+bool CCameraLogic::ApplyFormat(const CUVCMediaFormat& format) {
     const PlatformResult r =
         m_platform->SetStreamFormat(format.subtype, format.resolution.width, format.resolution.height);
     if (!Ok(r)) return NoteResult(r), false;
     return true;
 }
 
-int CCameraControl::SetNotifyWindow(WindowHandle window) {
+int CCameraLogic::SetNotifyWindow(WindowHandle window) {
     LastCameraError = 0;
     if (!m_graphCreated) return Fail();
     m_notifyWindow = window;
@@ -258,12 +258,12 @@ int CCameraControl::SetNotifyWindow(WindowHandle window) {
     return 1;
 }
 
-bool CCameraControl::TrimApplies() const {
+bool CCameraLogic::TrimApplies() const {
     if (m_chosenFormat.type == UVCFMT_MJPEG) return true;
     return m_deviceInfo && SameModelName(m_deviceInfo->friendlyName, kModelC);
 }
 
-int CCameraControl::SetPreviewWindow(WindowHandle window) {
+int CCameraLogic::SetPreviewWindow(WindowHandle window) {
     LastCameraError = 0;
     if (!m_connected) return Fail();
     if (!window) {
@@ -291,7 +291,7 @@ int CCameraControl::SetPreviewWindow(WindowHandle window) {
     return 1;
 }
 
-int CCameraControl::Run() {
+int CCameraLogic::Run() {
     LastCameraError = 0;
     if (m_running) return 1;
     if (!m_graphCreated) return Fail();
@@ -305,7 +305,7 @@ int CCameraControl::Run() {
     return 1;
 }
 
-int CCameraControl::Stop() {
+int CCameraLogic::Stop() {
     LastCameraError = 0;
     if (!m_running) return 1;
     if (!m_graphCreated || !m_connected) return Fail();
@@ -319,7 +319,7 @@ int CCameraControl::Stop() {
     return 1;
 }
 
-int CCameraControl::SetMediaFormat(int type, const CResolution& size) {
+int CCameraLogic::SetMediaFormat(int type, const CResolution& size) {
     LastCameraError = 0;
     SubtypeOfFormatType(type, m_chosenFormat.subtype);  // other types keep the subtype
     m_chosenFormat.type = type;
@@ -333,14 +333,14 @@ int CCameraControl::SetMediaFormat(int type, const CResolution& size) {
     return 1;
 }
 
-int CCameraControl::GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>& out) {
+int CCameraLogic::GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>& out) {
     LastCameraError = 0;
     if (!m_deviceInfo) return Fail();
     out = std::make_unique<CUVCDeviceInfo>(*m_deviceInfo);
     return 1;
 }
 
-int CCameraControl::HandleGraphEvents(CUVCState& state) {
+int CCameraLogic::HandleGraphEvents(CUVCState& state) {
     LastCameraError = 0;
     if (!m_graphCreated) return Fail();
     state.state = CUVCState::NoEvent;
@@ -353,7 +353,7 @@ int CCameraControl::HandleGraphEvents(CUVCState& state) {
     return 1;
 }
 
-int CCameraControl::SetFrameCallback(WindowHandle window, int enable) {
+int CCameraLogic::SetFrameCallback(WindowHandle window, int enable) {
     LastCameraError = 0;
     if (enable && !window) return Fail();
     if (!m_connected) return Fail();
@@ -361,7 +361,7 @@ int CCameraControl::SetFrameCallback(WindowHandle window, int enable) {
     return 1;
 }
 
-int CCameraControl::GrabStill(std::unique_ptr<CImageReference>& out) {
+int CCameraLogic::GrabStill(std::unique_ptr<CImageReference>& out) {
     LastCameraError = 0;
     if (!m_connected || !m_graphCreated) return Fail();
     VideoFrame frame;
@@ -383,7 +383,7 @@ int CCameraControl::GrabStill(std::unique_ptr<CImageReference>& out) {
     return 1;
 }
 
-int CCameraControl::ShowPropertyPages(WindowHandle owner, const std::wstring& caption) {
+int CCameraLogic::ShowPropertyPages(WindowHandle owner, const std::wstring& caption) {
     LastCameraError = 0;
     if (!m_deviceBound) return Fail();
     const PlatformResult r = m_platform->ShowPropertyPages(owner, caption);
@@ -391,19 +391,19 @@ int CCameraControl::ShowPropertyPages(WindowHandle owner, const std::wstring& ca
     return 1;
 }
 
-int CCameraControl::HasPropertyPages() { return m_platform->HasPropertyPages() ? 1 : 0; }
+int CCameraLogic::HasPropertyPages() { return m_platform->HasPropertyPages() ? 1 : 0; }
 
-int CCameraControl::ReadButtonsStatus(CameraButtonState& state) {
+int CCameraLogic::ReadButtonsStatus(CameraButtonState& state) {
     if (!m_deviceBound) return 0;
     return kiv::ReadButtonsStatus(*m_platform, state);
 }
 
-int CCameraControl::ReadButtonsRegister(CameraButtonState& state) {
+int CCameraLogic::ReadButtonsRegister(CameraButtonState& state) {
     if (!m_deviceBound || !m_deviceInfo) return 0;
     return m_registerReader.Read(*m_platform, m_deviceInfo->devicePath, state);
 }
 
-int CCameraControl::PollButtons(CameraButtonState* state) {
+int CCameraLogic::PollButtons(CameraButtonState* state) {
     if (!state || !m_deviceInfo) return 0;
     *state = CameraButtonState();
     int read = 0;
@@ -426,7 +426,7 @@ int CCameraControl::PollButtons(CameraButtonState* state) {
     return read;
 }
 
-int CCameraControl::IsDevicePresent(const std::wstring& modelName) {
+int CCameraLogic::IsDevicePresent(const std::wstring& modelName) {
     std::vector<VideoDevice> devices;
     if (!Ok(m_platform->ListDevices(devices))) {
         LastCameraError = CAMERA_ERR_NOT_FOUND;
@@ -442,7 +442,7 @@ int CCameraControl::IsDevicePresent(const std::wstring& modelName) {
     return 0;
 }
 
-int CCameraControl::SetZoom(float factor) {
+int CCameraLogic::SetZoom(float factor) {
     LastCameraError = 0;
     if (!m_graphCreated) return Fail();
     const SourceRect rect = ComputeZoomRect(factor, m_chosenFormat.resolution.width,

@@ -1,11 +1,11 @@
-#include "kivds/ui/CaptureDialog.h"
+#include "kivds/ui/KIVDlg.h"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 
 #include "kivds/camera/IKIVCameraControl.h"
-#include "kivds/camera/IServiceClient.h"
+#include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/camera/ModelName.h"
 #include "kivds/protocol/SourceNotifier.h"
