@@ -85,12 +85,14 @@ void Measure(benchmark::State& state, Prepare prepare, Op op, PrepareBase prepar
 
 template <typename Prepare, typename Op, typename Base>
 void Measure(benchmark::State& state, Prepare prepare, Op op, Base base) {
-    Measure(state, prepare, op, [] {}, base);
+    Measure(
+        state, prepare, op, [] {}, base);
 }
 
 template <typename Op, typename Base>
 void Measure(benchmark::State& state, Op op, Base base) {
-    Measure(state, [] {}, op, [] {}, base);
+    Measure(
+        state, [] {}, op, [] {}, base);
 }
 
 }  // namespace kivbench

@@ -35,15 +35,21 @@ void BM_FlipToTopDownRgb(benchmark::State& state) {
     auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
     CopyBaseline base(image.Size());
     image.FlipToTopDownRgb();  // fills the pool
-    Measure(state, [&] { image.FlipToTopDownRgb(); }, [&] { return base.Run(); });
+    Measure(
+        state, [&] { image.FlipToTopDownRgb(); }, [&] { return base.Run(); });
 }
 
 void BM_CopyAll(benchmark::State& state) {
     auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
     CopyBaseline base(image.Size());
     std::vector<std::uint8_t> out(image.Size(), 3);
-    Measure(state, [&] { image.CopyAll(image.Size(), out.data()); benchmark::ClobberMemory(); },
-            [&] { return base.Run(); });
+    Measure(
+        state,
+        [&] {
+            image.CopyAll(image.Size(), out.data());
+            benchmark::ClobberMemory();
+        },
+        [&] { return base.Run(); });
 }
 
 // A buffered memory transfer: the whole image in 64 KiB strips into the
@@ -53,14 +59,15 @@ void BM_CopyRangeStrips(benchmark::State& state) {
     CopyBaseline base(image.Size());
     constexpr std::uint32_t kStrip = 64 * 1024;
     std::vector<std::uint8_t> strip(kStrip, 3);
-    Measure(state,
-            [&] {
-                for (std::uint32_t o = 0; o < image.Size(); o += kStrip) {
-                    image.CopyRange(o, std::min(kStrip, image.Size() - o), strip.data());
-                    benchmark::ClobberMemory();
-                }
-            },
-            [&] { return base.Run(); });
+    Measure(
+        state,
+        [&] {
+            for (std::uint32_t o = 0; o < image.Size(); o += kStrip) {
+                image.CopyRange(o, std::min(kStrip, image.Size() - o), strip.data());
+                benchmark::ClobberMemory();
+            }
+        },
+        [&] { return base.Run(); });
 }
 
 // range(2): zoom in hundredths; the rectangle is centred. The zoom is a map
@@ -76,27 +83,29 @@ void BM_ZoomThenCopyAll(benchmark::State& state) {
     std::vector<std::uint8_t> out(still.Size(), 3);
     const auto w = static_cast<std::int32_t>(width / zoom), h = static_cast<std::int32_t>(height / zoom);
     const std::int32_t x = (width - w) / 2, y = (height - h) / 2;
-    Measure(state,
-            [&] {
-                kiv::CImageReference image;
-                image.SetFrame(frame, width, height, Stride(width));
-                image.CropAndStretch(x, y, w, h);
-                image.CopyAll(image.Size(), out.data());
-                benchmark::ClobberMemory();
-            },
-            [&] { return base.Run(); });
+    Measure(
+        state,
+        [&] {
+            kiv::CImageReference image;
+            image.SetFrame(frame, width, height, Stride(width));
+            image.CropAndStretch(x, y, w, h);
+            image.CopyAll(image.Size(), out.data());
+            benchmark::ClobberMemory();
+        },
+        [&] { return base.Run(); });
 }
 
 void BM_WriteBmp(benchmark::State& state) {
     auto image = MakeStill(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
     const std::string path = BenchDir() + "/kiv_bench_image.bmp";
     const std::string raw = BenchDir() + "/kiv_bench_image.raw";
-    Measure(state, [&] { image.WriteBmp(path); },
-            [&] {
-                const auto t0 = Clock::now();
-                RawWrite(raw, image.Data(), image.Size());
-                return Seconds(t0, Clock::now());
-            });
+    Measure(
+        state, [&] { image.WriteBmp(path); },
+        [&] {
+            const auto t0 = Clock::now();
+            RawWrite(raw, image.Data(), image.Size());
+            return Seconds(t0, Clock::now());
+        });
     std::remove(path.c_str());
     std::remove(raw.c_str());
 }
@@ -110,12 +119,13 @@ void BM_WriteTiff(benchmark::State& state) {
     const std::string path = BenchDir() + "/kiv_bench_image.tif";
     const std::string raw = BenchDir() + "/kiv_bench_image.raw";
     const std::size_t stripBytes = static_cast<std::size_t>(width) * 3 * height;
-    Measure(state, [&] { image.WriteTiff(path); },
-            [&] {
-                const auto t0 = Clock::now();
-                RawWrite(raw, image.Data(), stripBytes);
-                return Seconds(t0, Clock::now());
-            });
+    Measure(
+        state, [&] { image.WriteTiff(path); },
+        [&] {
+            const auto t0 = Clock::now();
+            RawWrite(raw, image.Data(), stripBytes);
+            return Seconds(t0, Clock::now());
+        });
     std::remove(path.c_str());
     std::remove(raw.c_str());
 }

@@ -179,7 +179,8 @@ void MemoryTransfer(benchmark::State& state, Shape s) {
             if (rc != TWRC_XFERDONE) {
                 TW_STATUS status{};
                 source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
-                state.SkipWithError(("memory transfer failed, condition " + std::to_string(status.ConditionCode)).c_str());
+                state.SkipWithError(
+                    ("memory transfer failed, condition " + std::to_string(status.ConditionCode)).c_str());
             }
             source.End();
         },
@@ -201,8 +202,8 @@ void FileTransfer(benchmark::State& state, Shape s, bool tiff) {
     setup.Format = tiff ? TWFF_TIFF : TWFF_BMP;
     source.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
     // The raw write moves the bytes the file holds (TIFF rows carry no padding).
-    const std::size_t fileBytes =
-        tiff ? static_cast<std::size_t>(s.width) * 3 * s.height : ImageBytes(s.width, s.height) + 54;
+    const std::size_t fileBytes = tiff ? static_cast<std::size_t>(s.width) * 3 * s.height
+                                       : ImageBytes(s.width, s.height) + 54;
     std::vector<std::uint8_t> bytes(fileBytes, 7);
     Measure(
         state,

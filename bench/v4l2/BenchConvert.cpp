@@ -34,12 +34,13 @@ void BM_YuyvToBgr24BottomUp(benchmark::State& state) {
     const int stride = kiv::Bgr24Stride(w);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(stride) * h, 3);
     CopyBaseline base(out.size());
-    Measure(state,
-            [&] {
-                kiv::convert::YuyvToBgr24BottomUp(yuyv.data(), yuyv.size(), w * 2, w, h, out.data(), stride);
-                benchmark::ClobberMemory();
-            },
-            [&] { return base.Run(); });
+    Measure(
+        state,
+        [&] {
+            kiv::convert::YuyvToBgr24BottomUp(yuyv.data(), yuyv.size(), w * 2, w, h, out.data(), stride);
+            benchmark::ClobberMemory();
+        },
+        [&] { return base.Run(); });
 }
 
 void BM_MjpegDecode(benchmark::State& state) {
@@ -56,17 +57,18 @@ void BM_MjpegDecode(benchmark::State& state) {
     std::int32_t ow = 0, oh = 0, os = 0;
     tjhandle plain = tjInitDecompress();
     std::vector<std::uint8_t> plainOut(static_cast<std::size_t>(TJPAD(w * 3)) * h);
-    Measure(state,
-            [&] {
-                decoder.Decode(jpeg, jpegSize, out, ow, oh, os);
-                benchmark::ClobberMemory();
-            },
-            [&] {
-                const auto t0 = Clock::now();
-                tjDecompress2(plain, jpeg, jpegSize, plainOut.data(), w, TJPAD(w * 3), h, TJPF_BGR, TJFLAG_BOTTOMUP);
-                benchmark::ClobberMemory();
-                return Seconds(t0, Clock::now());
-            });
+    Measure(
+        state,
+        [&] {
+            decoder.Decode(jpeg, jpegSize, out, ow, oh, os);
+            benchmark::ClobberMemory();
+        },
+        [&] {
+            const auto t0 = Clock::now();
+            tjDecompress2(plain, jpeg, jpegSize, plainOut.data(), w, TJPAD(w * 3), h, TJPF_BGR, TJFLAG_BOTTOMUP);
+            benchmark::ClobberMemory();
+            return Seconds(t0, Clock::now());
+        });
     tjDestroy(plain);
     tjFree(jpeg);
 }

@@ -183,14 +183,14 @@ private:
     std::size_t n_;
 };
 
-constexpr TW_UINT16 kIds[] = {CAP_XFERCOUNT,      ICAP_COMPRESSION,    ICAP_PIXELTYPE,     ICAP_UNITS,
-                              ICAP_XFERMECH,      CAP_SUPPORTEDCAPS,   CAP_UICONTROLLABLE, CAP_DEVICEONLINE,
+constexpr TW_UINT16 kIds[] = {CAP_XFERCOUNT,        ICAP_COMPRESSION,   ICAP_PIXELTYPE,      ICAP_UNITS,
+                              ICAP_XFERMECH,        CAP_SUPPORTEDCAPS,  CAP_UICONTROLLABLE,  CAP_DEVICEONLINE,
                               ICAP_IMAGEFILEFORMAT, ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, ICAP_XRESOLUTION,
-                              ICAP_YRESOLUTION,   ICAP_BITORDER,       ICAP_PIXELFLAVOR,   ICAP_PLANARCHUNKY,
-                              ICAP_SUPPORTEDSIZES, ICAP_BITDEPTH};
-constexpr TW_UINT16 kMsgs[] = {MSG_GET,   MSG_GETCURRENT, MSG_GETDEFAULT,   MSG_GETFIRST, MSG_GETNEXT,
-                               MSG_SET,   MSG_RESET,      MSG_QUERYSUPPORT, MSG_RESETALL, MSG_GETHELP,
-                               MSG_GETLABEL, MSG_GETLABELENUM};
+                              ICAP_YRESOLUTION,     ICAP_BITORDER,      ICAP_PIXELFLAVOR,    ICAP_PLANARCHUNKY,
+                              ICAP_SUPPORTEDSIZES,  ICAP_BITDEPTH};
+constexpr TW_UINT16 kMsgs[] = {MSG_GET,      MSG_GETCURRENT, MSG_GETDEFAULT, MSG_GETFIRST,
+                               MSG_GETNEXT,  MSG_SET,        MSG_RESET,      MSG_QUERYSUPPORT,
+                               MSG_RESETALL, MSG_GETHELP,    MSG_GETLABEL,   MSG_GETLABELENUM};
 constexpr TW_UINT16 kConTypes[] = {TWON_ONEVALUE, TWON_ENUMERATION, TWON_ARRAY, TWON_RANGE};
 
 TW_UINT16 PickId(Input& in) {
@@ -245,9 +245,9 @@ void TakeAnswer(const TW_CAPABILITY& cap) {
         CHECK(size >= 6);
         std::memcpy(&num, p + 2, 4);
     }
-    const std::size_t width = itemType == TWTY_INT8 || itemType == TWTY_UINT8 ? 1
+    const std::size_t width = itemType == TWTY_INT8 || itemType == TWTY_UINT8                               ? 1
                               : itemType == TWTY_INT32 || itemType == TWTY_UINT32 || itemType == TWTY_FIX32 ? 4
-                                                                                                              : 2;
+                                                                                                            : 2;
     switch (cap.ConType) {
         case TWON_ONEVALUE: CHECK(size == 6); break;
         case TWON_ENUMERATION: {

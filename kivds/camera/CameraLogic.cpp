@@ -206,14 +206,15 @@ bool CCameraLogic::EnumerateFormats() {
         currentHeight = caps.currentHeight;
         // Recorded as MJPEG whatever the pin streams now: MJPEG is preferred
         // by ChooseFormat, which corrects the type when the camera has none.
-        m_deviceInfo->currentFormat =
-            CUVCMediaFormat(MediaSubtypeMJPG, UVCFMT_MJPEG, CResolution(currentWidth, currentHeight, 1));
+        m_deviceInfo->currentFormat = CUVCMediaFormat(MediaSubtypeMJPG, UVCFMT_MJPEG,
+                                                      CResolution(currentWidth, currentHeight, 1));
     }
     for (const StreamCapability& entry : caps.entries) {
         const int type = FormatTypeOfSubtype(entry.subtype);
         if (!entry.videoInfo || type == 0) continue;
         const int isDefault = (entry.width == currentWidth && entry.height == currentHeight) ? 1 : 0;
-        m_deviceInfo->AddFormat(CUVCMediaFormat(entry.subtype, type, CResolution(entry.width, entry.height, isDefault)));
+        m_deviceInfo->AddFormat(
+            CUVCMediaFormat(entry.subtype, type, CResolution(entry.width, entry.height, isDefault)));
     }
     if (!Ok(r)) return NoteResult(r), false;
     return true;
@@ -243,8 +244,8 @@ bool CCameraLogic::ChooseFormat(bool rebuild) {
 }
 
 bool CCameraLogic::ApplyFormat(const CUVCMediaFormat& format) {
-    const PlatformResult r =
-        m_platform->SetStreamFormat(format.subtype, format.resolution.width, format.resolution.height);
+    const PlatformResult r = m_platform->SetStreamFormat(format.subtype, format.resolution.width,
+                                                         format.resolution.height);
     if (!Ok(r)) return NoteResult(r), false;
     return true;
 }
@@ -274,8 +275,9 @@ int CCameraLogic::SetPreviewWindow(WindowHandle window) {
         if (!Ok(r)) return FailWith(r);
         int clientWidth = 0, clientHeight = 0;
         if (!WindowBridge().GetClientSize(window, clientWidth, clientHeight)) return Fail();
-        const PreviewPlacement place = ComputePreviewPlacement(
-            clientWidth, clientHeight, m_chosenFormat.resolution.width, m_chosenFormat.resolution.height);
+        const PreviewPlacement place = ComputePreviewPlacement(clientWidth, clientHeight,
+                                                               m_chosenFormat.resolution.width,
+                                                               m_chosenFormat.resolution.height);
         r = m_platform->SetPreviewPosition(place.left, place.top, place.width, place.height);
         if (!Ok(r)) return FailWith(r);
         r = m_platform->ShowPreview(true);
@@ -379,7 +381,8 @@ int CCameraLogic::GrabStill(std::unique_ptr<CImageReference>& out) {
     SourceRect source;
     const PlatformResult s = m_platform->GetSourceRect(source);
     if (!Ok(s)) return FailWith(s);
-    if (source.left != 0 || source.top != 0) still->CropAndStretch(source.left, source.top, source.width, source.height);
+    if (source.left != 0 || source.top != 0)
+        still->CropAndStretch(source.left, source.top, source.width, source.height);
     return 1;
 }
 
@@ -445,8 +448,8 @@ int CCameraLogic::IsDevicePresent(const std::wstring& modelName) {
 int CCameraLogic::SetZoom(float factor) {
     LastCameraError = 0;
     if (!m_graphCreated) return Fail();
-    const SourceRect rect = ComputeZoomRect(factor, m_chosenFormat.resolution.width,
-                                            m_chosenFormat.resolution.height, TrimApplies());
+    const SourceRect rect = ComputeZoomRect(factor, m_chosenFormat.resolution.width, m_chosenFormat.resolution.height,
+                                            TrimApplies());
     m_platform->SetSourceRect(rect);  // a rectangle the renderer refuses changes nothing
     return 1;
 }

@@ -88,7 +88,7 @@ private:
     CUVCMediaFormat m_chosenFormat;
     bool m_threadInitialised = false;  // owes the platform an UninitializeThread
     float m_zoomFactor = 1.0f;
-    CButtonAutoRepeat m_buttonRepeat;       // last button status, repeat countdown
+    CButtonAutoRepeat m_buttonRepeat;        // last button status, repeat countdown
     CRegisterButtonReader m_registerReader;  // model A's read, with the service-asked flag
 
     // Which parts of the graph exist.

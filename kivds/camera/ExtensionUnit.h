@@ -44,18 +44,34 @@ struct XuRequest {
 };
 
 // Model B: one GET; the low byte of the two is the status.
-constexpr XuRequest kModelBStatusRead{kExtensionUnitModelB, kModelBStatusSelector, XuDirection::Get,
-                                      kKsPropertyTypeGet | kKsPropertyTypeTopology, 2, {0, 0}};
+constexpr XuRequest kModelBStatusRead{kExtensionUnitModelB,
+                                      kModelBStatusSelector,
+                                      XuDirection::Get,
+                                      kKsPropertyTypeGet | kKsPropertyTypeTopology,
+                                      2,
+                                      {0, 0}};
 
 // Model A: in this order, each only after the one before succeeded; the last
 // one's byte is the status.
 constexpr XuRequest kModelARegisterRead[] = {
-    {kExtensionUnitModelA, kModelAModeSelector, XuDirection::Set, kKsPropertyTypeSet | kKsPropertyTypeTopology, 1,
+    {kExtensionUnitModelA,
+     kModelAModeSelector,
+     XuDirection::Set,
+     kKsPropertyTypeSet | kKsPropertyTypeTopology,
+     1,
      {0x02, 0}},
-    {kExtensionUnitModelA, kModelARegisterSelector, XuDirection::Set, kKsPropertyTypeSet | kKsPropertyTypeTopology,
-     2, {0x84, 0x01}},
-    {kExtensionUnitModelA, kModelARegisterSelector, XuDirection::Get, kKsPropertyTypeGet | kKsPropertyTypeTopology,
-     1, {0, 0}},
+    {kExtensionUnitModelA,
+     kModelARegisterSelector,
+     XuDirection::Set,
+     kKsPropertyTypeSet | kKsPropertyTypeTopology,
+     2,
+     {0x84, 0x01}},
+    {kExtensionUnitModelA,
+     kModelARegisterSelector,
+     XuDirection::Get,
+     kKsPropertyTypeGet | kKsPropertyTypeTopology,
+     1,
+     {0, 0}},
 };
 
 // A button is reported pressed when the bit `mask` of the status byte equals

@@ -28,7 +28,9 @@ constexpr Guid FourccSubtype(char a, char b, char c, char d) {
                     static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
                     static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
                     static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24,
-                0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+                0x0000,
+                0x0010,
+                {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
 constexpr Guid MediaSubtypeMJPG = FourccSubtype('M', 'J', 'P', 'G');

@@ -40,7 +40,7 @@ inline bool Ok(PlatformResult r) { return r == PlatformResult::Ok; }
 
 // A video input device as the platform lists it.
 struct VideoDevice {
-    std::wstring path;          // USB ids in lower case, Windows style: ...vid_xxxx&pid_xxxx...
+    std::wstring path;  // USB ids in lower case, Windows style: ...vid_xxxx&pid_xxxx...
     std::wstring friendlyName;
     // False when the device's properties could not be opened at all; such a
     // device is passed over, and when it is the last one listed and nothing

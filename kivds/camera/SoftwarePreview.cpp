@@ -91,8 +91,7 @@ void CSoftwarePreview::Quiesce() {
 void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stop || !Shown()) return;
-    if (!IsWellFormed(frame) || frame.width != m_settings.frameWidth || frame.height != m_settings.frameHeight)
-        return;
+    if (!IsWellFormed(frame) || frame.width != m_settings.frameWidth || frame.height != m_settings.frameHeight) return;
     m_pending = frame;  // replaces a frame that was not drawn yet
     if (!m_thread.joinable()) m_thread = std::thread(&CSoftwarePreview::DeliveryLoop, this);
     m_wake.notify_one();
@@ -178,7 +177,8 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
     for (std::int32_t row = 0; row < height; ++row) {
         const std::int32_t y = height - 1 - row;
         const std::int64_t sy = src.top + static_cast<std::int64_t>(y) * src.height / height;
-        const std::uint8_t* in = source + static_cast<std::size_t>(frame.height - 1 - sy) * static_cast<std::size_t>(frame.stride);
+        const std::uint8_t* in = source + static_cast<std::size_t>(frame.height - 1 - sy) *
+                                              static_cast<std::size_t>(frame.stride);
         std::uint8_t* out = target + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
         for (const std::uint32_t offset : m_columns) {
             out[0] = in[offset];

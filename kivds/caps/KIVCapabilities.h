@@ -24,11 +24,11 @@ constexpr std::size_t kMaxCapabilityValues = 17;
 struct CapabilityRow {
     twain::TW_UINT16 id;
     twain::TW_UINT16 itemType;
-    twain::TW_UINT16 getConType;  // MSG_GET answer for an application without DF_APP2
-    twain::TW_UINT16 mask;        // TWQC_ bits
-    std::size_t count;            // allowed values used from `values`
+    twain::TW_UINT16 getConType;                            // MSG_GET answer for an application without DF_APP2
+    twain::TW_UINT16 mask;                                  // TWQC_ bits
+    std::size_t count;                                      // allowed values used from `values`
     std::array<std::int32_t, kMaxCapabilityValues> values;  // Fix32 rows: whole pixels
-    int current;                  // index made current and default; -1 for none
+    int current;                                            // index made current and default; -1 for none
 };
 
 namespace rows {
@@ -101,10 +101,10 @@ public:
     }
 };
 
-#define KIV_TABLE_CAPABILITY(Name, Template, Row)        \
-    class Name final : public Template<rows::Row> {      \
-    public:                                              \
-        using Template<rows::Row>::Template;             \
+#define KIV_TABLE_CAPABILITY(Name, Template, Row)   \
+    class Name final : public Template<rows::Row> { \
+    public:                                         \
+        using Template<rows::Row>::Template;        \
     }
 
 KIV_TABLE_CAPABILITY(CKIVCapXferCount, CKIVIntCapability, XferCount);

@@ -20,12 +20,12 @@ std::unique_ptr<CKIVContainer> Make(TW_INT32 appIsTwain2) {
 
 // Creation order of the set.
 constexpr Factory kCapabilities[] = {
-    &Make<CKIVICapPhysicalWidth>, &Make<CKIVICapPhysicalHeight>, &Make<CKIVICapXResolution>,
-    &Make<CKIVICapYResolution>,   &Make<CKIVICapXferMech>,       &Make<CKIVICapPixelFlavor>,
-    &Make<CKIVICapPlanarChunky>,  &Make<CKIVICapCompression>,    &Make<CKIVICapUnits>,
-    &Make<CKIVICapPixelType>,     &Make<CKIVCapBitDepth>,        &Make<CKIVICapBitOrder>,
+    &Make<CKIVICapPhysicalWidth>, &Make<CKIVICapPhysicalHeight>,  &Make<CKIVICapXResolution>,
+    &Make<CKIVICapYResolution>,   &Make<CKIVICapXferMech>,        &Make<CKIVICapPixelFlavor>,
+    &Make<CKIVICapPlanarChunky>,  &Make<CKIVICapCompression>,     &Make<CKIVICapUnits>,
+    &Make<CKIVICapPixelType>,     &Make<CKIVCapBitDepth>,         &Make<CKIVICapBitOrder>,
     &Make<CKIVCapXferCount>,      &Make<CKIVICapImageFileFormat>, &Make<CKIVICapSupportedSizes>,
-    &Make<CKIVICapSupportedCaps>, &Make<CKIVCapDeviceOnline>,    &Make<CKIVCapUIControllable>,
+    &Make<CKIVICapSupportedCaps>, &Make<CKIVCapDeviceOnline>,     &Make<CKIVCapUIControllable>,
 };
 
 }  // namespace
@@ -79,17 +79,13 @@ TW_UINT16 CKIVCapabilityMgr::HandleCapability(TW_UINT16 msg, TW_MEMREF pData, TW
         switch (msg) {
             case MSG_GET:
             case MSG_GETCURRENT:
-            case MSG_GETDEFAULT:
-                return answer(capability->Get(msg, &cap.ConType));
-            case MSG_SET:
-                return capability->Set(&cap, &conditionCode);
+            case MSG_GETDEFAULT: return answer(capability->Get(msg, &cap.ConType));
+            case MSG_SET: return capability->Set(&cap, &conditionCode);
             case MSG_RESET:
                 if (capability->Reset() != 0) return fail(TWCC_BUMMER);
                 return answer(capability->Get(MSG_GETCURRENT, &cap.ConType));
-            case MSG_QUERYSUPPORT:
-                return answer(capability->QuerySupport(&cap.ConType));
-            default:
-                return fail(TWCC_BADPROTOCOL);
+            case MSG_QUERYSUPPORT: return answer(capability->QuerySupport(&cap.ConType));
+            default: return fail(TWCC_BADPROTOCOL);
         }
     } catch (...) {
         return fail(TWCC_BUMMER);

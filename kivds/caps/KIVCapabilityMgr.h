@@ -22,8 +22,7 @@ public:
     int CreateCapabilities(bool appIsTwain2);
     // One DAT_CAPABILITY triplet; pData is the application's TW_CAPABILITY.
     // Returns the TWRC code and sets conditionCode (TWCC_SUCCESS on success).
-    twain::TW_UINT16 HandleCapability(twain::TW_UINT16 msg, twain::TW_MEMREF pData,
-                                      twain::TW_UINT16& conditionCode);
+    twain::TW_UINT16 HandleCapability(twain::TW_UINT16 msg, twain::TW_MEMREF pData, twain::TW_UINT16& conditionCode);
     // The capability with this id, or null.
     CKIVContainer* FindCapability(twain::TW_UINT16 capId);
     void DestroyCapabilities();

@@ -52,8 +52,8 @@ T Take(const std::uint8_t* src) {
 class AllocatedHandle {
 public:
     explicit AllocatedHandle(std::size_t size)
-        : handle_(size <= std::numeric_limits<TW_UINT32>::max() ? MemAllocate(static_cast<TW_UINT32>(size))
-                                                                : nullptr) {}
+        : handle_(size <= std::numeric_limits<TW_UINT32>::max() ? MemAllocate(static_cast<TW_UINT32>(size)) : nullptr) {
+    }
     ~AllocatedHandle() {
         if (handle_) MemFree(handle_);
     }
@@ -297,7 +297,8 @@ TW_HANDLE CKIVTypedContainer<Traits>::Get(TW_UINT16 msg, TW_UINT16* conType) {
                 Put<TW_UINT32>(p + kEnumNumItems, static_cast<TW_UINT32>(n));
                 Put<TW_UINT32>(p + kEnumCurrentIndex, indexOf(m_current));
                 Put<TW_UINT32>(p + kEnumDefaultIndex, indexOf(m_default));
-                for (std::size_t i = 0; i < n; ++i) Traits::WriteElement(p + kEnumItems + i * width, m_values[i], width);
+                for (std::size_t i = 0; i < n; ++i)
+                    Traits::WriteElement(p + kEnumItems + i * width, m_values[i], width);
             });
             break;
         }
@@ -306,11 +307,11 @@ TW_HANDLE CKIVTypedContainer<Traits>::Get(TW_UINT16 msg, TW_UINT16* conType) {
             h = BuildContainer(kArrayHeaderAlloc + n * width, [&](std::uint8_t* p) {
                 Put<TW_UINT16>(p + kArrayItemType, m_itemType);
                 Put<TW_UINT32>(p + kArrayNumItems, static_cast<TW_UINT32>(n));
-                for (std::size_t i = 0; i < n; ++i) Traits::WriteElement(p + kArrayItems + i * width, m_values[i], width);
+                for (std::size_t i = 0; i < n; ++i)
+                    Traits::WriteElement(p + kArrayItems + i * width, m_values[i], width);
             });
             break;
-        default:
-            return nullptr;
+        default: return nullptr;
     }
     if (h && conType) *conType = kind;
     return h;
@@ -361,11 +362,10 @@ template class CKIVTypedContainer<Fix32Traits>;
 // Typed containers
 
 CKIVContainerBool::CKIVContainerBool(TW_UINT16 capId, TW_INT32 appIsTwain2)
-    : CKIVTypedContainer(capId, TWTY_BOOL, TWON_ONEVALUE, TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT,
-                         appIsTwain2) {}
+    : CKIVTypedContainer(capId, TWTY_BOOL, TWON_ONEVALUE, TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT, appIsTwain2) {}
 
-CKIVContainerInt::CKIVContainerInt(TW_UINT16 capId, TW_UINT16 itemType, TW_UINT16 supportedMsgs,
-                                   TW_UINT16 getConType, TW_INT32 appIsTwain2)
+CKIVContainerInt::CKIVContainerInt(TW_UINT16 capId, TW_UINT16 itemType, TW_UINT16 supportedMsgs, TW_UINT16 getConType,
+                                   TW_INT32 appIsTwain2)
     : CKIVTypedContainer(capId, itemType, getConType, supportedMsgs, appIsTwain2) {}
 
 CKIVContainerFix32::CKIVContainerFix32(TW_UINT16 capId, TW_UINT16 supportedMsgs, TW_INT32 appIsTwain2)

@@ -56,8 +56,12 @@ CImageReference& CImageReference::operator=(const CImageReference& other) {
 }
 
 CImageReference::CImageReference(CImageReference&& other) noexcept
-    : m_size(other.m_size), m_data(std::move(other.m_data)), m_frame(std::move(other.m_frame)),
-      m_map(std::move(other.m_map)), m_sourceInfo(other.m_sourceInfo), m_info(std::move(other.m_info)) {
+    : m_size(other.m_size),
+      m_data(std::move(other.m_data)),
+      m_frame(std::move(other.m_frame)),
+      m_map(std::move(other.m_map)),
+      m_sourceInfo(other.m_sourceInfo),
+      m_info(std::move(other.m_info)) {
     other.m_size = 0;
 }
 
@@ -74,9 +78,7 @@ CImageReference& CImageReference::operator=(CImageReference&& other) noexcept {
     return *this;
 }
 
-void CImageReference::SetInfo(const CImageInfo& info) {
-    SetInfo(info.m_width, info.m_height, info.m_bytesPerLine);
-}
+void CImageReference::SetInfo(const CImageInfo& info) { SetInfo(info.m_width, info.m_height, info.m_bytesPerLine); }
 
 void CImageReference::SetInfo(std::int32_t width, std::int32_t height, std::int32_t bytesPerLine) {
     // The new geometry describes bytes: those of the picture as it is now.
@@ -127,10 +129,12 @@ RowSource CImageReference::Rows() const {
 }
 
 void CImageReference::CopyTail(std::uint8_t* destination) const {
-    const std::size_t rows = static_cast<std::size_t>(m_info->m_bytesPerLine) * static_cast<std::size_t>(m_info->m_height);
+    const std::size_t rows = static_cast<std::size_t>(m_info->m_bytesPerLine) *
+                             static_cast<std::size_t>(m_info->m_height);
     // After a cut the image is exactly its rows; otherwise the geometry is
     // the buffer's and its tail stays in place.
-    if (rows < m_size && !(m_map && m_map->ZeroPadding())) std::memcpy(destination + rows, Source() + rows, m_size - rows);
+    if (rows < m_size && !(m_map && m_map->ZeroPadding()))
+        std::memcpy(destination + rows, Source() + rows, m_size - rows);
 }
 
 bool CImageReference::ApplyMap() const {
@@ -225,8 +229,7 @@ bool CImageReference::Cut(std::int32_t x, std::int32_t y, std::int32_t w, std::i
     if (!m_info || !HasData()) return false;
     const std::int64_t width = m_info->m_width;
     const std::int64_t height = m_info->m_height;
-    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + std::int64_t{w} > width || y + std::int64_t{h} > height)
-        return false;
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + std::int64_t{w} > width || y + std::int64_t{h} > height) return false;
     if (!RowsFit(m_info.get(), m_size)) return false;
     if (x == 0 && y == 0 && w == width && h == height) return true;
     const std::int64_t stride = (std::int64_t{w} * 3 + 3) / 4 * 4;

@@ -85,8 +85,8 @@ public:
     // bytes. The bytes must not change while any image holds them (the
     // camera writes its next frame into another buffer). False (image
     // unchanged) without bytes or when they exceed 4 GiB.
-    bool SetFrame(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::int32_t width,
-                  std::int32_t height, std::int32_t stride);
+    bool SetFrame(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::int32_t width, std::int32_t height,
+                  std::int32_t stride);
     // The pixels are the buffer given to SetFrame, not a copy.
     bool SharesFrame() const { return static_cast<bool>(m_frame); }
 

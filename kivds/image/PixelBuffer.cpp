@@ -52,8 +52,7 @@ public:
         m_free.push_back(std::move(block));
         // Over the limits, drop the smallest blocks first: large ones are the
         // expensive ones to map and touch again.
-        std::sort(m_free.begin(), m_free.end(),
-                  [](const Block& a, const Block& b) { return a.capacity > b.capacity; });
+        std::sort(m_free.begin(), m_free.end(), [](const Block& a, const Block& b) { return a.capacity > b.capacity; });
         while (!m_free.empty() && (m_free.size() > kMaxFreeBlocks || m_freeBytes > kMaxFreeBytes)) {
             m_freeBytes -= m_free.back().capacity;
             m_free.pop_back();
@@ -77,8 +76,6 @@ public:
             m_freeBytes = 0;
         }
     }
-
-
 
 private:
     std::mutex m_mutex;

@@ -27,8 +27,7 @@ void SwapRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::size_t pix
     }
 }
 
-void StretchPixels(const std::uint8_t* srcRow, const StretchColumns& plan, std::size_t first,
-                   std::uint8_t* dstRow) {
+void StretchPixels(const std::uint8_t* srcRow, const StretchColumns& plan, std::size_t first, std::uint8_t* dstRow) {
     const std::size_t width = plan.srcOffset.size();
     const std::uint32_t* offset = plan.srcOffset.data();
     std::uint8_t* dst = dstRow + first * 3;
@@ -41,8 +40,7 @@ void StretchPixels(const std::uint8_t* srcRow, const StretchColumns& plan, std::
     }
 }
 
-void StretchRowPortable(const std::uint8_t* srcRow, std::size_t, const StretchColumns& plan,
-                        std::uint8_t* dstRow) {
+void StretchRowPortable(const std::uint8_t* srcRow, std::size_t, const StretchColumns& plan, std::uint8_t* dstRow) {
     StretchPixels(srcRow, plan, 0, dstRow);
 }
 
@@ -71,8 +69,7 @@ constexpr SwapMasks MakeSwapMasks() {
 }
 constexpr SwapMasks kSwapMasks = MakeSwapMasks();
 
-__attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* src, std::uint8_t* dst,
-                                                   std::size_t pixels) {
+__attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
     auto mask = [](int o, int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[o][i])); };
     const __m128i m00 = mask(0, 0), m01 = mask(0, 1);
     const __m128i m10 = mask(1, 0), m11 = mask(1, 1), m12 = mask(1, 2);
@@ -96,18 +93,16 @@ __attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* src, std:
 // 15 pixel bytes per group; the 16th byte stored belongs to the next group's
 // first pixel, which that group (or the tail) rewrites.
 __attribute__((target("ssse3"), always_inline)) inline void StretchGroup(const std::uint8_t* srcRow,
-                                                                          const std::uint32_t* from,
-                                                                          const std::uint8_t* shuffle,
-                                                                          std::uint8_t* dstRow, std::size_t g) {
+                                                                         const std::uint32_t* from,
+                                                                         const std::uint8_t* shuffle,
+                                                                         std::uint8_t* dstRow, std::size_t g) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(srcRow + from[g]));
     const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle + g * 16));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dstRow + g * kGroupPixels * 3), _mm_shuffle_epi8(v, m));
 }
 
-__attribute__((target("ssse3"))) void StretchRowSsse3(const std::uint8_t* srcRow,
-                                                      std::size_t srcAvailable,
-                                                      const StretchColumns& plan,
-                                                      std::uint8_t* dstRow) {
+__attribute__((target("ssse3"))) void StretchRowSsse3(const std::uint8_t* srcRow, std::size_t srcAvailable,
+                                                      const StretchColumns& plan, std::uint8_t* dstRow) {
     const std::uint32_t* from = plan.groupOffset.data();
     const std::uint8_t* shuffle = plan.shuffle.data();
     // Offsets grow with the group: only the last groups of the buffer's
@@ -130,8 +125,7 @@ bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
 #if KIV_PIXEL_AVX2
 // ---- AVX2: 8 pixels per step ----------------------------------------------
 
-__attribute__((target("avx2"))) void SwapRowAvx2(const std::uint8_t* src, std::uint8_t* dst,
-                                                 std::size_t pixels) {
+__attribute__((target("avx2"))) void SwapRowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
     // Spread source bytes 0..23 over the two lanes as 0..15 | 12..27, swap the
     // first four pixels of each lane, then gather the 24 result bytes back to
     // the front. Bytes 24..31 of the store are rewritten by the next step.
@@ -158,8 +152,7 @@ bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports
 
 }  // namespace
 
-bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle,
-                         StretchColumns& plan) {
+bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle, StretchColumns& plan) {
     if (x < 0 || w <= 0 || width <= 0 || w > width) return false;
     try {
         std::vector<std::uint32_t> offsets(static_cast<std::size_t>(width));

@@ -33,8 +33,7 @@ constexpr std::size_t kGroupPixels = 5;
 // Builds the plan for a destination row of width pixels from the source
 // columns x .. x + w - 1 (0 < w <= width, x >= 0). withShuffle: also build the
 // vector patterns.
-bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle,
-                         StretchColumns& plan);
+bool BuildStretchColumns(std::int32_t x, std::int32_t w, std::int32_t width, bool withShuffle, StretchColumns& plan);
 
 // Builds the plan from the source byte offset of every destination pixel
 // (any offsets; the vector groups are used only where the offsets grow and
@@ -46,8 +45,8 @@ bool BuildStretchColumns(std::vector<std::uint32_t> offsets, bool withShuffle, b
 // srcAvailable: bytes readable from srcRow onwards (the vector path reads up
 // to 16 bytes from a group's first source pixel and falls back where that
 // would leave the buffer).
-using StretchRowFn = void (*)(const std::uint8_t* srcRow, std::size_t srcAvailable,
-                              const StretchColumns& plan, std::uint8_t* dstRow);
+using StretchRowFn = void (*)(const std::uint8_t* srcRow, std::size_t srcAvailable, const StretchColumns& plan,
+                              std::uint8_t* dstRow);
 
 struct Kernels {
     const char* name;

@@ -62,12 +62,11 @@ bool PixelMap::Rebuild(std::vector<std::int32_t> rows, std::vector<std::uint32_t
 }
 
 RowPass::RowPass(const RowSource& source, const PixelMap* map, std::int32_t width, std::int32_t stride)
-    : m_source(source), m_map(map), m_width(width), m_stride(stride),
-      m_kernels(pixel::BestKernels()) {}
+    : m_source(source), m_map(map), m_width(width), m_stride(stride), m_kernels(pixel::BestKernels()) {}
 
 const std::uint8_t* RowPass::SourceRowBytes(std::int32_t pictureRow) const {
-    return m_source.bytes + static_cast<std::size_t>(m_source.height - 1 - pictureRow) *
-                                static_cast<std::size_t>(m_source.stride);
+    return m_source.bytes +
+           static_cast<std::size_t>(m_source.height - 1 - pictureRow) * static_cast<std::size_t>(m_source.stride);
 }
 
 void RowPass::Write(std::int32_t first, std::int32_t count, bool topDown, bool rgb, std::uint8_t* dst,
@@ -91,10 +90,8 @@ void RowPass::Write(std::int32_t first, std::int32_t count, bool topDown, bool r
         } else {
             const std::uint8_t* from = SourceRowBytes(sy);
             if (contiguous) {
-                if (rgb)
-                    m_kernels.swapRow(from + firstColumn, to, static_cast<std::size_t>(m_width));
-                else
-                    std::memcpy(to, from + firstColumn, rowBytes);
+                if (rgb) m_kernels.swapRow(from + firstColumn, to, static_cast<std::size_t>(m_width));
+                else std::memcpy(to, from + firstColumn, rowBytes);
             } else {
                 const std::size_t available = m_source.size - static_cast<std::size_t>(from - m_source.bytes);
                 m_kernels.stretchRow(from, available, m_map->Plan(rgb), to);

@@ -66,7 +66,7 @@ private:
     std::vector<std::uint32_t> m_columns;  // source byte offset per column
     bool m_contiguous = true;
     bool m_zeroPadding = false;
-    pixel::StretchColumns m_bgr, m_rgb;    // built only when the columns are not contiguous
+    pixel::StretchColumns m_bgr, m_rgb;  // built only when the columns are not contiguous
 };
 
 // The one pass: writes picture rows of an image `width` pixels wide, `stride`
@@ -82,8 +82,8 @@ public:
     // first + count - 1 (a bottom-up buffer). rgb: pixels red-green-blue.
     // withPadding: each row also gets its padding bytes (stride - width*3).
     // The caller checks the range.
-    void Write(std::int32_t first, std::int32_t count, bool topDown, bool rgb, std::uint8_t* dst,
-               std::size_t dstStride, bool withPadding) const;
+    void Write(std::int32_t first, std::int32_t count, bool topDown, bool rgb, std::uint8_t* dst, std::size_t dstStride,
+               bool withPadding) const;
 
 private:
     const std::uint8_t* SourceRowBytes(std::int32_t pictureRow) const;

@@ -102,8 +102,7 @@ TW_UINT16 CKIVTwainMgr::FailCamera() { return FailWithMessage(CameraErrorToCondi
 
 // ---------------------------------------------------------------- dispatch
 
-TW_UINT16 CKIVTwainMgr::Dispatch(TW_IDENTITY* pOrigin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                                 TW_MEMREF pData) {
+TW_UINT16 CKIVTwainMgr::Dispatch(TW_IDENTITY* pOrigin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF pData) {
     if (dg == DG_IMAGE && dat == DAT_EXTIMAGEINFO) return Fail(TWCC_CAPUNSUPPORTED);
     const TripletRule* rule = FindTriplet(dg, dat, msg);
     if (!rule) return Fail(TWCC_BADPROTOCOL);
@@ -119,22 +118,22 @@ TW_UINT16 CKIVTwainMgr::Dispatch(TW_IDENTITY* pOrigin, TW_UINT32 dg, TW_UINT16 d
 // with a message of its table and with the record its rule needs.
 TW_UINT16 CKIVTwainMgr::Route(TW_IDENTITY* pOrigin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF pData) {
     switch (dat) {
-    case DAT_CAPABILITY: return OnCapability(msg, pData);
-    case DAT_EVENT: return OnEvent(msg, pData);
-    case DAT_IDENTITY: return OnIdentity(pOrigin, msg, pData);
-    case DAT_PENDINGXFERS: return OnPendingXfers(msg, pData);
-    case DAT_SETUPMEMXFER: return OnSetupMemXfer(msg, pData);
-    case DAT_SETUPFILEXFER: return OnSetupFileXfer(msg, pData);
-    case DAT_STATUS: return OnStatus(msg, pData);
-    case DAT_USERINTERFACE: return OnUserInterface(msg, pData);
-    case DAT_XFERGROUP: return OnXferGroup(msg, pData);
-    case DAT_ENTRYPOINT: return OnEntryPoint(msg, pData);
-    case DAT_IMAGEINFO: return OnImageInfo(msg, pData);
-    case DAT_IMAGELAYOUT: return OnImageLayout(msg, pData);
-    case DAT_IMAGEMEMXFER: return OnImageMemXfer(msg, pData);
-    case DAT_IMAGENATIVEXFER: return OnImageNativeXfer(msg, pData);
-    case DAT_IMAGEFILEXFER: return OnImageFileXfer(msg, pData);
-    default: return Fail(TWCC_BADPROTOCOL);
+        case DAT_CAPABILITY: return OnCapability(msg, pData);
+        case DAT_EVENT: return OnEvent(msg, pData);
+        case DAT_IDENTITY: return OnIdentity(pOrigin, msg, pData);
+        case DAT_PENDINGXFERS: return OnPendingXfers(msg, pData);
+        case DAT_SETUPMEMXFER: return OnSetupMemXfer(msg, pData);
+        case DAT_SETUPFILEXFER: return OnSetupFileXfer(msg, pData);
+        case DAT_STATUS: return OnStatus(msg, pData);
+        case DAT_USERINTERFACE: return OnUserInterface(msg, pData);
+        case DAT_XFERGROUP: return OnXferGroup(msg, pData);
+        case DAT_ENTRYPOINT: return OnEntryPoint(msg, pData);
+        case DAT_IMAGEINFO: return OnImageInfo(msg, pData);
+        case DAT_IMAGELAYOUT: return OnImageLayout(msg, pData);
+        case DAT_IMAGEMEMXFER: return OnImageMemXfer(msg, pData);
+        case DAT_IMAGENATIVEXFER: return OnImageNativeXfer(msg, pData);
+        case DAT_IMAGEFILEXFER: return OnImageFileXfer(msg, pData);
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -145,10 +144,10 @@ TW_UINT16 CKIVTwainMgr::OnEvent(TW_UINT16, TW_MEMREF pData) { return ProcessEven
 TW_UINT16 CKIVTwainMgr::OnIdentity(TW_IDENTITY* pOrigin, TW_UINT16 msg, TW_MEMREF pData) {
     auto* identity = static_cast<TW_IDENTITY*>(pData);
     switch (msg) {
-    case MSG_GET: return GetIdentity(identity);
-    case MSG_OPENDS: return OpenDS(pOrigin, identity);
-    case MSG_CLOSEDS: return CloseDS();
-    default: return Fail(TWCC_BADPROTOCOL);
+        case MSG_GET: return GetIdentity(identity);
+        case MSG_OPENDS: return OpenDS(pOrigin, identity);
+        case MSG_CLOSEDS: return CloseDS();
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -160,9 +159,9 @@ TW_UINT16 CKIVTwainMgr::OnCapability(TW_UINT16 msg, TW_MEMREF pData) {
 TW_UINT16 CKIVTwainMgr::OnUserInterface(TW_UINT16 msg, TW_MEMREF pData) {
     auto* ui = static_cast<TW_USERINTERFACE*>(pData);
     switch (msg) {
-    case MSG_ENABLEDS: return EnableDS(ui);
-    case MSG_DISABLEDS: return DisableDS(ui);
-    default: return Fail(TWCC_BADPROTOCOL);
+        case MSG_ENABLEDS: return EnableDS(ui);
+        case MSG_DISABLEDS: return DisableDS(ui);
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -342,8 +341,7 @@ int CKIVTwainMgr::Notify(TW_UINT16 message, void* data) {
 
     if (!m_dsmModule && !g_entryPoints.DSM_Entry) LoadDSM();
     if (!g_entryPoints.DSM_Entry) return 1;  // delivered by the next MSG_PROCESSEVENT
-    if (g_entryPoints.DSM_Entry(&m_identity, &m_appIdentity, DG_CONTROL, DAT_NULL, message, nullptr) ==
-        TWRC_SUCCESS)
+    if (g_entryPoints.DSM_Entry(&m_identity, &m_appIdentity, DG_CONTROL, DAT_NULL, message, nullptr) == TWRC_SUCCESS)
         m_pendingMsg = MSG_NULL;
     return 1;
 }

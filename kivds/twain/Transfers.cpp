@@ -57,10 +57,10 @@ bool DefaultFileName(char (&fileName)[256]) {
 TW_UINT16 CKIVTwainMgr::OnPendingXfers(TW_UINT16 msg, TW_MEMREF pData) {
     auto* pending = static_cast<TW_PENDINGXFERS*>(pData);
     switch (msg) {
-    case MSG_GET: return GetPendingXfers(pending);
-    case MSG_ENDXFER: return EndXfer(pending);
-    case MSG_RESET: return ResetPendingXfers(pending);
-    default: return Fail(TWCC_BADPROTOCOL);
+        case MSG_GET: return GetPendingXfers(pending);
+        case MSG_ENDXFER: return EndXfer(pending);
+        case MSG_RESET: return ResetPendingXfers(pending);
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -71,11 +71,11 @@ TW_UINT16 CKIVTwainMgr::OnSetupMemXfer(TW_UINT16, TW_MEMREF pData) {
 TW_UINT16 CKIVTwainMgr::OnSetupFileXfer(TW_UINT16 msg, TW_MEMREF pData) {
     auto* setup = static_cast<TW_SETUPFILEXFER*>(pData);
     switch (msg) {
-    case MSG_GET: return GetSetupFileXfer(setup);
-    case MSG_GETDEFAULT: return GetDefaultSetupFileXfer(setup);
-    case MSG_SET: return SetSetupFileXfer(setup);
-    case MSG_RESET: return ResetSetupFileXfer(setup);
-    default: return Fail(TWCC_BADPROTOCOL);
+        case MSG_GET: return GetSetupFileXfer(setup);
+        case MSG_GETDEFAULT: return GetDefaultSetupFileXfer(setup);
+        case MSG_SET: return SetSetupFileXfer(setup);
+        case MSG_RESET: return ResetSetupFileXfer(setup);
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -88,11 +88,11 @@ TW_UINT16 CKIVTwainMgr::OnImageInfo(TW_UINT16, TW_MEMREF pData) {
 TW_UINT16 CKIVTwainMgr::OnImageLayout(TW_UINT16 msg, TW_MEMREF pData) {
     auto* layout = static_cast<TW_IMAGELAYOUT*>(pData);
     switch (msg) {
-    case MSG_GET: return GetImageLayout(layout);
-    case MSG_GETDEFAULT: return GetDefaultImageLayout(layout);
-    case MSG_SET: return SetImageLayout(layout);
-    case MSG_RESET: return ResetImageLayout(layout);
-    default: return Fail(TWCC_BADPROTOCOL);
+        case MSG_GET: return GetImageLayout(layout);
+        case MSG_GETDEFAULT: return GetDefaultImageLayout(layout);
+        case MSG_SET: return SetImageLayout(layout);
+        case MSG_RESET: return ResetImageLayout(layout);
+        default: return Fail(TWCC_BADPROTOCOL);
     }
 }
 
@@ -279,9 +279,10 @@ TW_UINT16 CKIVTwainMgr::NativeXfer(TW_MEMREF pData) {
         MemFree(block);
         return FailWithMessage(TWCC_LOWMEMORY);
     }
-    PutBitmapInfoHeader(bytes, static_cast<std::uint32_t>(info.ImageWidth), static_cast<std::uint32_t>(info.ImageLength),
-                        static_cast<std::uint16_t>(info.BitsPerPixel),
-                        static_cast<std::uint32_t>(info.ImageWidth) * static_cast<std::uint32_t>(info.ImageLength) * 3u);
+    PutBitmapInfoHeader(bytes, static_cast<std::uint32_t>(info.ImageWidth),
+                        static_cast<std::uint32_t>(info.ImageLength), static_cast<std::uint16_t>(info.BitsPerPixel),
+                        static_cast<std::uint32_t>(info.ImageWidth) * static_cast<std::uint32_t>(info.ImageLength) *
+                            3u);
     if (!image->CopyAll(n, bytes + kBitmapInfoHeaderSize)) {
         MemUnlock(block);
         MemFree(block);
@@ -322,8 +323,8 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
                            m_imageFrame.right == m_frame.right && m_imageFrame.bottom == m_frame.bottom;
     // Strips of another length than the image was prepared for (a bit depth
     // set in between) need it prepared afresh as well.
-    const bool sameStrips =
-        m_image && (bytesPerRow64 != static_cast<std::uint64_t>(m_image->BytesPerLine())) == m_imageTopDown;
+    const bool sameStrips = m_image &&
+                            (bytesPerRow64 != static_cast<std::uint64_t>(m_image->BytesPerLine())) == m_imageTopDown;
     if (m_image && (!sameFrame || !sameStrips)) {
         m_image.reset();
         m_rowsDone = 0;
@@ -362,12 +363,11 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
     if (!destination) return FailWithMessage(TWCC_BADVALUE);
     const std::uint64_t offset = static_cast<std::uint64_t>(m_rowsDone) * bytesPerRow;
     const std::uint64_t count = static_cast<std::uint64_t>(rows) * bytesPerRow;
-    const bool copied =
-        m_imageTopDown
-            ? offset <= std::numeric_limits<TW_UINT32>::max() &&
-                  m_image->CopyRange(static_cast<TW_UINT32>(offset), static_cast<TW_UINT32>(count), destination)
-            : bytesPerRow == static_cast<TW_UINT32>(m_image->BytesPerLine()) &&
-                  m_image->CopyRowsTopDownRgb(m_rowsDone, rows, destination);
+    const bool copied = m_imageTopDown ? offset <= std::numeric_limits<TW_UINT32>::max() &&
+                                             m_image->CopyRange(static_cast<TW_UINT32>(offset),
+                                                                static_cast<TW_UINT32>(count), destination)
+                                       : bytesPerRow == static_cast<TW_UINT32>(m_image->BytesPerLine()) &&
+                                             m_image->CopyRowsTopDownRgb(m_rowsDone, rows, destination);
     if (!copied) return FailWithMessage(TWCC_BADVALUE);
 
     pXfer->Compression = TWCP_NONE;

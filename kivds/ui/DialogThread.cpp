@@ -45,7 +45,7 @@ struct DialogThread::State {
     bool stopping = false;
     bool finished = false;
     std::thread::id threadId;
-    int lentTasks = 0;  // tasks running with a lender's lock (loop's thread only)
+    int lentTasks = 0;          // tasks running with a lender's lock (loop's thread only)
     unsigned long changes = 0;  // timers or idle hook set: the loop's wait is out of date
 
     // The state of the loop that runs on the calling thread, if any.
@@ -195,10 +195,8 @@ void DialogThread::State::Loop() {
         if (idleWake) until = *idleWake;
         for (const auto& entry : timers) until = std::min(until, entry.second.next);
         auto hasWork = [this, seen] { return stopping || !sync.empty() || !events.empty() || changes != seen; };
-        if (until == Clock::time_point::max())
-            wake.wait(guard, hasWork);
-        else
-            wake.wait_until(guard, until, hasWork);
+        if (until == Clock::time_point::max()) wake.wait(guard, hasWork);
+        else wake.wait_until(guard, until, hasWork);
     }
     finished = true;
     // Nobody will run what is still queued: release its callers (a lender

@@ -37,9 +37,9 @@ bool IsOneOf(const std::wstring& name, const wchar_t* const (&models)[N]) {
 
 const char* FormatName(int type) {
     switch (type) {
-    case UVCFMT_MJPEG: return kFormatNameMjpeg;
-    case UVCFMT_YUY2: return kFormatNameYuy2;
-    default: return nullptr;
+        case UVCFMT_MJPEG: return kFormatNameMjpeg;
+        case UVCFMT_YUY2: return kFormatNameYuy2;
+        default: return nullptr;
     }
 }
 
@@ -159,8 +159,7 @@ bool CKIVDlg::FillLists() {
     int selected = -1;
     int streamed = 0;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        m_view.ListAdd(IDC_SIZE_LIST,
-                       std::to_string(sizes[i].width) + " x " + std::to_string(sizes[i].height),
+        m_view.ListAdd(IDC_SIZE_LIST, std::to_string(sizes[i].width) + " x " + std::to_string(sizes[i].height),
                        static_cast<std::intptr_t>(i));
         if (sizes[i].isDefault) selected = static_cast<int>(i);  // the last flagged one
         if (sizes[i].SameSize(m_deviceInfo->currentFormat.resolution)) streamed = static_cast<int>(i);
@@ -231,10 +230,8 @@ void CKIVDlg::ChangeFormatOrSize(int formatIndex, int sizeIndex, bool formatChan
         FailCameraOperation();
         return;
     }
-    if (formatChanged)
-        m_curFormatIndex = formatIndex;
-    else
-        m_curSizeIndex = sizeIndex;
+    if (formatChanged) m_curFormatIndex = formatIndex;
+    else m_curSizeIndex = sizeIndex;
     ArmFrameCallback();  // the controls return with the next frame
 }
 
@@ -274,10 +271,10 @@ void CKIVDlg::OnMessage(unsigned message) {
     // Notifications are posted: one may arrive after the dialog ended.
     if (m_ended) return;
     switch (message) {
-    case WM_GRAPHNOTIFY: GraphEvents(); break;
-    case WM_FRAMEARRIVED: FirstFrame(); break;
-    case WM_XFERDONE: EnableControls(true); break;
-    default: break;
+        case WM_GRAPHNOTIFY: GraphEvents(); break;
+        case WM_FRAMEARRIVED: FirstFrame(); break;
+        case WM_XFERDONE: EnableControls(true); break;
+        default: break;
     }
 }
 

@@ -30,13 +30,13 @@ class IViewerPlatform;
 
 // How an owner-drawn button (2008, 2009) is painted.
 struct ButtonDrawPlan {
-    bool focusFrame = false;    // black frame on the item rectangle, then shrunk by 1
-    ViewRect face;              // filled with the button-face colour
-    bool shadowFrame = false;   // pressed: frame in the shadow colour; else a push-button frame
+    bool focusFrame = false;   // black frame on the item rectangle, then shrunk by 1
+    ViewRect face;             // filled with the button-face colour
+    bool shadowFrame = false;  // pressed: frame in the shadow colour; else a push-button frame
     bool focusRect = false;
-    ViewRect focus;             // the focus rectangle when focusRect
+    ViewRect focus;  // the focus rectangle when focusRect
     int iconId = 0;
-    std::int32_t iconX = 0;     // the 48 x 48 icon's top-left corner
+    std::int32_t iconX = 0;  // the 48 x 48 icon's top-left corner
     std::int32_t iconY = 0;
 };
 ButtonDrawPlan PlanButtonDrawing(int id, const ViewRect& item, bool focused, bool pressed);

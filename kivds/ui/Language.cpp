@@ -18,10 +18,9 @@ struct LocaleRow {
 // language needs the territory of its row: "fr_CA" or "pt_PT" are different
 // locales, which the table does not carry, exactly as their LCIDs are not in it.
 constexpr LocaleRow kLocaleRows[] = {
-    {"en", "US", 0x0409, false}, {"ja", "JP", 0x0411, true},  {"fr", "FR", 0x040C, false},
-    {"de", "DE", 0x0407, false}, {"it", "IT", 0x0410, false}, {"es", "ES", 0x0C0A, false},
-    {"pt", "BR", 0x0416, false}, {"zh", "CN", 0x0804, false}, {"ko", "KR", 0x0412, false},
-    {"zh", "TW", 0x0404, false}, {"nl", "NL", 0x0413, false}, {"sv", "SE", 0x041D, false},
+    {"en", "US", 0x0409, false}, {"ja", "JP", 0x0411, true},  {"fr", "FR", 0x040C, false}, {"de", "DE", 0x0407, false},
+    {"it", "IT", 0x0410, false}, {"es", "ES", 0x0C0A, false}, {"pt", "BR", 0x0416, false}, {"zh", "CN", 0x0804, false},
+    {"ko", "KR", 0x0412, false}, {"zh", "TW", 0x0404, false}, {"nl", "NL", 0x0413, false}, {"sv", "SE", 0x041D, false},
     {"ru", "RU", 0x0419, false},
 };
 

@@ -117,10 +117,8 @@ bool ThreadedDialogSession::Create(WindowHandle) {
         RegisterWindows(p);
         p.toolkit->Created();
         Handle(p, [&] { ok = p.dlg->OnInitDialog(); });
-        if (ok)
-            RegisterWindows(p);  // the preview's size after the dialog's layout
-        else
-            Unregister(p);
+        if (ok) RegisterWindows(p);  // the preview's size after the dialog's layout
+        else Unregister(p);
     });
     return ok;
 }
@@ -132,8 +130,8 @@ void ThreadedDialogSession::RegisterWindows(DialogParts& p) {
     auto deliver = [events](unsigned message) { events.Post(message); };
     const ViewRect preview = p.view->ScreenRect(IDC_PREVIEW);
     for (WindowHandle window : {p.view->Window(), p.view->ControlWindow(IDC_PREVIEW)}) {
-        DialogBridge::Instance().Register(
-            window, {preview.Width(), preview.Height(), deliver, p.toolkit->PictureHook(window, events.Loop())});
+        DialogBridge::Instance().Register(window, {preview.Width(), preview.Height(), deliver,
+                                                   p.toolkit->PictureHook(window, events.Loop())});
     }
     p.toolkit->Registered(events.Loop());
     p.registered = true;

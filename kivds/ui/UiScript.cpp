@@ -78,10 +78,8 @@ std::optional<UiScript::Clock::time_point> UiScript::Advance(IScriptedDialog& di
             // The step counts as done before it runs: the dialog's loop runs
             // inside it, and may come back here.
             ++next_;
-            if (step == "version")
-                dialog.ChooseVersionInformation();
-            else
-                dialog.PressClose();
+            if (step == "version") dialog.ChooseVersionInformation();
+            else dialog.PressClose();
             return Clock::now();
         }
         if (step.rfind("format=", 0) == 0) {

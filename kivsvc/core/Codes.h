@@ -20,10 +20,10 @@ inline constexpr long kErrorMoreData = 234;
 
 // Service states (SERVICE_STATUS.dwCurrentState).
 enum class ServiceState : std::uint32_t {
-  Stopped = 1,
-  StartPending = 2,
-  StopPending = 3,
-  Running = 4,
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+    Running = 4,
 };
 
 // Service control codes the handler knows.

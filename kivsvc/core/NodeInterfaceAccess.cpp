@@ -5,17 +5,17 @@
 namespace kiv::svc {
 
 HResult NodeInterfaceAccess::RegistryDeleteNodeInterfacesKey(std::int32_t* retVal) {
-  if (!retVal) return kEPointer;
-  if (!marker_.Exists()) return kSFalse;
-  *retVal = static_cast<std::int32_t>(DeleteNodeInterfacesKey(registry_));
-  return kSOk;
+    if (!retVal) return kEPointer;
+    if (!marker_.Exists()) return kSFalse;
+    *retVal = static_cast<std::int32_t>(DeleteNodeInterfacesKey(registry_));
+    return kSOk;
 }
 
 HResult NodeInterfaceAccess::CreateNodeInterfacesKeyForKIVVIEW(std::int32_t* retVal) {
-  if (!retVal) return kEPointer;
-  if (!marker_.Exists()) return kSFalse;
-  *retVal = static_cast<std::int32_t>(CreateNodeInterfacesKey(registry_));
-  return kSOk;
+    if (!retVal) return kEPointer;
+    if (!marker_.Exists()) return kSFalse;
+    *retVal = static_cast<std::int32_t>(CreateNodeInterfacesKey(registry_));
+    return kSOk;
 }
 
 }  // namespace kiv::svc

@@ -8,19 +8,19 @@
 namespace kiv::svc {
 
 long DeleteNodeInterfacesKey(IRegistry& registry) {
-  return registry.DeleteKey(RegistryRoot::LocalMachine, kNodeInterfaceKey);
+    return registry.DeleteKey(RegistryRoot::LocalMachine, kNodeInterfaceKey);
 }
 
 long CreateNodeInterfacesKey(IRegistry& registry) {
-  std::unique_ptr<IRegistryKey> key;
-  const long created = registry.CreateKey(RegistryRoot::LocalMachine, kNodeInterfaceKey, key);
-  if (created != kErrorSuccess) return created;
-  if (!key) return kErrorInvalidFunction;
-  key->SetString("", kNodeInterfaceHandlerName);
-  key->SetBinary(kNodeInterfaceClsidValue,
-                 std::vector<std::uint8_t>(std::begin(kNodeInterfaceClsid), std::end(kNodeInterfaceClsid)));
-  return key->SetBinary(kNodeInterfaceIidValue,
-                        std::vector<std::uint8_t>(std::begin(kNodeInterfaceIid), std::end(kNodeInterfaceIid)));
+    std::unique_ptr<IRegistryKey> key;
+    const long created = registry.CreateKey(RegistryRoot::LocalMachine, kNodeInterfaceKey, key);
+    if (created != kErrorSuccess) return created;
+    if (!key) return kErrorInvalidFunction;
+    key->SetString("", kNodeInterfaceHandlerName);
+    key->SetBinary(kNodeInterfaceClsidValue,
+                   std::vector<std::uint8_t>(std::begin(kNodeInterfaceClsid), std::end(kNodeInterfaceClsid)));
+    return key->SetBinary(kNodeInterfaceIidValue,
+                          std::vector<std::uint8_t>(std::begin(kNodeInterfaceIid), std::end(kNodeInterfaceIid)));
 }
 
 }  // namespace kiv::svc

@@ -10,19 +10,19 @@ namespace kiv::svc {
 
 // What registration needs of the system besides the registry.
 class IRegistrationHost {
- public:
-  virtual ~IRegistrationHost() = default;
-  virtual long InitializeCom() = 0;  // HRESULT of CoInitialize
-  virtual void UninitializeCom() = 0;
-  // Stops and deletes an installed service of this name; true when none is left.
-  virtual bool UninstallService() = 0;
-  // Installs the service (auto start, LocalSystem, dependency RPCSS) and starts it;
-  // true only if both succeeded. Succeeds at once when it is installed already.
-  virtual bool InstallService() = 0;
-  virtual long RegisterTypeLibrary() = 0;  // HRESULT
-  virtual long UnregisterTypeLibrary() = 0;
-  // The executable's full path as the registry should hold it.
-  virtual std::string ModulePath() = 0;
+public:
+    virtual ~IRegistrationHost() = default;
+    virtual long InitializeCom() = 0;  // HRESULT of CoInitialize
+    virtual void UninitializeCom() = 0;
+    // Stops and deletes an installed service of this name; true when none is left.
+    virtual bool UninstallService() = 0;
+    // Installs the service (auto start, LocalSystem, dependency RPCSS) and starts it;
+    // true only if both succeeded. Succeeds at once when it is installed already.
+    virtual bool InstallService() = 0;
+    virtual long RegisterTypeLibrary() = 0;  // HRESULT
+    virtual long UnregisterTypeLibrary() = 0;
+    // The executable's full path as the registry should hold it.
+    virtual std::string ModulePath() = 0;
 };
 
 // "RegServer" (serviceMode false) or "Service" (true). Returns the failure of

@@ -11,25 +11,25 @@ namespace kiv::svc {
 
 // How a key of a script is treated.
 enum class KeyRule {
-  Keep,          // a parent that is created when missing and never removed
-  Normal,        // created or opened, removed on unregistration
-  ReplaceWhole,  // deleted with everything below it before it is created, removed on unregistration
+    Keep,          // a parent that is created when missing and never removed
+    Normal,        // created or opened, removed on unregistration
+    ReplaceWhole,  // deleted with everything below it before it is created, removed on unregistration
 };
 
 struct ScriptValue {
-  const char* name;  // "" is the default value
-  const char* data;  // "%MODULE%" stands for the executable's path
+    const char* name;  // "" is the default value
+    const char* data;  // "%MODULE%" stands for the executable's path
 };
 
 struct ScriptKey {
-  std::string path;
-  KeyRule rule;
-  std::vector<ScriptValue> values;
+    std::string path;
+    KeyRule rule;
+    std::vector<ScriptValue> values;
 };
 
 struct RegistryScript {
-  int resourceId;
-  std::vector<ScriptKey> keys;  // parents before children
+    int resourceId;
+    std::vector<ScriptKey> keys;  // parents before children
 };
 
 // Script 100: the AppID. Script 101: the class, its ProgIDs and its server.

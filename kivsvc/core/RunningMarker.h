@@ -8,13 +8,13 @@
 namespace kiv::svc {
 
 class RunningMarker {
- public:
-  void Create() { exists_.store(true); }
-  void Destroy() { exists_.store(false); }
-  bool Exists() const { return exists_.load(); }
+public:
+    void Create() { exists_.store(true); }
+    void Destroy() { exists_.store(false); }
+    bool Exists() const { return exists_.load(); }
 
- private:
-  std::atomic<bool> exists_{false};
+private:
+    std::atomic<bool> exists_{false};
 };
 
 }  // namespace kiv::svc

@@ -12,13 +12,13 @@ namespace kiv::svc {
 
 // The fields of SERVICE_STATUS the service reports.
 struct ServiceStatus {
-  std::uint32_t serviceType = kServiceWin32OwnProcess;
-  ServiceState currentState = ServiceState::Stopped;
-  std::uint32_t controlsAccepted = kServiceAcceptStop;
-  std::uint32_t win32ExitCode = 0;
-  std::uint32_t serviceSpecificExitCode = 0;
-  std::uint32_t checkPoint = 0;
-  std::uint32_t waitHint = 0;
+    std::uint32_t serviceType = kServiceWin32OwnProcess;
+    ServiceState currentState = ServiceState::Stopped;
+    std::uint32_t controlsAccepted = kServiceAcceptStop;
+    std::uint32_t win32ExitCode = 0;
+    std::uint32_t serviceSpecificExitCode = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
 };
 
 inline constexpr char kMsgBadServiceRequest[] = "Bad service request";
@@ -29,17 +29,17 @@ inline constexpr std::size_t kMaxLogMessage = 255;
 
 // What the service logic needs of the system.
 class IServiceHost {
- public:
-  virtual ~IServiceHost() = default;
-  // RegisterServiceCtrlHandler under the service name.
-  virtual bool RegisterControlHandler() = 0;
-  virtual void ReportStatus(const ServiceStatus& status) = 0;
-  // Runs the COM server until its message loop ends.
-  virtual void RunServer() = 0;
-  // Posts WM_QUIT to the message-loop thread.
-  virtual void PostQuit() = 0;
-  // Event log in service mode, standard output otherwise.
-  virtual void Log(const std::string& message) = 0;
+public:
+    virtual ~IServiceHost() = default;
+    // RegisterServiceCtrlHandler under the service name.
+    virtual bool RegisterControlHandler() = 0;
+    virtual void ReportStatus(const ServiceStatus& status) = 0;
+    // Runs the COM server until its message loop ends.
+    virtual void RunServer() = 0;
+    // Posts WM_QUIT to the message-loop thread.
+    virtual void PostQuit() = 0;
+    // Event log in service mode, standard output otherwise.
+    virtual void Log(const std::string& message) = 0;
 };
 
 enum class ControlAction { Stop, Ignore, BadRequest };
@@ -52,24 +52,24 @@ ControlAction ClassifyControl(std::uint32_t control);
 std::string LimitLogMessage(const std::string& message);
 
 class ServiceCore {
- public:
-  ServiceCore(IServiceHost& host, RunningMarker& marker) : host_(host), marker_(marker) {}
+public:
+    ServiceCore(IServiceHost& host, RunningMarker& marker) : host_(host), marker_(marker) {}
 
-  // The service main routine: start pending, handler, run, stopped.
-  void ServiceMain();
-  // The control handler (runs on the dispatcher thread).
-  void HandleControl(std::uint32_t control);
-  // Called by the server once its class objects are registered (service mode).
-  void ReportRunning() { SetState(ServiceState::Running); }
+    // The service main routine: start pending, handler, run, stopped.
+    void ServiceMain();
+    // The control handler (runs on the dispatcher thread).
+    void HandleControl(std::uint32_t control);
+    // Called by the server once its class objects are registered (service mode).
+    void ReportRunning() { SetState(ServiceState::Running); }
 
-  const ServiceStatus& Status() const { return status_; }
+    const ServiceStatus& Status() const { return status_; }
 
- private:
-  void SetState(ServiceState state);
+private:
+    void SetState(ServiceState state);
 
-  IServiceHost& host_;
-  RunningMarker& marker_;
-  ServiceStatus status_;
+    IServiceHost& host_;
+    RunningMarker& marker_;
+    ServiceStatus status_;
 };
 
 }  // namespace kiv::svc

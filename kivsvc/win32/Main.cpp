@@ -3,6 +3,4 @@
 
 #include "kivsvc/win32/ServiceModule.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  return kiv::svc::Module().Main(GetCommandLineW());
-}
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return kiv::svc::Module().Main(GetCommandLineW()); }

@@ -24,54 +24,54 @@ namespace kiv::svc {
 inline constexpr UINT kIdleTimeoutMs = 20000;
 
 class CServiceModule : public IServiceHost, public IRegistrationHost {
- public:
-  CServiceModule();
+public:
+    CServiceModule();
 
-  // The program: returns its exit code.
-  int Main(const std::wstring& commandLine);
+    // The program: returns its exit code.
+    int Main(const std::wstring& commandLine);
 
-  // Lock count of the COM objects and of IClassFactory::LockServer.
-  void Lock() { lifetime_.Lock(); }
-  void Unlock();
-  long LockCount() const { return lifetime_.Count(); }
+    // Lock count of the COM objects and of IClassFactory::LockServer.
+    void Lock() { lifetime_.Lock(); }
+    void Unlock();
+    long LockCount() const { return lifetime_.Count(); }
 
-  NodeInterfaceAccess& Access() { return access_; }
-  // Type information of IKIVSVCAccess from the embedded type library (loop thread only).
-  ITypeInfo* AccessTypeInfo();
+    NodeInterfaceAccess& Access() { return access_; }
+    // Type information of IKIVSVCAccess from the embedded type library (loop thread only).
+    ITypeInfo* AccessTypeInfo();
 
-  // IServiceHost
-  bool RegisterControlHandler() override;
-  void ReportStatus(const ServiceStatus& status) override;
-  void RunServer() override;
-  void PostQuit() override;
-  void Log(const std::string& message) override;
+    // IServiceHost
+    bool RegisterControlHandler() override;
+    void ReportStatus(const ServiceStatus& status) override;
+    void RunServer() override;
+    void PostQuit() override;
+    void Log(const std::string& message) override;
 
-  // IRegistrationHost
-  long InitializeCom() override;
-  void UninitializeCom() override;
-  bool UninstallService() override;
-  bool InstallService() override;
-  long RegisterTypeLibrary() override;
-  long UnregisterTypeLibrary() override;
-  std::string ModulePath() override;
+    // IRegistrationHost
+    long InitializeCom() override;
+    void UninitializeCom() override;
+    bool UninstallService() override;
+    bool InstallService() override;
+    long RegisterTypeLibrary() override;
+    long UnregisterTypeLibrary() override;
+    std::string ModulePath() override;
 
- private:
-  int Start();
-  static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
-  static void WINAPI HandlerEntry(DWORD control);
+private:
+    int Start();
+    static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
+    static void WINAPI HandlerEntry(DWORD control);
 
-  std::wstring serviceName_;
-  std::wstring modulePath_;
-  bool embedding_ = false;
-  SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
-  std::atomic<DWORD> threadId_{0};
-  std::atomic<bool> stopRequested_{false};
-  Win32Registry registry_;
-  RunningMarker marker_;
-  ModuleLifetime lifetime_;
-  ServiceCore core_;
-  NodeInterfaceAccess access_;
-  ComPtr<ITypeInfo> typeInfo_;
+    std::wstring serviceName_;
+    std::wstring modulePath_;
+    bool embedding_ = false;
+    SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    std::atomic<DWORD> threadId_{0};
+    std::atomic<bool> stopRequested_{false};
+    Win32Registry registry_;
+    RunningMarker marker_;
+    ModuleLifetime lifetime_;
+    ServiceCore core_;
+    NodeInterfaceAccess access_;
+    ComPtr<ITypeInfo> typeInfo_;
 };
 
 // The one module of the process.

@@ -6,12 +6,12 @@
 namespace kiv::svc {
 
 class Win32Registry : public IRegistry {
- public:
-  long CreateKey(RegistryRoot root, const std::string& path, std::unique_ptr<IRegistryKey>& key) override;
-  long OpenKey(RegistryRoot root, const std::string& path, KeyAccess access,
-               std::unique_ptr<IRegistryKey>& key) override;
-  long DeleteKey(RegistryRoot root, const std::string& path) override;
-  long DeleteTree(RegistryRoot root, const std::string& path) override;
+public:
+    long CreateKey(RegistryRoot root, const std::string& path, std::unique_ptr<IRegistryKey>& key) override;
+    long OpenKey(RegistryRoot root, const std::string& path, KeyAccess access,
+                 std::unique_ptr<IRegistryKey>& key) override;
+    long DeleteKey(RegistryRoot root, const std::string& path) override;
+    long DeleteTree(RegistryRoot root, const std::string& path) override;
 };
 
 }  // namespace kiv::svc

@@ -142,8 +142,8 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_TRUE(Serve([&] {
         previewWidget->redraw();
         return kivgui::PixelAt(Window(), screenX, screenY) == want;
-    }))
-        << std::hex << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    })) << std::hex
+        << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
     const std::string capturePng = ArtefactPath("capture");
     if (!capturePng.empty()) {
         EXPECT_TRUE(kivgui::Screenshot(Window(), capturePng));
@@ -183,20 +183,23 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
         ::Window transientFor = 0;
         bool shot = false;
     } seen{Window(), "", 0, false};
-    Fl::add_timeout(0.3, [](void* data) {
-        auto* s = static_cast<Seen*>(data);
-        for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) {
-            if (w == s->dialog || !w->modal()) continue;
-            kivgui::WaitMapped(w);
-            kivgui::PumpUntil([] { return false; }, 5);
-            s->caption = w->label() ? w->label() : "";
-            XGetTransientForHint(fl_display, fl_xid(w), &s->transientFor);
-            const std::string png = ArtefactPath("message");
-            s->shot = png.empty() || kivgui::Screenshot(w, png);
-            w->hide();
-            return;
-        }
-    }, &seen);
+    Fl::add_timeout(
+        0.3,
+        [](void* data) {
+            auto* s = static_cast<Seen*>(data);
+            for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) {
+                if (w == s->dialog || !w->modal()) continue;
+                kivgui::WaitMapped(w);
+                kivgui::PumpUntil([] { return false; }, 5);
+                s->caption = w->label() ? w->label() : "";
+                XGetTransientForHint(fl_display, fl_xid(w), &s->transientFor);
+                const std::string png = ArtefactPath("message");
+                s->shot = png.empty() || kivgui::Screenshot(w, png);
+                w->hide();
+                return;
+            }
+        },
+        &seen);
     ShowFltkMessageBox({Window(), kMessageCaption, ErrorMessageText(twain::CC_CAMERA_DISCONNECTED), kMbIconError});
     EXPECT_EQ(seen.caption, "Orvan Document Camera");
     EXPECT_EQ(seen.transientFor, fl_xid(Window())) << "modal to the capture dialog";

@@ -33,8 +33,8 @@ namespace {
 // nothing after `seconds`.
 std::string WaitForWindow(const std::string& title, int seconds = 15) {
     std::string id;
-    const std::string command =
-        "timeout " + std::to_string(seconds) + " xdotool search --sync --name '" + title + "' 2>/dev/null";
+    const std::string command = "timeout " + std::to_string(seconds) + " xdotool search --sync --name '" + title +
+                                "' 2>/dev/null";
     if (FILE* search = popen(command.c_str(), "r")) {
         char line[64] = {};
         if (std::fgets(line, sizeof line, search)) id = std::strtok(line, "\n");
@@ -185,7 +185,8 @@ TEST(FltkSession, AMessageFromAnotherThreadIsShownOverTheDialogAndReturnsWhenClo
         std::atomic<bool> found{false};
         std::thread person([&] {
             std::string id;
-            if (FILE* search = popen("timeout 30 xdotool search --sync --name '^Orvan Document Camera$' 2>/dev/null", "r")) {
+            if (FILE* search = popen("timeout 30 xdotool search --sync --name '^Orvan Document Camera$' 2>/dev/null",
+                                     "r")) {
                 char line[64] = {};
                 if (std::fgets(line, sizeof line, search)) id = std::strtok(line, "\n");
                 pclose(search);

@@ -148,8 +148,8 @@ TEST_F(FltkViewTest, ARealClickOnTheCaptureButtonIsBnClicked) {
     const ViewRect button = Local(IDC_CAPTURE);
     int x = 0, y = 0;
     kivgui::RootPoint(Window(), button.left + button.Width() / 2, button.top + button.Height() / 2, x, y);
-    const std::string click =
-        "xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 1 >/dev/null 2>&1";
+    const std::string click = "xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) +
+                              " click 1 >/dev/null 2>&1";
     ASSERT_EQ(std::system(click.c_str()), 0);
     EXPECT_TRUE(kivgui::PumpUntil([&] { return !commands.empty(); }));
     ASSERT_EQ(commands.size(), 1u);

@@ -57,15 +57,29 @@ int main(int argc, char** argv) {
     gtk_window_set_title(GTK_WINDOW(window), "GTK host");
     gtk_container_add(GTK_CONTAINER(window), gtk_label_new("host application"));
     gtk_widget_show_all(window);
-    g_timeout_add(50, [](gpointer) -> gboolean { ++g_ticks; return G_SOURCE_CONTINUE; }, nullptr);
-    g_timeout_add_seconds(90, [](gpointer) -> gboolean {
-        std::fprintf(stderr, "gtk host: timed out\n");
-        std::_Exit(2);
-    }, nullptr);
+    g_timeout_add(
+        50,
+        [](gpointer) -> gboolean {
+            ++g_ticks;
+            return G_SOURCE_CONTINUE;
+        },
+        nullptr);
+    g_timeout_add_seconds(
+        90,
+        [](gpointer) -> gboolean {
+            std::fprintf(stderr, "gtk host: timed out\n");
+            std::_Exit(2);
+        },
+        nullptr);
 
     std::thread worker([] {
         g_result = Acquire();
-        g_idle_add([](gpointer) -> gboolean { gtk_main_quit(); return G_SOURCE_REMOVE; }, nullptr);
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                gtk_main_quit();
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
     });
     gtk_main();
     worker.join();

@@ -37,8 +37,7 @@ inline bool WaitMapped(Fl_Window* window) {
 // The window-relative point (x, y) in root coordinates.
 inline void RootPoint(Fl_Window* window, int x, int y, int& rootX, int& rootY) {
     Window child;
-    XTranslateCoordinates(fl_display, fl_xid(window), RootWindow(fl_display, fl_screen), x, y, &rootX, &rootY,
-                          &child);
+    XTranslateCoordinates(fl_display, fl_xid(window), RootWindow(fl_display, fl_screen), x, y, &rootX, &rootY, &child);
 }
 
 // One pixel of the window as 0xRRGGBB (24-bit TrueColor visuals).

@@ -161,6 +161,6 @@ TW_UINT16 KIV_TWAIN_CALL Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32
 }  // namespace
 
 extern "C" FAKEDSM_EXPORT TW_UINT16 KIV_TWAIN_CALL DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg,
-                                                            TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+                                                             TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
     return Entry(origin, dest, dg, dat, msg, data);
 }

@@ -77,7 +77,6 @@ RgbPicture Gradient(std::int32_t width, std::int32_t height) {
     return picture;
 }
 
-
 TW_IMAGEINFO Info(std::int32_t width, std::int32_t height) {
     TW_IMAGEINFO info{};
     info.ImageWidth = width;

@@ -55,7 +55,8 @@ inline bool ReadTiff(const std::string& path, kiv::scan::RgbPicture& picture) {
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 0, samples = 0, photometric = 0, planar = 0;
     bool ok = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
-              TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits) && TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples) &&
+              TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits) &&
+              TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples) &&
               TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) &&
               TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     ok = ok && bits == 8 && samples == 3 && photometric == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG;

@@ -99,8 +99,8 @@ TEST_F(ScanRun, MemoryTransferIntoTiff) {
 TEST_F(ScanRun, DialogScriptPicksTheSizeOfThePicture) {
     kivtest::ScopedEnv script("KIVDS_UI_SCRIPT", nullptr);
     const std::string path = File("kivscan_ui.bmp");
-    const RunResult run = Scan({"--virtual=caps=mjpeg:640x480,mjpeg:320x240", "--ui-script",
-                                "frame;size=320x240;frame;capture", "-o", path});
+    const RunResult run = Scan(
+        {"--virtual=caps=mjpeg:640x480,mjpeg:320x240", "--ui-script", "frame;size=320x240;frame;capture", "-o", path});
     ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
     RgbPicture picture;
     ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
@@ -116,7 +116,8 @@ TEST_F(ScanRun, DialogScriptPicksTheSizeOfThePicture) {
 // the exact pattern, right side up, in a BMP.
 TEST_F(ScanRun, NativeTransferIntoBmp) {
     const std::string path = File("kivscan_native.bmp");
-    const RunResult run = Scan({"--virtual=name=KIVCAMA;caps=yuy2:322x260", "--xfer", "native", "--format", "bmp", "-o", path});
+    const RunResult run = Scan(
+        {"--virtual=name=KIVCAMA;caps=yuy2:322x260", "--xfer", "native", "--format", "bmp", "-o", path});
     ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
     RgbPicture picture;
     ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
@@ -128,7 +129,7 @@ TEST_F(ScanRun, NativeTransferIntoBmp) {
 TEST_F(ScanRun, NativeTransferOfALayoutIntoTiff) {
     const std::string path = File("kivscan_layout.tif");
     const RunResult run = Scan({"--virtual=name=KIVCAMA;caps=yuy2:640x480", "--xfer", "native", "--format", "tiff",
-                          "--layout", "200,250,470,400", "-o", path});
+                                "--layout", "200,250,470,400", "-o", path});
     ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
     RgbPicture picture;
     ASSERT_TRUE(kivscantest::ReadTiff(path, picture));
@@ -206,8 +207,8 @@ TEST_F(ScanRun, BadOutputPathsAndLayoutsFailBeforeTheCameraStarts) {
 
     // A frame beyond the camera's picture is refused after the open, before
     // MSG_ENABLEDS and its start-up wait.
-    run = Scan({"--virtual=caps=mjpeg:320x240", "--layout", "0,0,400,240", "--verbose", "-o",
-                File("kivscan_layout.bmp")});
+    run = Scan(
+        {"--virtual=caps=mjpeg:320x240", "--layout", "0,0,400,240", "--verbose", "-o", File("kivscan_layout.bmp")});
     EXPECT_EQ(kExitFailure, run.status);
     EXPECT_NE(std::string::npos, run.err.find("--layout 0,0,400,240 does not fit the camera's 320x240 picture"))
         << run.err;
@@ -271,8 +272,8 @@ TEST_F(ScanRun, ThroughASourceManagerMemoryTransferIntoBmp) {
     kivtest::SetEnv("KIVSCAN_FAKEDSM_SOURCE", kivtest::DataSourcePath().c_str());
     const std::string dsm = ExecutableDirectory() + KIVSCAN_FAKEDSM_NAME;
     const std::string path = File("kivscan_dsm.bmp");
-    const RunResult run = Scan({"--dsm", dsm, "--virtual=caps=mjpeg:640x480", "--xfer", "memory", "--format", "bmp",
-                                "--verbose", "-o", path});
+    const RunResult run = Scan(
+        {"--dsm", dsm, "--virtual=caps=mjpeg:640x480", "--xfer", "memory", "--format", "bmp", "--verbose", "-o", path});
     ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
     EXPECT_NE(std::string::npos, run.out.find("DAT_CALLBACK / MSG_REGISTER_CALLBACK -> TWRC_SUCCESS")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("notification from the source: MSG_XFERREADY")) << run.out;
@@ -282,7 +283,8 @@ TEST_F(ScanRun, ThroughASourceManagerMemoryTransferIntoBmp) {
 
     const RunResult other = Scan({"--dsm", dsm, "--source", "Another Scanner", "--virtual", "--caps"});
     EXPECT_EQ(kExitFailure, other.status);
-    EXPECT_NE(std::string::npos, other.err.find("knows no source \"Another Scanner\" (it lists \"Orvan Document Camera\")"))
+    EXPECT_NE(std::string::npos,
+              other.err.find("knows no source \"Another Scanner\" (it lists \"Orvan Document Camera\")"))
         << other.err;
 
     // The manager asks the source that failed to open why, and the

@@ -66,9 +66,9 @@ TEST_F(CapsAndMessages, TransferMechanismIsNegotiatedAndResetToNative) {
     ASSERT_EQ(TWRC_SUCCESS, Cap(host, MSG_GET, ICAP_XFERMECH, &c, &conType));
     ASSERT_EQ(TWON_ENUMERATION, conType);
     EXPECT_EQ(TWTY_UINT16, Le16(&c[0]));
-    ASSERT_EQ(3u, Le32(&c[2]));        // NumItems
-    EXPECT_EQ(2u, Le32(&c[6]));        // CurrentIndex: TWSX_MEMORY
-    EXPECT_EQ(0u, Le32(&c[10]));       // DefaultIndex: TWSX_NATIVE
+    ASSERT_EQ(3u, Le32(&c[2]));   // NumItems
+    EXPECT_EQ(2u, Le32(&c[6]));   // CurrentIndex: TWSX_MEMORY
+    EXPECT_EQ(0u, Le32(&c[10]));  // DefaultIndex: TWSX_NATIVE
     EXPECT_EQ(TWSX_NATIVE, Le16(&c[14]));
     EXPECT_EQ(TWSX_FILE, Le16(&c[16]));
     EXPECT_EQ(TWSX_MEMORY, Le16(&c[18]));
@@ -177,9 +177,8 @@ TEST_F(CapsAndMessages, FailingOpenShowsTheDisconnectedTextInJapanese) {
     kiv::scan::StderrCapture capture;
     EXPECT_EQ(TWRC_FAILURE, host.OpenDS());
     const std::string text = capture.Finish();
-    EXPECT_NE(std::string::npos,
-              text.find("[Orvan Document Camera] カメラが切断されたか、接続されていません。\n"
-                        "コンピューターにカメラを接続してください。"))
+    EXPECT_NE(std::string::npos, text.find("[Orvan Document Camera] カメラが切断されたか、接続されていません。\n"
+                                           "コンピューターにカメラを接続してください。"))
         << text;
 }
 
@@ -224,7 +223,7 @@ TEST_F(CapsAndMessages, RefusalsCheckTheRecordBeforeTheStateAndShowWhereTheTripl
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));  // silent
     EXPECT_EQ(TWCC_BUMMER, host.Status());
     EXPECT_EQ(TWRC_FAILURE, host.CallFrom(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &host.SourceIdentity()));
-    EXPECT_EQ(TWCC_BUMMER, host.Status());  // shown
+    EXPECT_EQ(TWCC_BUMMER, host.Status());                                                     // shown
     EXPECT_EQ(TWRC_FAILURE, host.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr));  // shown
     EXPECT_EQ(TWCC_BUMMER, host.Status());
     const std::string text = capture.Finish();

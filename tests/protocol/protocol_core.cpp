@@ -219,7 +219,8 @@ struct CameraCase {
 TEST_F(ProtocolCore, OpenFailsWhenNoCameraOfTheMakerIsFound) {
     const CameraCase cases[] = {
         {"none", 0x8001},
-        {"name=Other Cam;path=\\\\?\\usb#vid_046d&pid_0825&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+        {"name=Other "
+         "Cam;path=\\\\?\\usb#vid_046d&pid_0825&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
          0x8001},
         {"path=\\\\?\\usb#VID_1A3C&PID_0B21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
          0x8001},

@@ -174,8 +174,8 @@ Shown Replay(const std::string& path) {
 class Dialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        journal = kivtest::TempPath("kivds-dialog-journal-" + std::string(
-                                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+        journal = kivtest::TempPath("kivds-dialog-journal-" +
+                                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
                                     ".txt");
         std::remove(journal.c_str());
         kivtest::SetEnv("KIVDS_UI", "headless");
@@ -273,7 +273,7 @@ TEST_F(Dialog, ACameraThatCannotRunFailsTheEnableWithItsCondition) {
     EXPECT_EQ(TWRC_FAILURE, host.EnableUi());
     EXPECT_EQ(CC_CAMERA_IN_USE, host.Status());
     const Shown shown = Journal();
-    EXPECT_TRUE(shown.Has("end 2"));  // the dialog ended itself during its start
+    EXPECT_TRUE(shown.Has("end 2"));      // the dialog ended itself during its start
     EXPECT_TRUE(shown.messages.empty());  // the manager shows the message, not the dialog
     EXPECT_EQ(0u, host.Notifications().size());
     // The source stays open in state 4.
@@ -281,7 +281,10 @@ TEST_F(Dialog, ACameraThatCannotRunFailsTheEnableWithItsCondition) {
 }
 
 TEST_F(Dialog, Yuy2OnlyCameraOfModelCListsOneFormatAndPollsNoButtons) {
-    kivtest::SetEnv("KIVDS_SIM", "name=ORVAN KIVCAMC;path=\\\\?\\usb#vid_1a3c&pid_0c33&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global;caps=yuy2:640x480,yuy2:320x240");
+    kivtest::SetEnv("KIVDS_SIM",
+                    "name=ORVAN "
+                    "KIVCAMC;path=\\\\?\\usb#vid_1a3c&pid_0c33&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}"
+                    "\\global;caps=yuy2:640x480,yuy2:320x240");
     DsHost host;
     OpenAndEnable(host, nullptr);
     ASSERT_TRUE(WaitJournal([](const Shown& s) { return s.ControlsEnabled(); }));
@@ -418,7 +421,8 @@ TEST_F(Dialog, VersionDialogShowsVersionLicenceAndLocalisedButton) {
         EXPECT_EQ("TWAIN Driver for Orvan Document Camera", Lookup(shown.versionTexts, 2018));
         const std::string licence = Lookup(shown.versionTexts, 2022);
         EXPECT_EQ(0u, licence.find("LibTIFF Copyright and License Agreement\r\n\r\nCopyright "));
-        EXPECT_NE(std::string::npos, licence.find("Permission to use, copy, modify, distribute, and sell this software"));
+        EXPECT_NE(std::string::npos,
+                  licence.find("Permission to use, copy, modify, distribute, and sell this software"));
         for (std::size_t i = 0; i < licence.size(); ++i) {
             if (licence[i] == '\n') {
                 ASSERT_TRUE(i > 0 && licence[i - 1] == '\r') << "bare line feed at " << i;

@@ -65,7 +65,8 @@ TEST(ReentrantApplication, DisablesInsideTheCloseRequestAndTransfersInsideXferRe
         kivtest::SetEnv("KIVDS_UI_SCRIPT", lose ? nullptr : kTwoCapturesThenClose);
         ASSERT_EQ(TWRC_SUCCESS, host.OpenDS()) << "round " << round;
         ASSERT_EQ(TWRC_SUCCESS, host.EnableUi()) << "round " << round << ", condition " << host.Status();
-        ASSERT_TRUE(WaitForAnswers(host, [round](const DsHost::AnswerCounts& answered) { return answered.disabled >= round; }))
+        ASSERT_TRUE(
+            WaitForAnswers(host, [round](const DsHost::AnswerCounts& answered) { return answered.disabled >= round; }))
             << "round " << round << ": the close request was not answered";
         ASSERT_EQ(TWRC_SUCCESS, host.CloseDS()) << "round " << round;
         transfers += lose ? 0 : 2;
@@ -84,7 +85,8 @@ TEST(ReentrantApplication, DisablesInsideTheCloseRequestAndTransfersInsideXferRe
     DsHost host(options);
     host.AnswerInside({false, true});
     const bool up = host.Loaded() && host.OpenDS() == TWRC_SUCCESS && host.EnableUi() == TWRC_SUCCESS &&
-                    WaitForAnswers(host, [](const DsHost::AnswerCounts& answered) { return answered.transferred == 1; });
+                    WaitForAnswers(host,
+                                   [](const DsHost::AnswerCounts& answered) { return answered.transferred == 1; });
     std::fprintf(stderr, "%s\n", up ? "dialog up, exiting" : "the dialog did not come up");
     std::exit(up ? 0 : 3);
 }

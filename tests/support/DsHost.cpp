@@ -38,7 +38,7 @@ Recorder& Rec() {
 }
 
 TW_UINT16 KIV_TWAIN_CALL FakeDsmEntry(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 dg, TW_UINT16 dat,
-                                       TW_UINT16 msg, TW_MEMREF) {
+                                      TW_UINT16 msg, TW_MEMREF) {
     Notification n{};
     if (origin) n.origin = *origin;
     if (destination) n.destination = *destination;

@@ -40,8 +40,8 @@ struct MemoryCounters {
 class DsHost {
 public:
     struct Options {
-        bool passEntryPoints = true;  // send DAT_ENTRYPOINT after loading
-        bool twain2App = true;        // DF_APP2 in the application's identity
+        bool passEntryPoints = true;                       // send DAT_ENTRYPOINT after loading
+        bool twain2App = true;                             // DF_APP2 in the application's identity
         twain::TW_UINT16 dsmAnswer = twain::TWRC_SUCCESS;  // what DSM_Entry answers notifications with
         // After a failed MSG_OPENDS, ask DAT_STATUS at once, as the real
         // source managers do (see OpenFailureCondition).
@@ -135,7 +135,7 @@ private:
     Options options_;
     std::unique_ptr<kiv::DynamicLibrary> library_;
     using DsEntryProc = twain::TW_UINT16(KIV_TWAIN_CALL*)(twain::TW_IDENTITY*, twain::TW_UINT32, twain::TW_UINT16,
-                                                         twain::TW_UINT16, twain::TW_MEMREF);
+                                                          twain::TW_UINT16, twain::TW_MEMREF);
     DsEntryProc entry_ = nullptr;
     twain::TW_IDENTITY app_{};
     twain::TW_IDENTITY source_{};

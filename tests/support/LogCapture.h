@@ -14,8 +14,7 @@ namespace kivtest {
 
 class LogCapture {
 public:
-    explicit LogCapture(const std::string& name, kiv::LogLevel level = kiv::LogLevel::Error)
-        : path_(TempPath(name)) {
+    explicit LogCapture(const std::string& name, kiv::LogLevel level = kiv::LogLevel::Error) : path_(TempPath(name)) {
         std::remove(path_.c_str());
         kiv::LogSettings settings;
         settings.target = kiv::LogTarget::File;

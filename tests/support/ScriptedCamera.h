@@ -24,8 +24,8 @@ struct CameraScript {
     bool failPages = false;
     bool hasPages = true;
     bool present = true;
-    std::atomic<bool> lost{false};  // graph events report the camera removed
-    bool lossIsOneEvent = false;    // a loss is reported once, then cleared
+    std::atomic<bool> lost{false};      // graph events report the camera removed
+    bool lossIsOneEvent = false;        // a loss is reported once, then cleared
     std::function<void()> duringPages;  // the property frame's nested loop
     std::vector<std::string> calls;
     std::vector<std::pair<int, CResolution>> setFormats;
@@ -41,7 +41,9 @@ public:
     int Open() override { return 1; }
     void Close() override {}
     int SetNotifyWindow(WindowHandle) override { return 1; }
-    int SetPreviewWindow(WindowHandle w) override { return Call(w ? "SetPreviewWindow(window)" : "SetPreviewWindow(null)"); }
+    int SetPreviewWindow(WindowHandle w) override {
+        return Call(w ? "SetPreviewWindow(window)" : "SetPreviewWindow(null)");
+    }
     int Run() override {
         ++m_s.runs;
         return m_s.failRun ? Fail("Run", CAMERA_ERR_BUSY) : Call("Run");

@@ -67,8 +67,8 @@ void Watch(WatchState& state, std::chrono::seconds limit) {
             state.generation == generation) {
             // On standard output, beside GoogleTest's own lines (a death test
             // captures standard error meanwhile).
-            std::printf("\n[  TIMEOUT ] %s did not finish within %lld s (KIV_TEST_CASE_TIMEOUT)\n",
-                        state.name.c_str(), static_cast<long long>(limit.count()));
+            std::printf("\n[  TIMEOUT ] %s did not finish within %lld s (KIV_TEST_CASE_TIMEOUT)\n", state.name.c_str(),
+                        static_cast<long long>(limit.count()));
             std::fflush(stdout);
             EndNow();
         }

@@ -70,8 +70,8 @@ TEST(YuyvConvert, StaysWithinTwoOfBt601BottomUpWithZeroPadding) {
             const int yy = in[x * 2], u = in[(x & ~1) * 2 + 1], v = in[(x & ~1) * 2 + 3];
             int r, g, b;
             Reference(yy, u, v, r, g, b);
-            const int e = std::max({std::abs(out[x * 3] - b), std::abs(out[x * 3 + 1] - g),
-                                    std::abs(out[x * 3 + 2] - r)});
+            const int e = std::max(
+                {std::abs(out[x * 3] - b), std::abs(out[x * 3 + 1] - g), std::abs(out[x * 3 + 2] - r)});
             worst = std::max(worst, e);
             total += e;
         }
@@ -83,9 +83,9 @@ TEST(YuyvConvert, StaysWithinTwoOfBt601BottomUpWithZeroPadding) {
 
 TEST(YuyvConvert, RefusesWhatDoesNotFit) {
     std::vector<std::uint8_t> src(64 * 2 * 4), dst(64 * 3 * 4);
-    EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 128, 63, 4, dst.data(), 192));  // odd width
+    EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 128, 63, 4, dst.data(), 192));      // odd width
     EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size() - 1, 128, 64, 4, dst.data(), 192));  // short
-    EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 100, 64, 4, dst.data(), 192));  // stride
+    EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 100, 64, 4, dst.data(), 192));      // stride
     EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 128, 64, 4, dst.data(), 190));
     EXPECT_FALSE(convert::YuyvToBgr24BottomUp(src.data(), src.size(), 128, 64, 0, dst.data(), 192));
     EXPECT_FALSE(convert::YuyvToBgr24BottomUp(nullptr, src.size(), 128, 64, 4, dst.data(), 192));
@@ -108,8 +108,8 @@ TEST(MjpegConvert, DecodesBottomUpWithinJpegErrorAndWithoutHuffmanTables) {
         const std::uint8_t* row = &out[static_cast<std::size_t>(h - 1 - y) * stride];
         for (int x = 0; x < w; ++x) {
             const kivtest::Rgb p = kivtest::SimPixel(x, y);
-            const int e = std::max({std::abs(row[x * 3] - p.b), std::abs(row[x * 3 + 1] - p.g),
-                                    std::abs(row[x * 3 + 2] - p.r)});
+            const int e = std::max(
+                {std::abs(row[x * 3] - p.b), std::abs(row[x * 3 + 1] - p.g), std::abs(row[x * 3 + 2] - p.r)});
             worst = std::max(worst, e);
             total += e;
         }
@@ -223,7 +223,8 @@ TEST(ExtensionUnitSearch, HostileLengthsNeverReadPastTheEnd) {
 TEST(DevicePath, WindowsStyleWithSerialOrPort) {
     EXPECT_EQ(v4l2::BuildDevicePath("1A3C", "0b21", "00", "AB#12 x/y", "1-2.3", "0"),
               "usb#vid_1a3c&pid_0b21&mi_00#sn_AB_12_x_y#0");
-    EXPECT_EQ(v4l2::BuildDevicePath("1a3c", "0c01", "02", "", "3-1.4.2", "0"), "usb#vid_1a3c&pid_0c01&mi_02#port_3-1.4.2#0");
+    EXPECT_EQ(v4l2::BuildDevicePath("1a3c", "0c01", "02", "", "3-1.4.2", "0"),
+              "usb#vid_1a3c&pid_0c01&mi_02#port_3-1.4.2#0");
     EXPECT_EQ(v4l2::SanitiseSerial("a.b_c-D9#\xC3\xA9"), "a.b_c-D9___");
     EXPECT_EQ(v4l2::BuildDevicePath("1a3", "0b21", "00", "s", "1-2", "0"), "");
     EXPECT_EQ(v4l2::BuildDevicePath("1a3c", "0b21", "0", "s", "1-2", "0"), "");

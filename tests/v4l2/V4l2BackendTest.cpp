@@ -74,8 +74,8 @@ struct Emul {
         KIV_EMUL(setControl, uvcemul_set_control);
         KIV_EMUL(queries, uvcemul_queries);
 #undef KIV_EMUL
-        return reset && add && unplug && setBusy && renumber && denyOpen && setDescriptors && scriptStatus && setFrameMode &&
-               lastSet && openCount && mappedCount && frames && setControl && queries;
+        return reset && add && unplug && setBusy && renumber && denyOpen && setDescriptors && scriptStatus &&
+               setFrameMode && lastSet && openCount && mappedCount && frames && setControl && queries;
     }
 };
 
@@ -138,8 +138,8 @@ int WorstPatternError(const std::uint8_t* bytes, int width, int height, int stri
         const std::uint8_t* row = bytes + static_cast<std::size_t>(height - 1 - y) * stride;
         for (int x = 0; x < width; ++x) {
             const kivtest::Rgb p = kivtest::SimPixel(x, y);
-            const int e = std::max({std::abs(row[x * 3] - p.b), std::abs(row[x * 3 + 1] - p.g),
-                                    std::abs(row[x * 3 + 2] - p.r)});
+            const int e = std::max(
+                {std::abs(row[x * 3] - p.b), std::abs(row[x * 3 + 1] - p.g), std::abs(row[x * 3 + 2] - p.r)});
             worst = std::max(worst, e);
             total += e;
         }
@@ -807,8 +807,9 @@ TEST_F(V4l2Test, HostileDescriptorFilesFindNoUnit) {
     auto p = Bound();
     ASSERT_EQ(p->FindExtensionUnit(kExtensionUnitModelB), PlatformResult::Ok);
     // The real file cut short in the middle of the extension unit.
-    const std::vector<std::uint8_t> cut = {18, 1, 0, 2, 0xEF, 2, 1, 64, 0x3c, 0x1a, 0x21, 0x0b, 0, 1, 1, 2, 3, 1,
-                                           9,  4, 0, 0, 1,    0x0E, 0x01, 0, 0, 27, 0x24, 0x06, 4, 0x0A, 0x3E};
+    const std::vector<std::uint8_t> cut = {18,   1,    0,    2, 0xEF, 2,  1,    64,   0x3c, 0x1a, 0x21,
+                                           0x0b, 0,    1,    1, 2,    3,  1,    9,    4,    0,    0,
+                                           1,    0x0E, 0x01, 0, 0,    27, 0x24, 0x06, 4,    0x0A, 0x3E};
     emul.setDescriptors(0, cut.data(), cut.size());
     EXPECT_EQ(p->FindExtensionUnit(kExtensionUnitModelB), PlatformResult::NotFound);
     std::vector<std::uint8_t> huge(70000, 0xFF);

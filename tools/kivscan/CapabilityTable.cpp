@@ -136,12 +136,11 @@ bool ReadContainer(const std::uint8_t* bytes, std::optional<std::size_t> size, T
             }
             const char* labels[] = {"min", "max", "step", "default", "current"};
             for (int i = 0; i < 5; ++i)
-                values.items.push_back(std::string(labels[i]) + " " + FormatItem(cap, values.itemType, bytes + 2 + 4 * i));
+                values.items.push_back(std::string(labels[i]) + " " +
+                                       FormatItem(cap, values.itemType, bytes + 2 + 4 * i));
             return true;
         }
-        default:
-            error = "unknown container kind " + std::to_string(conType);
-            return false;
+        default: error = "unknown container kind " + std::to_string(conType); return false;
     }
 }
 
@@ -156,8 +155,7 @@ std::optional<TW_FIX32> CurrentFix32(Session& session, TW_UINT16 cap) {
         const std::optional<std::size_t> size = link.BlockSize(handle);
         const std::uint8_t* bytes = lock.Data();
         // TW_ONEVALUE: ItemType, then the item, little-endian as TWAIN packs it.
-        if (bytes && conType == TWON_ONEVALUE && (!size || *size >= sizeof(TW_ONEVALUE)) &&
-            U16(bytes) == TWTY_FIX32) {
+        if (bytes && conType == TWON_ONEVALUE && (!size || *size >= sizeof(TW_ONEVALUE)) && U16(bytes) == TWTY_FIX32) {
             TW_FIX32 fix;
             fix.Whole = static_cast<TW_INT16>(U16(bytes + 2));
             fix.Frac = U16(bytes + 4);
@@ -295,7 +293,8 @@ void PrintCapabilityTable(Session& session, std::ostream& out) {
     for (int c = 0; c < 5; ++c) indent += widths[c] + 2;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         std::string line;
-        for (int c = 0; c < 5; ++c) line += rows[r].cells[c] + std::string(widths[c] - rows[r].cells[c].size() + 2, ' ');
+        for (int c = 0; c < 5; ++c)
+            line += rows[r].cells[c] + std::string(widths[c] - rows[r].cells[c].size() + 2, ' ');
         out << line << allowed[r].front() << '\n';
         for (std::size_t i = 1; i < allowed[r].size(); ++i) out << std::string(indent, ' ') << allowed[r][i] << '\n';
         if (r == 0) out << std::string(indent + widths[5], '-') << '\n';

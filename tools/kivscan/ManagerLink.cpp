@@ -26,8 +26,8 @@ struct TwCallback {
 };
 #pragma pack(pop)
 
-TW_UINT16 KIV_TWAIN_CALL NotificationCallback(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32 dg, TW_UINT16 dat,
-                                              TW_UINT16 msg, TW_MEMREF) {
+TW_UINT16 KIV_TWAIN_CALL NotificationCallback(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                                              TW_MEMREF) {
     if (dg != DG_CONTROL || dat != DAT_NULL) return TWRC_FAILURE;
     Mailbox::Instance().Post(msg);
     return TWRC_SUCCESS;
@@ -37,7 +37,8 @@ std::string Name(const TW_STR32 text) { return std::string(text, strnlen(text, s
 
 class ManagerLink : public TwainLink {
 public:
-    ManagerLink(std::string path, std::string sourceName) : path_(std::move(path)), sourceName_(std::move(sourceName)) {}
+    ManagerLink(std::string path, std::string sourceName)
+        : path_(std::move(path)), sourceName_(std::move(sourceName)) {}
     ~ManagerLink() override { Stop(); }
 
     std::string Describe() const override { return "source manager " + path_; }
@@ -119,7 +120,8 @@ public:
 
     void Stop() override {
         if (managerOpen_ && entry_)
-            Log(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_));
+            Log(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM,
+                entry_(app_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent_));
         managerOpen_ = false;
         entry_ = nullptr;
         library_.reset();

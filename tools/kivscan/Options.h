@@ -15,16 +15,16 @@ namespace scan {
 enum class Mechanism { Native, Memory, File };
 
 struct Options {
-    std::string sourcePath;                // the data source file (direct mode)
-    std::string dsmPath;                   // non-empty: go through this source manager
+    std::string sourcePath;                            // the data source file (direct mode)
+    std::string dsmPath;                               // non-empty: go through this source manager
     std::string sourceName = "Orvan Document Camera";  // product name picked from the manager's list
-    bool virtualCamera = false;            // --virtual
-    std::optional<std::string> simSpec;    // --virtual=SPEC
+    bool virtualCamera = false;                        // --virtual
+    std::optional<std::string> simSpec;                // --virtual=SPEC
     Mechanism mechanism = Mechanism::Native;
     FileFormat format = FileFormat::Bmp;
     bool formatGiven = false;
-    std::string output;                    // -o; empty: a default per format
-    bool createDirs = false;               // --create-dirs: make -o's missing directories
+    std::string output;       // -o; empty: a default per format
+    bool createDirs = false;  // --create-dirs: make -o's missing directories
     unsigned count = 1;
     bool listCaps = false;
     std::optional<std::array<std::int32_t, 4>> layout;  // left, top, right, bottom

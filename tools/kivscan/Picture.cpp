@@ -44,12 +44,14 @@ std::size_t DibAnnouncedSize(const std::uint8_t* dib) {
     const auto height = static_cast<std::int32_t>(ReadU32(dib + 8));
     const std::uint16_t bitCount = ReadU16(dib + 14);
     const std::uint32_t colorsUsed = ReadU32(dib + 32);
-    if (headerSize < 40 || headerSize > 1024 || width <= 0 || width > kMaxSide || height == 0 ||
-        height < -kMaxSide || height > kMaxSide || (bitCount != 8 && bitCount != 24 && bitCount != 32))
+    if (headerSize < 40 || headerSize > 1024 || width <= 0 || width > kMaxSide || height == 0 || height < -kMaxSide ||
+        height > kMaxSide || (bitCount != 8 && bitCount != 24 && bitCount != 32))
         return 0;
-    const std::uint64_t rows = height > 0 ? static_cast<std::uint64_t>(height) : static_cast<std::uint64_t>(-static_cast<std::int64_t>(height));
+    const std::uint64_t rows = height > 0 ? static_cast<std::uint64_t>(height)
+                                          : static_cast<std::uint64_t>(-static_cast<std::int64_t>(height));
     const std::uint64_t palette = bitCount == 8 ? (colorsUsed == 0 || colorsUsed > 256 ? 256 : colorsUsed) * 4 : 0;
-    return static_cast<std::size_t>(headerSize + palette + PaddedRowBytes(static_cast<std::uint64_t>(width), bitCount) * rows);
+    return static_cast<std::size_t>(headerSize + palette +
+                                    PaddedRowBytes(static_cast<std::uint64_t>(width), bitCount) * rows);
 }
 
 bool DecodeDib(const std::uint8_t* dib, std::size_t size, RgbPicture& picture, std::string& error) {

@@ -47,8 +47,7 @@ void PrepareEnvironment(const Options& options) {
     if (!options.showUi && !GetEnv("KIVDS_UI")) SetEnv("KIVDS_UI", "headless");
     // The headless dialog takes its pictures from a script: the one given,
     // else one capture per picture (a script already in the environment stays).
-    if (options.uiScript)
-        SetEnv("KIVDS_UI_SCRIPT", options.uiScript->c_str());
+    if (options.uiScript) SetEnv("KIVDS_UI_SCRIPT", options.uiScript->c_str());
     else if (options.showUi && !GetEnv("KIVDS_UI_SCRIPT"))
         SetEnv("KIVDS_UI_SCRIPT", DefaultUiScript(options.count).c_str());
 }
@@ -136,7 +135,7 @@ bool CheckOutput(const Options& options, std::ostream& err) {
         if (!options.createDirs || std::filesystem::exists(parent, failed)) {
             err << "kivscan: " << parent.u8string()
                 << (std::filesystem::exists(parent, failed) ? " is not a directory\n"
-                                                             : " does not exist (--create-dirs creates it)\n");
+                                                            : " does not exist (--create-dirs creates it)\n");
             return false;
         }
         if (!std::filesystem::create_directories(parent, failed)) {
@@ -173,10 +172,8 @@ void PrintFailure(const ScanError& failure, std::ostream& err) {
     if (failure.Condition() && *failure.Condition() != 0)
         err << ": " << ConditionCodeName(*failure.Condition()) << " (0x" << std::hex << std::setw(4)
             << std::setfill('0') << *failure.Condition() << std::dec << std::setfill(' ') << ')';
-    else if (failure.Condition())
-        err << " (the source gave no reason)";
-    else if (failure.IsTwainFailure())
-        err << " (the source did not answer DAT_STATUS)";
+    else if (failure.Condition()) err << " (the source gave no reason)";
+    else if (failure.IsTwainFailure()) err << " (the source did not answer DAT_STATUS)";
     if (!failure.SourceMessage().empty()) err << "\nkivscan: the source says: " << failure.SourceMessage();
     err << '\n';
 }
@@ -250,9 +247,9 @@ int RunScan(const Options& options, std::ostream& out, std::ostream& err) {
     double transfer = 0;
     for (const Acquired& picture : pictures) transfer += picture.transferSeconds;
     out << "Done: " << pictures.size() << (pictures.size() == 1 ? " picture " : " pictures ") << first.width << "x"
-        << first.height << ", " << MechanismName(options.mechanism) << " transfer, "
-        << FileFormatName(options.format) << ", " << Fixed(Seconds(started), 1) << " s in all ("
-        << Fixed(transfer, 3) << " s transferring) -> " << first.path;
+        << first.height << ", " << MechanismName(options.mechanism) << " transfer, " << FileFormatName(options.format)
+        << ", " << Fixed(Seconds(started), 1) << " s in all (" << Fixed(transfer, 3) << " s transferring) -> "
+        << first.path;
     if (pictures.size() > 1) out << " ... " << pictures.back().path;
     out << '\n';
     return pictures.size() == options.count ? kExitOk : kExitClosed;

@@ -113,7 +113,8 @@ CallResult Session::Send(bool toManager, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 
     }
     if (settings_.verbose && !quiet) {
         out_ << "  " << TripletName(dg, dat, msg);
-        if (dat == DAT_CAPABILITY && data) out_ << " (" << CapabilityName(static_cast<TW_CAPABILITY*>(data)->Cap) << ')';
+        if (dat == DAT_CAPABILITY && data)
+            out_ << " (" << CapabilityName(static_cast<TW_CAPABILITY*>(data)->Cap) << ')';
         out_ << " -> " << ReturnCodeName(result.rc);
         if (result.rc == TWRC_FAILURE)
             out_ << ", " << (result.condition ? ConditionCodeName(*result.condition) : "DAT_STATUS unanswered");
@@ -166,8 +167,10 @@ void Session::SetCapability(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 value) 
         auto* bytes = static_cast<std::uint8_t*>(link_.Lock(handle));
         if (!bytes) throw ScanError("cannot lock a capability container");
         // TW_ONEVALUE: ItemType, then the 32-bit Item, little-endian as TWAIN packs it.
-        const std::uint8_t record[6] = {static_cast<std::uint8_t>(itemType), static_cast<std::uint8_t>(itemType >> 8),
-                                        static_cast<std::uint8_t>(value),    static_cast<std::uint8_t>(value >> 8),
+        const std::uint8_t record[6] = {static_cast<std::uint8_t>(itemType),
+                                        static_cast<std::uint8_t>(itemType >> 8),
+                                        static_cast<std::uint8_t>(value),
+                                        static_cast<std::uint8_t>(value >> 8),
                                         static_cast<std::uint8_t>(value >> 16),
                                         static_cast<std::uint8_t>(value >> 24)};
         std::memcpy(bytes, record, sizeof record);
@@ -178,8 +181,8 @@ void Session::SetCapability(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 value) 
     capability.ConType = TWON_ONEVALUE;
     capability.hContainer = handle;
     CallResult result = Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
-    if (result.rc != TWRC_SUCCESS) Fail("setting " + CapabilityName(cap) + " to " + std::to_string(value) + " failed",
-                                        result);
+    if (result.rc != TWRC_SUCCESS)
+        Fail("setting " + CapabilityName(cap) + " to " + std::to_string(value) + " failed", result);
 }
 
 TW_HANDLE Session::QueryCapability(TW_UINT16 cap, TW_UINT16 msg, TW_UINT16& conType) {
@@ -302,7 +305,8 @@ RgbPicture Session::NativeTransfer() {
     }
     RgbPicture picture;
     std::string error;
-    if (!DecodeDib(lock.Data(), size, picture, error)) throw ScanError("the native transfer's DIB is unusable: " + error);
+    if (!DecodeDib(lock.Data(), size, picture, error))
+        throw ScanError("the native transfer's DIB is unusable: " + error);
     return picture;
 }
 
@@ -315,8 +319,8 @@ RgbPicture Session::MemoryTransfer(const TW_IMAGEINFO& info,
     if (!assembler.Begin(info, error)) throw ScanError(error);
     // The preferred size, but never less than one row: a wide picture has
     // rows longer than a small preferred buffer.
-    const std::uint64_t rowBytes =
-        PaddedRowBytes(static_cast<std::uint64_t>(info.ImageWidth), static_cast<std::uint64_t>(info.BitsPerPixel));
+    const std::uint64_t rowBytes = PaddedRowBytes(static_cast<std::uint64_t>(info.ImageWidth),
+                                                  static_cast<std::uint64_t>(info.BitsPerPixel));
     std::uint64_t size = std::max<std::uint64_t>({setup.Preferred, setup.MinBufSize, rowBytes});
     if (size > 64u * 1024 * 1024) size = std::max<std::uint64_t>(rowBytes, 64u * 1024 * 1024);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
@@ -325,8 +329,7 @@ RgbPicture Session::MemoryTransfer(const TW_IMAGEINFO& info,
     for (unsigned index = 1;; ++index) {
         TW_IMAGEMEMXFER xfer{};
         xfer.Compression = TWON_DONTCARE16;
-        xfer.BytesPerRow = xfer.Columns = xfer.Rows = xfer.XOffset = xfer.YOffset = xfer.BytesWritten =
-            TWON_DONTCARE32;
+        xfer.BytesPerRow = xfer.Columns = xfer.Rows = xfer.XOffset = xfer.YOffset = xfer.BytesWritten = TWON_DONTCARE32;
         xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
         xfer.Memory.Length = static_cast<TW_UINT32>(buffer.size());
         xfer.Memory.TheMem = buffer.data();

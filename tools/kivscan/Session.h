@@ -69,8 +69,7 @@ public:
     CallResult Call(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data);
     // The same, throwing ScanError unless the return code is `expected` (or `also`).
     CallResult Require(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data,
-                       twain::TW_UINT16 expected = twain::TWRC_SUCCESS,
-                       twain::TW_UINT16 also = twain::TWRC_SUCCESS);
+                       twain::TW_UINT16 expected = twain::TWRC_SUCCESS, twain::TW_UINT16 also = twain::TWRC_SUCCESS);
 
     // MSG_SET of a TW_ONEVALUE; throws on failure.
     void SetCapability(twain::TW_UINT16 cap, twain::TW_UINT16 itemType, twain::TW_UINT32 value);

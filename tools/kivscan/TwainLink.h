@@ -53,13 +53,11 @@ public:
     virtual bool FindSource(twain::TW_IDENTITY& source, std::string& error) = 0;
 
     // A triplet for the source (pDest = the source).
-    virtual twain::TW_UINT16 ToSource(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                      void* data) = 0;
+    virtual twain::TW_UINT16 ToSource(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data) = 0;
     // A triplet for the source manager (pDest = null): MSG_OPENDS,
     // MSG_CLOSEDS and the status after their failure. The direct link gives
     // them to the source, which is its own manager there.
-    virtual twain::TW_UINT16 ToManager(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                       void* data) = 0;
+    virtual twain::TW_UINT16 ToManager(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data) = 0;
 
     // After a successful MSG_OPENDS: whatever the link must arrange for
     // notifications (the manager link registers its callback).

@@ -24,9 +24,9 @@ bool YuyvToBgr24BottomUp(const std::uint8_t* src, std::size_t srcSize, std::int3
                          std::int32_t height, std::uint8_t* dst, std::int32_t dstStride);
 
 enum class DecodeResult {
-    Ok,         // a complete picture
-    Partial,    // a damaged or truncated stream that still produced a whole picture
-    Failed,     // not a picture: dst holds nothing usable
+    Ok,       // a complete picture
+    Partial,  // a damaged or truncated stream that still produced a whole picture
+    Failed,   // not a picture: dst holds nothing usable
 };
 
 // A TurboJPEG decompressor (one handle, reused for every frame).
@@ -44,8 +44,8 @@ public:
     // Decodes into dst (resized to stride * height) as bottom-up BGR24 with
     // stride = Bgr24Stride(width). A stream without Huffman tables decodes with
     // the standard ones.
-    DecodeResult Decode(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& dst,
-                        std::int32_t& width, std::int32_t& height, std::int32_t& stride);
+    DecodeResult Decode(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& dst, std::int32_t& width,
+                        std::int32_t& height, std::int32_t& stride);
 
 private:
     void* m_handle = nullptr;  // tjhandle

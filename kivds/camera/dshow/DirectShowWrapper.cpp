@@ -18,7 +18,6 @@ namespace {
 constexpr long kPreviewStyle = WS_CHILD | WS_CLIPCHILDREN;  // 0x42000000
 constexpr LONG kDeviceLost = 0x1F;                          // EC_DEVICE_LOST
 
-
 GUID ToGuid(const Guid& g) {
     GUID out;
     out.Data1 = g.data1;
@@ -476,8 +475,7 @@ PlatformResult CDirectShowWrapper::GetLatestFrame(VideoFrame& frame) {
     HRESULT hr = m_grabber->GetConnectedMediaType(connected.Get());
     if (FAILED(hr)) return Map("ISampleGrabber::GetConnectedMediaType", hr);
     const AM_MEDIA_TYPE* type = connected.Get();
-    if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo) || !type->pbFormat ||
-        type->cbFormat < sizeof(VIDEOINFOHEADER))
+    if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo) || !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER))
         return PlatformResult::Failed;
     if (!IsEqualGUID(type->majortype, MEDIATYPE_Video) && !IsEqualGUID(type->subtype, MEDIASUBTYPE_RGB24))
         return PlatformResult::Failed;
@@ -636,9 +634,11 @@ PlatformResult CDirectShowWrapper::UnitRequest(const Guid& unit, std::uint32_t s
     const HRESULT hr = control->KsProperty(&request, sizeof request, data, static_cast<ULONG>(length), &returned);
     if (hr == S_OK) return PlatformResult::Ok;
     if (LogEnabled(LogLevel::Error))
-        Log(LogLevel::Error, "dshow", "IKsControl::KsProperty (%s, node %u, selector %u, %zu bytes) failed with "
-            "HRESULT 0x%08lX, device %s", (flags & kKsPropertySet) ? "SET" : "GET", static_cast<unsigned>(node),
-            static_cast<unsigned>(selector), length, static_cast<unsigned long>(static_cast<std::uint32_t>(hr)),
+        Log(LogLevel::Error, "dshow",
+            "IKsControl::KsProperty (%s, node %u, selector %u, %zu bytes) failed with "
+            "HRESULT 0x%08lX, device %s",
+            (flags & kKsPropertySet) ? "SET" : "GET", static_cast<unsigned>(node), static_cast<unsigned>(selector),
+            length, static_cast<unsigned long>(static_cast<std::uint32_t>(hr)),
             m_boundPath.empty() ? "none" : LogText(m_boundPath).c_str());
     return PlatformResult::Failed;
 }
@@ -648,8 +648,8 @@ PlatformResult CDirectShowWrapper::ExtensionUnitGet(const Guid& unit, std::uint3
     return UnitRequest(unit, selector, kKsPropertyGet, data, length);
 }
 
-PlatformResult CDirectShowWrapper::ExtensionUnitSet(const Guid& unit, std::uint32_t selector,
-                                                    const std::uint8_t* data, std::size_t length) {
+PlatformResult CDirectShowWrapper::ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
+                                                    std::size_t length) {
     // The request only reads the buffer of a SET.
     return UnitRequest(unit, selector, kKsPropertySet, const_cast<std::uint8_t*>(data), length);
 }

@@ -14,7 +14,10 @@ namespace kiv {
 namespace dshow {
 
 // {23A5366E-1BA8-4BC2-9618-3DC243960039}
-inline constexpr IID kIID_IKIVSVCAccess = {0x23A5366E, 0x1BA8, 0x4BC2, {0x96, 0x18, 0x3D, 0xC2, 0x43, 0x96, 0x00, 0x39}};
+inline constexpr IID kIID_IKIVSVCAccess = {0x23A5366E,
+                                           0x1BA8,
+                                           0x4BC2,
+                                           {0x96, 0x18, 0x3D, 0xC2, 0x43, 0x96, 0x00, 0x39}};
 
 struct IKIVSVCAccess : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE RegistryDeleteNodeInterfacesKey(long* retVal) = 0;

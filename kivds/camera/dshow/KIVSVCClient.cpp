@@ -12,8 +12,8 @@ namespace dshow {
 namespace {
 
 constexpr DWORD kApartmentNoOle1 = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;  // 6
-constexpr DWORD kServiceContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;  // 23
+constexpr DWORD kServiceContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
+                                  CLSCTX_REMOTE_SERVER;  // 23
 static_assert(kApartmentNoOle1 == 6 && kServiceContext == 23, "published values");
 
 class CKIVSVCClient final : public IKIVSVCClient {

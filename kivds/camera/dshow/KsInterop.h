@@ -48,9 +48,9 @@ struct IKsControl : public IUnknown {
 // A property request addressed to one topology node.
 #pragma pack(push, 4)
 struct KspNode {
-    GUID set;                // the extension unit's GUID
-    std::uint32_t id;        // the control selector
-    std::uint32_t flags;     // kKsProperty* below
+    GUID set;             // the extension unit's GUID
+    std::uint32_t id;     // the control selector
+    std::uint32_t flags;  // kKsProperty* below
     std::uint32_t nodeId;
     std::uint32_t reserved;  // 0
 };

@@ -16,21 +16,29 @@ struct OpName {
     SimOp op;
 };
 constexpr OpName kOps[] = {
-    {"bind", SimOp::Bind},       {"caps", SimOp::Caps},
-    {"setformat", SimOp::SetFormat}, {"connect", SimOp::Connect},
-    {"run", SimOp::Run},         {"stop", SimOp::Stop},
-    {"grab", SimOp::Grab},       {"preview", SimOp::Preview},
-    {"sourcerect", SimOp::SourceRect}, {"propertypages", SimOp::PropertyPages},
-    {"xu", SimOp::Xu},           {"xuget", SimOp::XuGet},
-    {"xuset", SimOp::XuSet},     {"stream", SimOp::Stream},
+    {"bind", SimOp::Bind},
+    {"caps", SimOp::Caps},
+    {"setformat", SimOp::SetFormat},
+    {"connect", SimOp::Connect},
+    {"run", SimOp::Run},
+    {"stop", SimOp::Stop},
+    {"grab", SimOp::Grab},
+    {"preview", SimOp::Preview},
+    {"sourcerect", SimOp::SourceRect},
+    {"propertypages", SimOp::PropertyPages},
+    {"xu", SimOp::Xu},
+    {"xuget", SimOp::XuGet},
+    {"xuset", SimOp::XuSet},
+    {"stream", SimOp::Stream},
 };
 
 struct KindName {
     const char* name;
     PlatformResult result;
 };
-constexpr KindName kKinds[] = {
-    {"notfound", PlatformResult::NotFound}, {"busy", PlatformResult::Busy}, {"failed", PlatformResult::Failed}};
+constexpr KindName kKinds[] = {{"notfound", PlatformResult::NotFound},
+                               {"busy", PlatformResult::Busy},
+                               {"failed", PlatformResult::Failed}};
 
 struct EncodingName {
     const char* name;

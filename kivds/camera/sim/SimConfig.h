@@ -52,12 +52,21 @@ namespace sim {
 
 // Operations whose platform result can be injected with "fail=".
 enum class SimOp {
-    Bind, Caps, SetFormat, Connect, Run, Stop, Grab, Preview, SourceRect, PropertyPages,
-    Xu,     // every extension-unit request, finding the unit included
-    XuGet,  // GET requests only (the unit is found)
-    XuSet,  // SET requests only (the unit is found)
-    Stream, // the streaming thread cannot make its frames (as an allocation
-            // failure would): no frame arrives
+    Bind,
+    Caps,
+    SetFormat,
+    Connect,
+    Run,
+    Stop,
+    Grab,
+    Preview,
+    SourceRect,
+    PropertyPages,
+    Xu,      // every extension-unit request, finding the unit included
+    XuGet,   // GET requests only (the unit is found)
+    XuSet,   // SET requests only (the unit is found)
+    Stream,  // the streaming thread cannot make its frames (as an allocation
+             // failure would): no frame arrives
     Count
 };
 

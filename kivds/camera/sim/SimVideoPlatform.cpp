@@ -14,7 +14,6 @@ namespace kiv {
 namespace sim {
 namespace {
 
-
 // The injected result of op on device; a failure is logged where it arises.
 PlatformResult InjectedFor(const SimDevice& device, SimOp op) {
     const PlatformResult injected = device.Failure(op);
@@ -373,16 +372,14 @@ PlatformResult SimVideoPlatform::FindExtensionUnit(const Guid& unit) {
 
 PlatformResult SimVideoPlatform::Answer(XuAnswer answer, const Guid& unit, SimOp op) const {
     switch (answer) {
-    case XuAnswer::Ok:
-        return PlatformResult::Ok;
-    case XuAnswer::Gone:
-        return PlatformResult::NotFound;
-    case XuAnswer::Injected:  // the unit hidden, or its GETs or SETs failing
-        return Ok(Bound()->Failure(SimOp::Xu)) ? Injected(op) : Injected(SimOp::Xu);
-    case XuAnswer::NoControl:  // no such unit, or a selector the unit has not
-        return Bound()->HasUnit(unit) ? PlatformResult::Failed : PlatformResult::NotFound;
-    default:  // a size or direction refused, or a stall
-        return PlatformResult::Failed;
+        case XuAnswer::Ok: return PlatformResult::Ok;
+        case XuAnswer::Gone: return PlatformResult::NotFound;
+        case XuAnswer::Injected:  // the unit hidden, or its GETs or SETs failing
+            return Ok(Bound()->Failure(SimOp::Xu)) ? Injected(op) : Injected(SimOp::Xu);
+        case XuAnswer::NoControl:  // no such unit, or a selector the unit has not
+            return Bound()->HasUnit(unit) ? PlatformResult::Failed : PlatformResult::NotFound;
+        default:  // a size or direction refused, or a stall
+            return PlatformResult::Failed;
     }
 }
 

@@ -92,8 +92,8 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;  // frames, stop requests
-    std::vector<VirtualDevice> m_devices;  // in the description's order
-    std::vector<std::size_t> m_listed;     // index of each entry of the last listing
+    std::vector<VirtualDevice> m_devices;       // in the description's order
+    std::vector<std::size_t> m_listed;          // index of each entry of the last listing
 
     CEmulatedGraph m_graph;  // thread, graph, connection, events, first-frame arming
     std::optional<std::size_t> m_bound;

@@ -91,8 +91,7 @@ public:
     // The control's default bytes (UVC GET_DEF), `length` of them under the control rule.
     XuAnswer Default(const Guid& unit, std::uint32_t selector, std::uint8_t* data, std::size_t length) const;
     XuAnswer Get(const Guid& unit, std::uint32_t selector, std::uint8_t* data, std::size_t length, XuLength rule);
-    XuAnswer Set(const Guid& unit, std::uint32_t selector, const std::uint8_t* data, std::size_t length,
-                 XuLength rule);
+    XuAnswer Set(const Guid& unit, std::uint32_t selector, const std::uint8_t* data, std::size_t length, XuLength rule);
     // Gives a control a length and bytes of its own (current and default),
     // as another firmware would; a new selector takes GET and SET.
     void ReshapeControl(std::uint32_t selector, const std::uint8_t* bytes, std::size_t length);

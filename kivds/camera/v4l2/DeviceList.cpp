@@ -117,15 +117,13 @@ std::optional<CaptureNode> ReadNode(const std::string& entry) {
     node.name = Widen(*name);
     node.usbDevice = usb;
     switch (AskNode(node.node)) {
-    case NodeKind::Capture:
-        return node;
-    case NodeKind::Other:
-        return std::nullopt;
-    case NodeKind::Unopenable:
-        // Without QUERYCAP only the index tells: uvcvideo's capture node is 0.
-        if (*index != "0") return std::nullopt;
-        node.readable = false;
-        return node;
+        case NodeKind::Capture: return node;
+        case NodeKind::Other: return std::nullopt;
+        case NodeKind::Unopenable:
+            // Without QUERYCAP only the index tells: uvcvideo's capture node is 0.
+            if (*index != "0") return std::nullopt;
+            node.readable = false;
+            return node;
     }
     return std::nullopt;
 }

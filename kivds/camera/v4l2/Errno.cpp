@@ -18,24 +18,15 @@ struct ErrnoRow {
 // once the camera is unplugged, ENOENT for a unit or selector it does not
 // have.
 constexpr ErrnoRow kErrnos[] = {
-    {EBUSY, "EBUSY", PlatformResult::Busy},
-    {ENODEV, "ENODEV", PlatformResult::NotFound},
-    {ENXIO, "ENXIO", PlatformResult::NotFound},
-    {EIO, "EIO", PlatformResult::NotFound},
-    {ENOENT, "ENOENT", PlatformResult::NotFound},
-    {EACCES, "EACCES", PlatformResult::Failed},
-    {EPERM, "EPERM", PlatformResult::Failed},
-    {EINVAL, "EINVAL", PlatformResult::Failed},
-    {ENOMEM, "ENOMEM", PlatformResult::Failed},
-    {ENOBUFS, "ENOBUFS", PlatformResult::Failed},
-    {ENOSPC, "ENOSPC", PlatformResult::Failed},
-    {EPIPE, "EPIPE", PlatformResult::Failed},
-    {EPROTO, "EPROTO", PlatformResult::Failed},
-    {ETIMEDOUT, "ETIMEDOUT", PlatformResult::Failed},
-    {EAGAIN, "EAGAIN", PlatformResult::Failed},
-    {EFAULT, "EFAULT", PlatformResult::Failed},
-    {ENOTTY, "ENOTTY", PlatformResult::Failed},
-    {EMFILE, "EMFILE", PlatformResult::Failed},
+    {EBUSY, "EBUSY", PlatformResult::Busy},       {ENODEV, "ENODEV", PlatformResult::NotFound},
+    {ENXIO, "ENXIO", PlatformResult::NotFound},   {EIO, "EIO", PlatformResult::NotFound},
+    {ENOENT, "ENOENT", PlatformResult::NotFound}, {EACCES, "EACCES", PlatformResult::Failed},
+    {EPERM, "EPERM", PlatformResult::Failed},     {EINVAL, "EINVAL", PlatformResult::Failed},
+    {ENOMEM, "ENOMEM", PlatformResult::Failed},   {ENOBUFS, "ENOBUFS", PlatformResult::Failed},
+    {ENOSPC, "ENOSPC", PlatformResult::Failed},   {EPIPE, "EPIPE", PlatformResult::Failed},
+    {EPROTO, "EPROTO", PlatformResult::Failed},   {ETIMEDOUT, "ETIMEDOUT", PlatformResult::Failed},
+    {EAGAIN, "EAGAIN", PlatformResult::Failed},   {EFAULT, "EFAULT", PlatformResult::Failed},
+    {ENOTTY, "ENOTTY", PlatformResult::Failed},   {EMFILE, "EMFILE", PlatformResult::Failed},
 };
 
 const ErrnoRow* Find(int error) {
@@ -46,10 +37,10 @@ const ErrnoRow* Find(int error) {
 
 const char* ResultName(PlatformResult r) {
     switch (r) {
-    case PlatformResult::Ok: return "ok";
-    case PlatformResult::NotFound: return "not found";
-    case PlatformResult::Busy: return "busy";
-    default: return "failed";
+        case PlatformResult::Ok: return "ok";
+        case PlatformResult::NotFound: return "not found";
+        case PlatformResult::Busy: return "busy";
+        default: return "failed";
     }
 }
 

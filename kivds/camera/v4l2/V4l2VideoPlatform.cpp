@@ -216,8 +216,7 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     if (Xioctl(m_fd.Get(), VIDIOC_G_FMT, &format) != 0)
         return ErrnoFailure("v4l2.connect", "VIDIOC_G_FMT", m_bound->node, errno);
     const v4l2_pix_format& pix = format.fmt.pix;
-    if (!SubtypeOf(pix.pixelformat) || pix.width == 0 || pix.height == 0 || pix.width > 65535 ||
-        pix.height > 65535) {
+    if (!SubtypeOf(pix.pixelformat) || pix.width == 0 || pix.height == 0 || pix.width > 65535 || pix.height > 65535) {
         Log(LogLevel::Error, "v4l2.connect", "failed: the node streams %ux%u of a format not read, on %s",
             static_cast<unsigned>(pix.width), static_cast<unsigned>(pix.height), m_bound->node.c_str());
         return PlatformResult::Failed;
@@ -270,8 +269,8 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
         std::int32_t w = 0, h = 0;
         if (!m_headerReader.ReadSize(data, size, w, h) || w != format.width || h != format.height) return;
     } else {
-        const std::int64_t need =
-            static_cast<std::int64_t>(format.bytesPerLine) * (format.height - 1) + std::int64_t{format.width} * 2;
+        const std::int64_t need = static_cast<std::int64_t>(format.bytesPerLine) * (format.height - 1) +
+                                  std::int64_t{format.width} * 2;
         if (static_cast<std::int64_t>(size) < need) return;  // a short frame
     }
     // Copy out of the driver's buffer before it is queued again, into the
@@ -321,8 +320,8 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         VideoFrame converted;
         bool ok = false;
         if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
-            const convert::DecodeResult r = m_decoder.Decode(payload->data(), payload->size(), *bytes,
-                                                             converted.width, converted.height, converted.stride);
+            const convert::DecodeResult r = m_decoder.Decode(payload->data(), payload->size(), *bytes, converted.width,
+                                                             converted.height, converted.stride);
             ok = r != convert::DecodeResult::Failed && converted.width == format.width &&
                  converted.height == format.height;
         } else {
@@ -453,8 +452,8 @@ PlatformResult V4l2VideoPlatform::ExtensionUnitGet(const Guid& unit, std::uint32
     return m_xu.Get(m_fd.Get(), m_bound->node, *id, static_cast<std::uint8_t>(selector), data, length);
 }
 
-PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector,
-                                                   const std::uint8_t* data, std::size_t length) {
+PlatformResult V4l2VideoPlatform::ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
+                                                   std::size_t length) {
     const std::optional<std::uint8_t> id = UnitId(unit);
     if (!id) return PlatformResult::NotFound;
     if (selector > 0xFF) return PlatformResult::Failed;

@@ -112,7 +112,7 @@ private:
     std::vector<CaptureNode> m_listed;
     std::optional<CaptureNode> m_bound;
     UniqueFd m_fd;
-    XuControls m_xu;  // the extension-unit controls of m_fd
+    XuControls m_xu;                     // the extension-unit controls of m_fd
     std::vector<FormatEntry> m_formats;  // as read from the device below
     std::wstring m_formatsPath;
     // The preview a renderer would draw: fed through the preview sink, it
@@ -133,7 +133,7 @@ private:
     std::mutex m_convertMutex;
     convert::MjpegDecoder m_decoder;
     convert::MjpegDecoder m_headerReader;  // streaming thread only
-    VideoFrame m_lastFrame;                 // the last converted frame
+    VideoFrame m_lastFrame;                // the last converted frame
     std::uint64_t m_lastFrameSeq = 0;
 };
 

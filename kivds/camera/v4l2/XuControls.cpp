@@ -17,11 +17,11 @@ namespace {
 
 const char* QueryName(std::uint8_t query) {
     switch (query) {
-    case UVC_GET_LEN: return "UVC_GET_LEN";
-    case UVC_GET_CUR: return "UVC_GET_CUR";
-    case UVC_SET_CUR: return "UVC_SET_CUR";
-    case UVC_GET_DEF: return "UVC_GET_DEF";
-    default: return "query";
+        case UVC_GET_LEN: return "UVC_GET_LEN";
+        case UVC_GET_CUR: return "UVC_GET_CUR";
+        case UVC_SET_CUR: return "UVC_SET_CUR";
+        case UVC_GET_DEF: return "UVC_GET_DEF";
+        default: return "query";
     }
 }
 

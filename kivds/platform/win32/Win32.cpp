@@ -22,9 +22,7 @@ public:
     ~Win32Library() override { FreeLibrary(module_); }
     Win32Library(const Win32Library&) = delete;
     Win32Library& operator=(const Win32Library&) = delete;
-    void* Symbol(const char* name) const override {
-        return reinterpret_cast<void*>(GetProcAddress(module_, name));
-    }
+    void* Symbol(const char* name) const override { return reinterpret_cast<void*>(GetProcAddress(module_, name)); }
 
 private:
     HMODULE module_;
@@ -34,9 +32,10 @@ private:
 // with the code itself.
 std::string SystemErrorText(DWORD code) {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                        reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     std::wstring text = (length && buffer) ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -106,8 +105,8 @@ bool GlobalMemUnlock(void* handle) { return GlobalUnlock(handle) != 0 || GetLast
 void GlobalMemFree(void* handle) { GlobalFree(handle); }
 
 bool ShowNativeMessageBox(const ShownMessage& message) {
-    MessageBoxW(static_cast<HWND>(message.owner), Utf8ToWide(message.text).c_str(),
-                Utf8ToWide(message.caption).c_str(), message.style);
+    MessageBoxW(static_cast<HWND>(message.owner), Utf8ToWide(message.text).c_str(), Utf8ToWide(message.caption).c_str(),
+                message.style);
     return true;
 }
 

@@ -227,7 +227,8 @@ void ShowFltkMessageBox(const ShownMessage& message) {
 }
 
 void InstallFltkMessageBox() {
-    RegisterMessageBoxBackend({[] { return FltkDisplayUsable(); }, [](const ShownMessage& m) { ShowFltkMessageBox(m); }});
+    RegisterMessageBoxBackend(
+        {[] { return FltkDisplayUsable(); }, [](const ShownMessage& m) { ShowFltkMessageBox(m); }});
 }
 
 }  // namespace kiv

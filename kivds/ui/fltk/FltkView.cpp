@@ -60,8 +60,8 @@ public:
             // swap the channels into FLTK's RGB.
             rgb_.resize(static_cast<std::size_t>(picture->width) * 3 * picture->height);
             for (int row = 0; row < picture->height; ++row) {
-                const std::uint8_t* src =
-                    picture->pixels.data() + static_cast<std::size_t>(picture->height - 1 - row) * picture->stride;
+                const std::uint8_t* src = picture->pixels.data() +
+                                          static_cast<std::size_t>(picture->height - 1 - row) * picture->stride;
                 std::uint8_t* dst = rgb_.data() + static_cast<std::size_t>(row) * picture->width * 3;
                 for (int col = 0; col < picture->width; ++col) {
                     dst[col * 3 + 0] = src[col * 3 + 2];
@@ -210,10 +210,8 @@ public:
         return InRange(value) ? value : -1;
     }
     void Select(int index) {
-        if (InRange(index))
-            choice_->value(index);
-        else
-            choice_->value(static_cast<const Fl_Menu_Item*>(nullptr));
+        if (InRange(index)) choice_->value(index);
+        else choice_->value(static_cast<const Fl_Menu_Item*>(nullptr));
         choice_->redraw();
     }
     int Find(const std::string& text) const {
@@ -255,7 +253,8 @@ private:
 class FltkCaptureView::VersionView final : public IVersionDialogView {
 public:
     explicit VersionView(FltkCaptureView& owner) : owner_(owner) {
-        window_ = std::make_unique<Fl_Double_Window>(DialogUnitsX(kVersionDialogWidth), DialogUnitsY(kVersionDialogHeight));
+        window_ = std::make_unique<Fl_Double_Window>(DialogUnitsX(kVersionDialogWidth),
+                                                     DialogUnitsY(kVersionDialogHeight));
         window_->begin();
         icon_ = Place<IconBox>(IDC_VERSION_ICON);
         product_ = PlaceStatic(IDC_VERSION_PRODUCT);
@@ -275,8 +274,7 @@ public:
         window_->end();
         window_->set_modal();
         // Esc and the close box: IDCANCEL.
-        window_->callback([](Fl_Widget*, void* self) { static_cast<VersionView*>(self)->End(IDCANCEL_RESULT); },
-                          this);
+        window_->callback([](Fl_Widget*, void* self) { static_cast<VersionView*>(self)->End(IDCANCEL_RESULT); }, this);
     }
     ~VersionView() override {
         window_->hide();
@@ -301,11 +299,11 @@ public:
             std::unique_ptr<char, void (*)(void*)> text(buffer_->text(), std::free);
             return text ? std::string(text.get()) : std::string();
         }
-        const Fl_Widget* widget = id == IDC_VERSION_PRODUCT   ? static_cast<Fl_Widget*>(product_)
-                                  : id == IDC_VERSION_NUMBER  ? static_cast<Fl_Widget*>(number_)
-                                  : id == IDOK_BUTTON         ? static_cast<Fl_Widget*>(ok_)
+        const Fl_Widget* widget = id == IDC_VERSION_PRODUCT     ? static_cast<Fl_Widget*>(product_)
+                                  : id == IDC_VERSION_NUMBER    ? static_cast<Fl_Widget*>(number_)
+                                  : id == IDOK_BUTTON           ? static_cast<Fl_Widget*>(ok_)
                                   : id == IDC_VERSION_COPYRIGHT ? static_cast<Fl_Widget*>(copyright_)
-                                                              : nullptr;
+                                                                : nullptr;
         return widget && widget->label() ? widget->label() : "";
     }
 
@@ -390,9 +388,7 @@ void FltkCaptureView::BuildWindow() {
                 lists_[rule.id] = std::move(list);
                 break;
             }
-            case ControlKind::Button:
-                widget = new IconButton(rule.id, x, y, cw, ch);
-                break;
+            case ControlKind::Button: widget = new IconButton(rule.id, x, y, cw, ch); break;
         }
         controls_[rule.id] = widget;
         if (rule.kind != ControlKind::Static) {
@@ -402,7 +398,8 @@ void FltkCaptureView::BuildWindow() {
                     for (const auto& entry : view->controls_) {
                         if (entry.second != changed) continue;
                         const bool list = view->FindList(entry.first) != nullptr;
-                        if (view->actions_.command) view->actions_.command(entry.first, list ? CBN_SELCHANGE : BN_CLICKED);
+                        if (view->actions_.command)
+                            view->actions_.command(entry.first, list ? CBN_SELCHANGE : BN_CLICKED);
                         return;
                     }
                 },
@@ -453,10 +450,8 @@ void FltkCaptureView::RebuildMenu() {
             const_cast<Fl_Menu_Item*>(menu->menu())[at].labelsize(kTextSize);
         }
     }
-    if (menuItems_.empty())
-        menuButton_->hide();
-    else
-        menuButton_->show();
+    if (menuItems_.empty()) menuButton_->hide();
+    else menuButton_->show();
 }
 
 Fl_Widget* FltkCaptureView::Control(int id) const {
@@ -587,10 +582,8 @@ void FltkCaptureView::ListSelect(int id, int index) {
 void FltkCaptureView::Enable(int id, bool enable) {
     Fl_Widget* widget = Control(id);
     if (!widget) return;
-    if (enable)
-        widget->activate();
-    else
-        widget->deactivate();
+    if (enable) widget->activate();
+    else widget->deactivate();
 }
 
 bool FltkCaptureView::IsEnabled(int id) const {

@@ -66,10 +66,10 @@ public:
         for (std::size_t i = messagesSeen_; i < shown.size(); ++i) {
             const WindowHandle owner = shown[i].owner;
             IVersionDialogView* version = view_.VersionDialog();
-            const char* ownerName = !owner                                     ? "none"
-                                    : owner == view_.Window()                  ? "dialog"
+            const char* ownerName = !owner                                    ? "none"
+                                    : owner == view_.Window()                 ? "dialog"
                                     : (version && owner == version->Window()) ? "version"
-                                                                               : "window";
+                                                                              : "window";
             JournalLine(std::string("message ") + ownerName + " " + shown[i].text);
         }
         messagesSeen_ = shown.size();

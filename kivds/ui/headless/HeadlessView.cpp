@@ -19,14 +19,10 @@ constexpr std::int32_t kOriginY = 100;
 std::string Escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\\')
-            out += "\\\\";
-        else
-            out += c;
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\\') out += "\\\\";
+        else out += c;
     }
     return out;
 }
@@ -80,7 +76,8 @@ private:
 };
 
 HeadlessView::HeadlessView() {
-    shown_.rects[0] = {kOriginX, kOriginY, kOriginX + DialogUnitsX(kCaptureDialogWidth), kOriginY + DialogUnitsY(kCaptureDialogHeight)};
+    shown_.rects[0] = {kOriginX, kOriginY, kOriginX + DialogUnitsX(kCaptureDialogWidth),
+                       kOriginY + DialogUnitsY(kCaptureDialogHeight)};
     for (const ControlRule& rule : kCaptureControls) {
         controlHandles_[rule.id] = std::make_unique<char>();
         const std::int32_t left = kOriginX + DialogUnitsX(rule.x);

@@ -110,8 +110,7 @@ void Win32Bridge::DetachPreview(WindowHandle window) {
         original = it->second.original;
         s.previews.erase(it);
     }
-    if (original && IsWindow(hwnd) &&
-        reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC)) == &PreviewProc)
+    if (original && IsWindow(hwnd) && reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC)) == &PreviewProc)
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
 }
 

@@ -264,8 +264,8 @@ bool Win32CaptureView::DrawItem(const DRAWITEMSTRUCT& item) {
     const int id = static_cast<int>(item.CtlID);
     if (id != IDC_SETTINGS && id != IDC_CAPTURE) return false;
     const ViewRect whole{item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
-    const ButtonDrawPlan plan =
-        PlanButtonDrawing(id, whole, (item.itemState & ODS_FOCUS) != 0, (item.itemState & ODS_SELECTED) != 0);
+    const ButtonDrawPlan plan = PlanButtonDrawing(id, whole, (item.itemState & ODS_FOCUS) != 0,
+                                                  (item.itemState & ODS_SELECTED) != 0);
     auto toRect = [](const ViewRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; };
     HDC dc = item.hDC;
     SetBkMode(dc, TRANSPARENT);
@@ -275,15 +275,13 @@ bool Win32CaptureView::DrawItem(const DRAWITEMSTRUCT& item) {
     }
     RECT face = toRect(plan.face);
     FillRect(dc, &face, GetSysColorBrush(COLOR_BTNFACE));
-    if (plan.shadowFrame)
-        FrameRect(dc, &face, GetSysColorBrush(COLOR_BTNSHADOW));
-    else
-        DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH);
+    if (plan.shadowFrame) FrameRect(dc, &face, GetSysColorBrush(COLOR_BTNSHADOW));
+    else DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH);
     if (plan.focusRect) {
         RECT focus = toRect(plan.focus);
         DrawFocusRect(dc, &focus);
     }
-    HICON icon = plan.iconId == IDI_SETTINGS ? icons_->settings.get()
+    HICON icon = plan.iconId == IDI_SETTINGS  ? icons_->settings.get()
                  : plan.iconId == IDI_CAPTURE ? icons_->capture.get()
                                               : nullptr;
     if (icon)

@@ -51,8 +51,8 @@ public:
         HWND list = GetDlgItem(parts_.window, listId);
         if (!list || !IsWindowEnabled(list)) return false;
         const std::wstring wide = Utf8ToWide(text);
-        const LRESULT found =
-            SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(wide.c_str()));
+        const LRESULT found = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                           reinterpret_cast<LPARAM>(wide.c_str()));
         if (found < 0) return false;
         const int index = static_cast<int>(found);
         if (index == parts_.view.ListSelection(listId)) return true;
@@ -151,53 +151,46 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     std::shared_ptr<Parts> parts = PartsOf(window);
     if (!parts) return FALSE;
     switch (message) {
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const unsigned code = HIWORD(wParam);
-        if (id == IDCANCEL) {
-            // The close box, Esc.
-            Handle(*parts, [](CKIVDlg& dlg) { dlg.OnCancel(); });
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const unsigned code = HIWORD(wParam);
+            if (id == IDCANCEL) {
+                // The close box, Esc.
+                Handle(*parts, [](CKIVDlg& dlg) { dlg.OnCancel(); });
+                return TRUE;
+            }
+            const bool list = (id == IDC_FORMAT_LIST || id == IDC_SIZE_LIST) && code == CBN_SELCHANGE;
+            const bool button = (id == IDC_SETTINGS || id == IDC_CAPTURE) && code == BN_CLICKED;
+            if (!list && !button) return FALSE;
+            Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnCommand(id, code); });
             return TRUE;
         }
-        const bool list = (id == IDC_FORMAT_LIST || id == IDC_SIZE_LIST) && code == CBN_SELCHANGE;
-        const bool button = (id == IDC_SETTINGS || id == IDC_CAPTURE) && code == BN_CLICKED;
-        if (!list && !button) return FALSE;
-        Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnCommand(id, code); });
-        return TRUE;
-    }
-    case WM_SYSCOMMAND:
-        // The version item; everything else (the close box among them) takes
-        // the default way, which turns SC_CLOSE into IDCANCEL.
-        if ((static_cast<unsigned>(wParam) & kSysCommandMask) != IDM_VERSIONINFO) return FALSE;
-        Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnSysCommand(static_cast<unsigned>(wParam)); });
-        return TRUE;
-    case WM_TIMER:
-        if (wParam == kScriptTimer) {
-            AdvanceScript(*parts);
+        case WM_SYSCOMMAND:
+            // The version item; everything else (the close box among them) takes
+            // the default way, which turns SC_CLOSE into IDCANCEL.
+            if ((static_cast<unsigned>(wParam) & kSysCommandMask) != IDM_VERSIONINFO) return FALSE;
+            Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnSysCommand(static_cast<unsigned>(wParam)); });
             return TRUE;
-        }
-        if (wParam != kPollTimer) return FALSE;
-        Handle(*parts, [](CKIVDlg& dlg) { dlg.OnTimer(kPollTimer); });
-        return TRUE;
-    case WM_GRAPHNOTIFY:
-    case WM_FRAMEARRIVED:
-    case WM_XFERDONE:
-        Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnMessage(message); });
-        return SetResult(window, 1);
-    case WM_DEVICECHANGE:
-        Handle(*parts, [](CKIVDlg& dlg) { dlg.OnDeviceChange(); });
-        return SetResult(window, 0);
-    case WM_DRAWITEM:
-        return parts->view.DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
-    case WM_DESTROY:
-        Win32Bridge::Instance().DetachPreview(parts->view.ControlWindow(IDC_PREVIEW));
-        return FALSE;
-    case WM_NCDESTROY:
-        Forget(window);
-        parts->view.Attach(nullptr);
-        parts->window = nullptr;
-        return FALSE;
-    default: return FALSE;
+        case WM_TIMER:
+            if (wParam == kScriptTimer) {
+                AdvanceScript(*parts);
+                return TRUE;
+            }
+            if (wParam != kPollTimer) return FALSE;
+            Handle(*parts, [](CKIVDlg& dlg) { dlg.OnTimer(kPollTimer); });
+            return TRUE;
+        case WM_GRAPHNOTIFY:
+        case WM_FRAMEARRIVED:
+        case WM_XFERDONE: Handle(*parts, [&](CKIVDlg& dlg) { dlg.OnMessage(message); }); return SetResult(window, 1);
+        case WM_DEVICECHANGE: Handle(*parts, [](CKIVDlg& dlg) { dlg.OnDeviceChange(); }); return SetResult(window, 0);
+        case WM_DRAWITEM: return parts->view.DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
+        case WM_DESTROY: Win32Bridge::Instance().DetachPreview(parts->view.ControlWindow(IDC_PREVIEW)); return FALSE;
+        case WM_NCDESTROY:
+            Forget(window);
+            parts->view.Attach(nullptr);
+            parts->window = nullptr;
+            return FALSE;
+        default: return FALSE;
     }
 }
 
@@ -219,8 +212,7 @@ public:
         if (parts_->window) return false;
         parts_->dlg = std::make_unique<CKIVDlg>(parts_->view);
         HWND window = CreateDialogParamW(static_cast<HINSTANCE>(ResourceModule()), MAKEINTRESOURCEW(IDD_CAPTURE),
-                                         static_cast<HWND>(parent), &DialogProc,
-                                         reinterpret_cast<LPARAM>(&parts_));
+                                         static_cast<HWND>(parent), &DialogProc, reinterpret_cast<LPARAM>(&parts_));
         if (!window) return false;
         if (!parts_->initialised) {
             // The logic ended itself during its start: the window goes

@@ -103,10 +103,10 @@ TEST_F(CameraTest, ModelNamesAreNormalisedForTheFamilyOnly) {
     struct Case {
         std::wstring path, friendly, model;
     } cases[] = {
-        {kPathA, L"kivcama", L"kivcama"},                   // model A in lower case stays as it is
+        {kPathA, L"kivcama", L"kivcama"},  // model A in lower case stays as it is
         {kPathA, L"ORVAN KIVCAMB", L"ORVAN KIVCAMB"},
         {kPathA, L"USB Video Device", L"KIVCAMAorB"},
-        {kPathA, L"ORVAN KIVCAMC", L"KIVCAMAorB"},          // model C with the family's product id
+        {kPathA, L"ORVAN KIVCAMC", L"KIVCAMAorB"},  // model C with the family's product id
         {kPathOtherPid, L"ORVAN KIVCAMC", L"ORVAN KIVCAMC"},
         {kPathOtherPid, L"USB Video Device", L"USB Video Device"},
     };
@@ -128,7 +128,7 @@ TEST_F(CameraTest, IsDevicePresentComparesNormalisedNamesIgnoringCase) {
     LastCameraError = 7;
     EXPECT_EQ(camera->IsDevicePresent(L"kivcamaorb"), 1);
     EXPECT_EQ(camera->IsDevicePresent(L"KIVCAMA"), 0);  // the other maker's device does not count
-    EXPECT_EQ(LastCameraError, 7);                       // a plain miss leaves the error alone
+    EXPECT_EQ(LastCameraError, 7);                      // a plain miss leaves the error alone
     EXPECT_TRUE(fake->bindCalls.empty());
 
     fake->devices.push_back({L"", L"", false});  // the last device could not be read
@@ -140,7 +140,8 @@ TEST_F(CameraTest, RebuildBindsTheSameDeviceByPathAndFailsWhenItIsGone) {
     fake->devices = {{kPathA, L"KIVCAMA", true}, {kPathOtherPid, L"ORVAN KIVCAMC", true}};
     ASSERT_EQ(camera->Open(), 1);
     // Enumeration order changed meanwhile: the recorded path decides.
-    fake->devices = {{kPathOtherPid, L"ORVAN KIVCAMC", true}, {kPathA + L"x", L"KIVCAMA", true},
+    fake->devices = {{kPathOtherPid, L"ORVAN KIVCAMC", true},
+                     {kPathA + L"x", L"KIVCAMA", true},
                      {kPathA, L"renamed", true}};
     ASSERT_EQ(camera->SetMediaFormat(UVCFMT_MJPEG, CResolution(1280, 720)), 1);
     EXPECT_EQ(fake->bindCalls.back(), 2u);
@@ -155,8 +156,8 @@ TEST_F(CameraTest, RebuildBindsTheSameDeviceByPathAndFailsWhenItIsGone) {
 
 TEST_F(CameraTest, FormatsAreListedDistinctInDeviceOrderWithoutForeignEntries) {
     SetCurrent(fake->caps, 640, 480);
-    fake->caps.entries = {Cap(MediaSubtypeYUY2, 640, 480),  Cap(MediaSubtypeNV12, 1920, 1080),
-                          Cap(MediaSubtypeMJPG, 1920, 1080), Cap(MediaSubtypeYUY2, 640, 480),
+    fake->caps.entries = {Cap(MediaSubtypeYUY2, 640, 480),        Cap(MediaSubtypeNV12, 1920, 1080),
+                          Cap(MediaSubtypeMJPG, 1920, 1080),      Cap(MediaSubtypeYUY2, 640, 480),
                           Cap(MediaSubtypeMJPG, 800, 600, false), Cap(MediaSubtypeMJPG, 640, 480)};
     ASSERT_EQ(camera->Open(), 1);
     const CUVCDeviceInfo info = Info();

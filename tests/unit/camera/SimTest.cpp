@@ -52,7 +52,8 @@ TEST(SimConfigTest, DefaultsOfAModelADevice) {
     ASSERT_EQ(config.devices.size(), 1u);
     const SimDevice& d = config.devices[0];
     EXPECT_EQ(d.name, L"KIVCAMA");
-    EXPECT_EQ(d.path, L"\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
+    EXPECT_EQ(d.path,
+              L"\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
     ASSERT_EQ(d.caps.size(), 4u);
     EXPECT_EQ(d.caps[3].subtype, MediaSubtypeYUY2);
     EXPECT_EQ(d.caps[3].width, 640);
@@ -164,8 +165,8 @@ TEST(SimPatternTest, PixelsRowsAndPadding) {
         std::int32_t x, y;
         std::uint8_t b, g, r;
     } expected[] = {
-        {0, 0, 0, 0, 0},          {255, 0, 0, 0, 255},    {256, 0, 16, 0, 0},
-        {257, 300, 17, 44, 1},    {3, 512, 2, 0, 3},      {257, 512, 18, 0, 1},
+        {0, 0, 0, 0, 0},       {255, 0, 0, 0, 255}, {256, 0, 16, 0, 0},
+        {257, 300, 17, 44, 1}, {3, 512, 2, 0, 3},   {257, 512, 18, 0, 1},
     };
     for (const auto& e : expected) {
         const std::uint8_t* p = pixel(e.x, e.y);
@@ -201,8 +202,7 @@ protected:
 };
 
 TEST_F(SimCameraTest, OpenFailsNotFoundForNoneOtherMakersAndUpperCaseIds) {
-    for (const char* spec : {"none", "path=\\\\?\\usb#vid_046d&pid_0825#x",
-                             "path=\\\\?\\USB#VID_1A3C&PID_0B21#x"}) {
+    for (const char* spec : {"none", "path=\\\\?\\usb#vid_046d&pid_0825#x", "path=\\\\?\\USB#VID_1A3C&PID_0B21#x"}) {
         CCameraLogic& camera = Make(spec);
         EXPECT_EQ(camera.Open(), 0) << spec;
         EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND) << spec;

@@ -98,7 +98,8 @@ void ExpectPictureOf(const PreviewPicture& picture, const SourceRect& src) {
     ASSERT_EQ(picture.pixels.size(), static_cast<std::size_t>(picture.stride) * picture.height);
     int wrong = 0;
     for (int y = 0; y < picture.height; ++y) {
-        const std::uint8_t* row = picture.pixels.data() + static_cast<std::size_t>(picture.height - 1 - y) * picture.stride;
+        const std::uint8_t* row = picture.pixels.data() +
+                                  static_cast<std::size_t>(picture.height - 1 - y) * picture.stride;
         for (int x = 0; x < picture.width; ++x) {
             const kivtest::Rgb want = kivtest::SimPixel(src.left + x * src.width / picture.width,
                                                         src.top + y * src.height / picture.height);

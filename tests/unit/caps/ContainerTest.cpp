@@ -142,8 +142,8 @@ TEST_F(ContainerTest, IntElementsAreNarrowedByItemType) {
         std::int32_t value;
         std::uint32_t expected;
     };
-    for (const Case& k : {Case{TWTY_INT8, 1, -2, 0xFE}, Case{TWTY_UINT8, 1, 200, 200},
-                          Case{TWTY_INT16, 2, -1, 0xFFFF}, Case{TWTY_UINT32, 4, -1, 0xFFFFFFFF}}) {
+    for (const Case& k : {Case{TWTY_INT8, 1, -2, 0xFE}, Case{TWTY_UINT8, 1, 200, 200}, Case{TWTY_INT16, 2, -1, 0xFFFF},
+                          Case{TWTY_UINT32, 4, -1, 0xFFFFFFFF}}) {
         CKIVContainerInt c(0x8100, k.itemType, kAllMsgs, TWON_ARRAY, 0);
         c.AddValue(k.value, 1);
         Answer a = Get(c, MSG_GET, k.width);

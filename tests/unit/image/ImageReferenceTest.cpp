@@ -110,7 +110,7 @@ TEST(ImageReferenceData, CopiesAreDeepAndIndependent) {
 TEST(ImageReferenceFlip, TwoByTwoWithPaddedRows) {
     // Bottom row first: B G R per pixel, then two padding bytes.
     const std::vector<std::uint8_t> bottomUp = {
-        1, 2, 3, 4, 5, 6, 0xA1, 0xA2,  // bottom row
+        1, 2, 3, 4,  5,  6,  0xA1, 0xA2,  // bottom row
         7, 8, 9, 10, 11, 12, 0xB1, 0xB2,  // top row
     };
     CImageReference image(2, 2, 8);
@@ -118,15 +118,18 @@ TEST(ImageReferenceFlip, TwoByTwoWithPaddedRows) {
     ASSERT_TRUE(image.FlipToTopDownRgb());
     const std::vector<std::uint8_t> expected = {
         9, 8, 7, 12, 11, 10, 0xB1, 0xB2,  // top row first, R G B
-        3, 2, 1, 6, 5, 4, 0xA1, 0xA2,
+        3, 2, 1, 6,  5,  4,  0xA1, 0xA2,
     };
     EXPECT_EQ(Bytes(image), expected);
     EXPECT_EQ(image.Size(), 16u);
 }
 
 TEST(ImageReferenceFlip, MatchesReferenceForManyShapes) {
-    struct Shape { std::int32_t w, h, stride; std::size_t extra; };
-    const Shape shapes[] = {{1, 1, 4, 0},   {5, 3, 16, 0},   {7, 9, 21, 0},  {33, 4, 100, 0},
+    struct Shape {
+        std::int32_t w, h, stride;
+        std::size_t extra;
+    };
+    const Shape shapes[] = {{1, 1, 4, 0},    {5, 3, 16, 0},     {7, 9, 21, 0},  {33, 4, 100, 0},
                             {64, 2, 192, 0}, {641, 3, 1924, 0}, {17, 5, 52, 3}, {100, 7, 300, 6}};
     for (const Shape& s : shapes) {
         SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " stride " << s.stride << " extra " << s.extra);
@@ -142,7 +145,9 @@ TEST(ImageReferenceFlip, MatchesReferenceForManyShapes) {
 }
 
 TEST(ImageReferenceFlip, RowsServedTopDownEqualFlipThenCopyRange) {
-    struct Shape { std::int32_t w, h, stride; };
+    struct Shape {
+        std::int32_t w, h, stride;
+    };
     const Shape shapes[] = {{1, 1, 4}, {5, 3, 16}, {7, 9, 21}, {641, 3, 1924}, {100, 7, 300}};
     for (const Shape& s : shapes) {
         SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " stride " << s.stride);
@@ -166,7 +171,9 @@ TEST(ImageReferenceFlip, RowsServedTopDownEqualFlipThenCopyRange) {
 }
 
 TEST(ImageReferenceFlip, RefusesGeometryThatDoesNotDescribeTheBuffer) {
-    struct Bad { std::int32_t w, h, stride; };
+    struct Bad {
+        std::int32_t w, h, stride;
+    };
     // Buffer of 4 rows of 16 bytes (5 pixels wide, padded).
     const Bad bad[] = {{5, 5, 16}, {6, 4, 16}, {5, 4, -16}, {0, 4, 16}, {5, 0, 16}, {5, -4, 16}};
     for (const Bad& b : bad) {
@@ -186,9 +193,19 @@ TEST(ImageReferenceFlip, RefusesGeometryThatDoesNotDescribeTheBuffer) {
 }
 
 TEST(ImageReferenceStretch, InvalidRectanglesChangeNothing) {
-    struct Rect { std::int32_t x, y, w, h; };
-    const Rect bad[] = {{0, 0, 0, 4},  {0, 0, 4, 0},  {0, 0, 11, 4}, {0, 0, 4, 9},   {-1, 0, 4, 4},
-                        {0, -1, 4, 4}, {7, 0, 4, 4},  {0, 5, 4, 4},  {0, 0, -4, 4},  {0, 0, 4, -4},
+    struct Rect {
+        std::int32_t x, y, w, h;
+    };
+    const Rect bad[] = {{0, 0, 0, 4},
+                        {0, 0, 4, 0},
+                        {0, 0, 11, 4},
+                        {0, 0, 4, 9},
+                        {-1, 0, 4, 4},
+                        {0, -1, 4, 4},
+                        {7, 0, 4, 4},
+                        {0, 5, 4, 4},
+                        {0, 0, -4, 4},
+                        {0, 0, 4, -4},
                         {std::numeric_limits<std::int32_t>::max(), 0, 4, 4}};
     for (const Rect& r : bad) {
         SCOPED_TRACE(testing::Message() << r.x << "," << r.y << " " << r.w << "x" << r.h);
@@ -237,20 +254,23 @@ TEST(ImageReferenceStretch, UsesPictureCoordinatesOfABottomUpBuffer) {
 }
 
 TEST(ImageReferenceStretch, MatchesReferenceAtManyZoomsAndKeepsPadding) {
-    struct Case { std::int32_t width, height; std::int32_t x, y, w, h; std::size_t extra; };
+    struct Case {
+        std::int32_t width, height;
+        std::int32_t x, y, w, h;
+        std::size_t extra;
+    };
     const Case cases[] = {
-        {40, 30, 4, 3, 32, 24, 0},     // 1.25
-        {40, 30, 35, 26, 5, 4, 0},     // 8, bottom-right corner
-        {41, 17, 0, 0, 40, 17, 0},     // one column short, odd width, padded rows
-        {41, 17, 1, 2, 41 - 1, 10, 0},
-        {7, 5, 2, 1, 3, 2, 0},         // narrower than a vector group
-        {6, 3, 0, 0, 5, 3, 0},         // exactly one group
-        {97, 13, 11, 5, 77, 8, 5},     // bytes after the last row
+        {40, 30, 4, 3, 32, 24, 0},                             // 1.25
+        {40, 30, 35, 26, 5, 4, 0},                             // 8, bottom-right corner
+        {41, 17, 0, 0, 40, 17, 0},                             // one column short, odd width, padded rows
+        {41, 17, 1, 2, 41 - 1, 10, 0}, {7, 5, 2, 1, 3, 2, 0},  // narrower than a vector group
+        {6, 3, 0, 0, 5, 3, 0},                                 // exactly one group
+        {97, 13, 11, 5, 77, 8, 5},                             // bytes after the last row
         {640, 4, 64, 0, 512, 4, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " rect " << c.x << "," << c.y << " "
-                                        << c.w << "x" << c.h);
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " rect " << c.x << "," << c.y << " " << c.w
+                                        << "x" << c.h);
         const std::int32_t stride = PaddedStride(c.width);
         CImageReference image = MakeImage(c.width, c.height, stride, c.width * 7 + c.x, c.extra);
         const auto before = Bytes(image);

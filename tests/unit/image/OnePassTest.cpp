@@ -58,18 +58,18 @@ enum class FrameKind { Whole, Inside, FullWidth };
 
 Rect ImageFrame(std::int32_t width, std::int32_t height, FrameKind kind) {
     switch (kind) {
-    case FrameKind::Whole: return Rect{0, 0, width, height};
-    case FrameKind::Inside: return Rect{width / 5, height / 7, width / 2 + 1, height / 3};
-    case FrameKind::FullWidth: return Rect{0, height / 9, width, height - height / 9 - 3};
+        case FrameKind::Whole: return Rect{0, 0, width, height};
+        case FrameKind::Inside: return Rect{width / 5, height / 7, width / 2 + 1, height / 3};
+        case FrameKind::FullWidth: return Rect{0, height / 9, width, height - height / 9 - 3};
     }
     return Rect{};
 }
 
 struct Case {
     std::int32_t width, height;
-    bool trim;        // MJPEG stream: the one-line trim
-    float zoom;       // digital zoom factor
-    FrameKind frame;  // the application's image frame
+    bool trim;                     // MJPEG stream: the one-line trim
+    float zoom;                    // digital zoom factor
+    FrameKind frame;               // the application's image frame
     std::int32_t extraStride = 0;  // frame rows longer than needed (multiple of 4)
 };
 

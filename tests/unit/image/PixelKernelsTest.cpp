@@ -50,10 +50,11 @@ TEST(PixelKernels, SwapRowVariantsMatchPortable) {
 TEST(PixelKernels, StretchRowVariantsMatchPortable) {
     const auto variants = SupportedVectorKernels();
     if (variants.empty()) GTEST_SKIP() << "no vector variant on this machine";
-    struct Case { std::int32_t x, w, width; };
-    const Case cases[] = {{0, 1, 6},    {0, 5, 6},     {1, 5, 6},     {0, 10, 11},  {3, 40, 50},
-                          {0, 80, 100}, {10, 12, 96},  {0, 63, 64},   {5, 59, 64},  {100, 541, 641},
-                          {0, 1, 641},  {600, 41, 641}};
+    struct Case {
+        std::int32_t x, w, width;
+    };
+    const Case cases[] = {{0, 1, 6},    {0, 5, 6},   {1, 5, 6},   {0, 10, 11},     {3, 40, 50}, {0, 80, 100},
+                          {10, 12, 96}, {0, 63, 64}, {5, 59, 64}, {100, 541, 641}, {0, 1, 641}, {600, 41, 641}};
     for (const Case& c : cases) {
         const std::size_t width = static_cast<std::size_t>(c.width);
         const auto src = kivtest::PatternBytes(width * 3 + 16, static_cast<std::uint32_t>(c.x + c.w));
@@ -92,7 +93,8 @@ TEST(PixelKernels, OffsetPlansWithAndWithoutSwapMatchPortable) {
     const auto src = kivtest::PatternBytes(641 * 3 + 16, 77);
     // Columns 100 .. 400 of a 641-wide zoom 1.25 from x = 64, and an odd run.
     std::vector<std::uint32_t> zoomCut;
-    for (std::int64_t dx = 100; dx < 400; ++dx) zoomCut.push_back(static_cast<std::uint32_t>((64 + dx * 512 / 641) * 3));
+    for (std::int64_t dx = 100; dx < 400; ++dx)
+        zoomCut.push_back(static_cast<std::uint32_t>((64 + dx * 512 / 641) * 3));
     std::vector<std::uint32_t> run;
     for (std::uint32_t x = 7; x < 47; ++x) run.push_back(x * 3);
     for (bool swap : {false, true})
@@ -120,9 +122,9 @@ TEST(PixelKernels, OffsetPlansWithAndWithoutSwapMatchPortable) {
 // vector) leave every pixel to the portable path, with the right bytes.
 TEST(PixelKernels, OffsetPlansOutsideTheVectorRulesFallBack) {
     const auto src = kivtest::PatternBytes(300, 5);
-    const std::vector<std::vector<std::uint32_t>> cases = {
-        {30, 27, 24, 21, 18, 15, 12, 9, 6, 3, 0},           // falling
-        {0, 9, 18, 27, 36, 45, 54, 63, 72, 81, 90, 99}};   // every third pixel
+    const std::vector<std::vector<std::uint32_t>> cases = {{30, 27, 24, 21, 18, 15, 12, 9, 6, 3, 0},  // falling
+                                                           {0, 9, 18, 27, 36, 45, 54, 63, 72, 81, 90,
+                                                            99}};  // every third pixel
     for (const auto& offsets : cases) {
         StretchColumns plan;
         ASSERT_TRUE(BuildStretchColumns(offsets, true, false, plan));

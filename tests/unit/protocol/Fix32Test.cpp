@@ -47,10 +47,10 @@ TEST(Fix32, OutOfRangePixelsClampInsteadOfWrapping) {
 }
 
 TEST(Fix32, FractionsFromTheApplicationTruncateTowardZero) {
-    EXPECT_EQ(10, Fix32ToPixels(Fix(10, 0x8000)));    // 10.5
-    EXPECT_EQ(10, Fix32ToPixels(Fix(10, 0xFFFF)));    // 10.99998
-    EXPECT_EQ(-1, Fix32ToPixels(Fix(-2, 0x8000)));    // -1.5
-    EXPECT_EQ(0, Fix32ToPixels(Fix(-1, 0x0001)));     // -0.99998
+    EXPECT_EQ(10, Fix32ToPixels(Fix(10, 0x8000)));  // 10.5
+    EXPECT_EQ(10, Fix32ToPixels(Fix(10, 0xFFFF)));  // 10.99998
+    EXPECT_EQ(-1, Fix32ToPixels(Fix(-2, 0x8000)));  // -1.5
+    EXPECT_EQ(0, Fix32ToPixels(Fix(-1, 0x0001)));   // -0.99998
     EXPECT_EQ(-1, Fix32ToPixels(Fix(-1, 0)));
     // Exact also where single precision is not: 30000.99998 is not 30001.
     EXPECT_EQ(30000, Fix32ToPixels(Fix(30000, 0xFFFF)));

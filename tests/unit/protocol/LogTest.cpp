@@ -81,8 +81,10 @@ TEST(LogTest, TheEnvironmentChoosesTheTargetAndTheLevel) {
         LogLevel expected;
     };
     const Case cases[] = {
-        {nullptr, "debug", LogTarget::Off, LogLevel::Debug}, {"", nullptr, LogTarget::Off, LogLevel::Error},
-        {"OFF", nullptr, LogTarget::Off, LogLevel::Error},   {"StdErr", "INFO", LogTarget::Stderr, LogLevel::Info},
+        {nullptr, "debug", LogTarget::Off, LogLevel::Debug},
+        {"", nullptr, LogTarget::Off, LogLevel::Error},
+        {"OFF", nullptr, LogTarget::Off, LogLevel::Error},
+        {"StdErr", "INFO", LogTarget::Stderr, LogLevel::Info},
         {"/tmp/k.log", "verbose", LogTarget::File, LogLevel::Error},
     };
     for (const Case& c : cases) {

@@ -76,10 +76,11 @@ TEST(DialogThread, EventsAreSerialisedWithOtherLockHolders) {
         std::this_thread::yield();
         inside.fetch_sub(1);
     };
-    for (int i = 0; i < 200; ++i) thread.Post([&] {
-        critical();
-        ++events;
-    });
+    for (int i = 0; i < 200; ++i)
+        thread.Post([&] {
+            critical();
+            ++events;
+        });
     std::thread other([&] {
         for (int i = 0; i < 200; ++i) {
             std::lock_guard<SourceLock> guard(TheSourceLock());
@@ -230,13 +231,13 @@ TEST(DialogThread, NestedLoopKeepsALentLockAndEndsWhenTheThreadStops) {
     ASSERT_TRUE(thread.RunSync([&] {
         int passes = 0;
         while (passes < 3 && DialogThread::ServeNested([&] {
-            if (++passes != 2) return;
-            std::thread other([&] {
-                otherTook = TheSourceLock().try_lock();
-                if (otherTook) TheSourceLock().unlock();
-            });
-            other.join();
-        })) {
+                   if (++passes != 2) return;
+                   std::thread other([&] {
+                       otherTook = TheSourceLock().try_lock();
+                       if (otherTook) TheSourceLock().unlock();
+                   });
+                   other.join();
+               })) {
         }
         EXPECT_EQ(3, passes);
     }));

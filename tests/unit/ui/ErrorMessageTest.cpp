@@ -88,7 +88,8 @@ TEST_F(ErrorMessageBox, TextsFollowTheUsersLanguageButTheCaptionDoesNot) {
         auto shown = Show(nullptr, 0x8001);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].caption, "Orvan Document Camera");
-        EXPECT_EQ(shown[0].text, "カメラが切断されたか、接続されていません。\nコンピューターにカメラを接続してください。");
+        EXPECT_EQ(shown[0].text,
+                  "カメラが切断されたか、接続されていません。\nコンピューターにカメラを接続してください。");
         EXPECT_EQ(Show(nullptr, 0x8003).at(0).text, "その他のエラー (32771)");
     }
     {

@@ -22,8 +22,8 @@ int main() {
     windowClass.lpszClassName = L"KivFakeViewer";
     if (!RegisterClassW(&windowClass)) return 1;
     // One visible top-level window without owner; WM_CLOSE destroys it and ends the program.
-    HWND window = CreateWindowExW(0, L"KivFakeViewer", L"Fake viewer", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  320, 240, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, L"KivFakeViewer", L"Fake viewer", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 320, 240, nullptr, nullptr, instance, nullptr);
     if (!window) return 2;
     ShowWindow(window, SW_SHOWNORMAL);
     MSG message;

@@ -63,9 +63,7 @@ public:
         if (running) list.push_back({77, "KIVVIEW.EXE"});
         return list;
     }
-    std::vector<TopLevelWindow> TopLevelWindows() override {
-        return {{WindowFromProcessId(77), 77, false, running}};
-    }
+    std::vector<TopLevelWindow> TopLevelWindows() override { return {{WindowFromProcessId(77), 77, false, running}}; }
     std::optional<std::string> ModulePath(std::uint32_t) override { return std::string("/opt/kiv/kivview.exe"); }
     bool AskToClose(WindowHandle window) override {
         askedToClose.push_back(window);
@@ -107,12 +105,10 @@ protected:
     void SetUp() override {
         ClearHeadlessMessages();
         CKIVUVCControl::DestroyInstance();
-        CKIVUVCControl::SetCameraFactory([this]() -> std::unique_ptr<IKIVCameraControl> {
-            return std::make_unique<ScriptedCamera>(camera);
-        });
-        SetServiceClientFactory([this]() -> std::unique_ptr<IKIVSVCClient> {
-            return std::make_unique<CountingService>(service);
-        });
+        CKIVUVCControl::SetCameraFactory(
+            [this]() -> std::unique_ptr<IKIVCameraControl> { return std::make_unique<ScriptedCamera>(camera); });
+        SetServiceClientFactory(
+            [this]() -> std::unique_ptr<IKIVSVCClient> { return std::make_unique<CountingService>(service); });
         SetActiveNotifier(&manager);
         camera.formats = {Yuy2(320, 240), Mjpeg(1280, 720), Mjpeg(640, 480, 1), Mjpeg(320, 240)};
         camera.current = Mjpeg(640, 480, 1);

@@ -14,12 +14,20 @@ const unsigned kLocalisedBases[] = {IDS_VERSIONMENU, IDS_VERSIONTITLE, IDS_ERR_I
                                     IDS_ERR_OTHER,   IDS_LABEL_FORMAT, IDS_LABEL_SIZE, IDS_OK};
 
 TEST(StringTable, ShortTextsOfEveryLanguage) {
-    const char* size[kLanguageCount] = {"Size:",  "サイズ:", "Taille:",  "Größe:",   "Dimens.:", "Tamaño:", "Tamanho:",
-                                        "尺寸:", "크기:",    "尺寸:",  "Grootte:", "Storlek:", "Размер:"};
-    const char* menu[kLanguageCount] = {"Version information...", "バージョン情報...", "Information de la version...",
-                                        "Versions-Informationen...", "Informazioni sulla versione...",
-                                        "Información sobre la versión...", "Versão...", "版本信息...", "버전 정보...",
-                                        "版本資訊...", "Versiegegevens...", "Versionsinformation...",
+    const char* size[kLanguageCount] = {"Size:", "サイズ:", "Taille:", "Größe:",   "Dimens.:", "Tamaño:", "Tamanho:",
+                                        "尺寸:", "크기:",   "尺寸:",   "Grootte:", "Storlek:", "Размер:"};
+    const char* menu[kLanguageCount] = {"Version information...",
+                                        "バージョン情報...",
+                                        "Information de la version...",
+                                        "Versions-Informationen...",
+                                        "Informazioni sulla versione...",
+                                        "Información sobre la versión...",
+                                        "Versão...",
+                                        "版本信息...",
+                                        "버전 정보...",
+                                        "版本資訊...",
+                                        "Versiegegevens...",
+                                        "Versionsinformation...",
                                         "Сведения о версии..."};
     for (unsigned i = 0; i < kLanguageCount; ++i) {
         EXPECT_EQ(LoadKivString(IDS_ERR_OTHER + i), test::kOtherError[i]) << i;

@@ -228,17 +228,31 @@ void MakeFrame(Camera& c) {
 // Device descriptor, configuration, VideoControl interface with an
 // extension unit, and an audio interface whose FEATURE_UNIT shares subtype 6.
 std::vector<std::uint8_t> MakeDescriptors(const Camera& c) {
-    std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02, 0xEF, 0x02, 0x01, 64,
-                                   static_cast<std::uint8_t>(c.config.vendor), static_cast<std::uint8_t>(c.config.vendor >> 8),
-                                   static_cast<std::uint8_t>(c.config.product), static_cast<std::uint8_t>(c.config.product >> 8),
-                                   0x00, 0x01, 1, 2, 3, 1};
+    std::vector<std::uint8_t> d = {18,
+                                   1,
+                                   0x00,
+                                   0x02,
+                                   0xEF,
+                                   0x02,
+                                   0x01,
+                                   64,
+                                   static_cast<std::uint8_t>(c.config.vendor),
+                                   static_cast<std::uint8_t>(c.config.vendor >> 8),
+                                   static_cast<std::uint8_t>(c.config.product),
+                                   static_cast<std::uint8_t>(c.config.product >> 8),
+                                   0x00,
+                                   0x01,
+                                   1,
+                                   2,
+                                   3,
+                                   1};
     const std::uint8_t config[] = {9, 2, 0, 0, 3, 1, 0, 0x80, 250};
     d.insert(d.end(), config, config + 9);
     // An audio control interface first: its feature unit (subtype 6) must be passed over.
     const std::uint8_t audio[] = {9, 4, 3, 0, 0, 0x01, 0x01, 0, 0};
     d.insert(d.end(), audio, audio + 9);
-    const std::uint8_t feature[] = {22, 0x24, 0x06, kEmulUnitId, 0x26, 0x52, 0x21, 0x5A, 0x89, 0x32, 0x56, 0x41,
-                                    0x89, 0x4A, 0x5C, 0x55, 0x7C, 0xDF, 0x96, 0x64, 0, 0};
+    const std::uint8_t feature[] = {22,   0x24, 0x06, kEmulUnitId, 0x26, 0x52, 0x21, 0x5A, 0x89, 0x32, 0x56,
+                                    0x41, 0x89, 0x4A, 0x5C,        0x55, 0x7C, 0xDF, 0x96, 0x64, 0,    0};
     d.insert(d.end(), feature, feature + sizeof feature);
     const std::uint8_t vc[] = {9, 4, static_cast<std::uint8_t>(c.config.interfaceNumber), 0, 1, 0x0E, 0x01, 0, 0};
     d.insert(d.end(), vc, vc + 9);
@@ -284,18 +298,20 @@ std::unique_ptr<kiv::sim::VirtualDevice> MakeDevice(const UvcEmulCamera& config)
 
 // The unit's GUID in the descriptors (none: a GUID no unit has).
 kiv::Guid UnitGuid(const Camera& c) {
-    return c.config.unit == 1 ? kiv::kExtensionUnitModelA : c.config.unit == 2 ? kiv::kExtensionUnitModelB : kiv::Guid{};
+    return c.config.unit == 1   ? kiv::kExtensionUnitModelA
+           : c.config.unit == 2 ? kiv::kExtensionUnitModelB
+                                : kiv::Guid{};
 }
 
 // The device's answer as uvcvideo reports it.
 int XuErrno(kiv::sim::XuAnswer answer) {
     switch (answer) {
-    case kiv::sim::XuAnswer::Ok: return 0;
-    case kiv::sim::XuAnswer::NoControl: return ENOENT;
-    case kiv::sim::XuAnswer::WrongLength: return ENOBUFS;
-    case kiv::sim::XuAnswer::Unsupported: return EBADRQC;
-    case kiv::sim::XuAnswer::Gone: return ENODEV;
-    default: return EPIPE;  // the control transfer stalled
+        case kiv::sim::XuAnswer::Ok: return 0;
+        case kiv::sim::XuAnswer::NoControl: return ENOENT;
+        case kiv::sim::XuAnswer::WrongLength: return ENOBUFS;
+        case kiv::sim::XuAnswer::Unsupported: return EBADRQC;
+        case kiv::sim::XuAnswer::Gone: return ENODEV;
+        default: return EPIPE;  // the control transfer stalled
     }
 }
 
@@ -428,188 +444,191 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
         return Fail(ENODEV);
     }
     switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto* cap = static_cast<v4l2_capability*>(arg);
-        std::memset(cap, 0, sizeof *cap);
-        std::snprintf(reinterpret_cast<char*>(cap->driver), sizeof cap->driver, "uvcvideo");
-        std::snprintf(reinterpret_cast<char*>(cap->card), sizeof cap->card, "%.31s", c.config.name);
-        cap->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
-        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        return 0;
-    }
-    case VIDIOC_ENUM_FMT: {
-        auto* d = static_cast<v4l2_fmtdesc*>(arg);
-        if (d->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || d->index >= c.config.formatCount) return Fail(EINVAL);
-        d->pixelformat = c.config.formats[d->index].fourcc;
-        d->flags = d->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto* s = static_cast<v4l2_frmsizeenum*>(arg);
-        for (std::uint32_t i = 0; i < c.config.formatCount; ++i) {
-            const UvcEmulFormat& f = c.config.formats[i];
-            if (f.fourcc != s->pixel_format) continue;
-            if (f.stepwise) {
-                if (s->index > 0) return Fail(EINVAL);
-                s->type = V4L2_FRMSIZE_TYPE_STEPWISE;
-                s->stepwise = {16, 1920, 16, 16, 1080, 16};
+        case VIDIOC_QUERYCAP: {
+            auto* cap = static_cast<v4l2_capability*>(arg);
+            std::memset(cap, 0, sizeof *cap);
+            std::snprintf(reinterpret_cast<char*>(cap->driver), sizeof cap->driver, "uvcvideo");
+            std::snprintf(reinterpret_cast<char*>(cap->card), sizeof cap->card, "%.31s", c.config.name);
+            cap->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING |
+                                V4L2_CAP_DEVICE_CAPS;
+            cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            return 0;
+        }
+        case VIDIOC_ENUM_FMT: {
+            auto* d = static_cast<v4l2_fmtdesc*>(arg);
+            if (d->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || d->index >= c.config.formatCount) return Fail(EINVAL);
+            d->pixelformat = c.config.formats[d->index].fourcc;
+            d->flags = d->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+            for (std::uint32_t i = 0; i < c.config.formatCount; ++i) {
+                const UvcEmulFormat& f = c.config.formats[i];
+                if (f.fourcc != s->pixel_format) continue;
+                if (f.stepwise) {
+                    if (s->index > 0) return Fail(EINVAL);
+                    s->type = V4L2_FRMSIZE_TYPE_STEPWISE;
+                    s->stepwise = {16, 1920, 16, 16, 1080, 16};
+                    return 0;
+                }
+                if (s->index >= f.count) return Fail(EINVAL);
+                s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                s->discrete.width = f.width[s->index];
+                s->discrete.height = f.height[s->index];
                 return 0;
             }
-            if (s->index >= f.count) return Fail(EINVAL);
-            s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            s->discrete.width = f.width[s->index];
-            s->discrete.height = f.height[s->index];
-            return 0;
+            return Fail(EINVAL);
         }
-        return Fail(EINVAL);
-    }
-    case VIDIOC_G_FMT:
-    case VIDIOC_S_FMT: {
-        auto* f = static_cast<v4l2_format*>(arg);
-        if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return Fail(EINVAL);
-        if (request == VIDIOC_S_FMT) {
-            if (c.busy || !c.buffers.empty()) return Fail(EBUSY);
-            const UvcEmulFormat* format = &c.config.formats[0];
-            for (std::uint32_t i = 0; i < c.config.formatCount; ++i)
-                if (c.config.formats[i].fourcc == f->fmt.pix.pixelformat) format = &c.config.formats[i];
-            // The nearest size the format has.
-            std::uint32_t best = 0;
-            long bestDistance = -1;
-            const std::uint32_t streamable =
-                format->streamable ? std::min(format->streamable, format->count) : format->count;
-            for (std::uint32_t i = 0; i < streamable; ++i) {
-                const long d = std::labs(static_cast<long>(format->width[i]) - static_cast<long>(f->fmt.pix.width)) +
-                               std::labs(static_cast<long>(format->height[i]) - static_cast<long>(f->fmt.pix.height));
-                if (bestDistance < 0 || d < bestDistance) best = i, bestDistance = d;
+        case VIDIOC_G_FMT:
+        case VIDIOC_S_FMT: {
+            auto* f = static_cast<v4l2_format*>(arg);
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return Fail(EINVAL);
+            if (request == VIDIOC_S_FMT) {
+                if (c.busy || !c.buffers.empty()) return Fail(EBUSY);
+                const UvcEmulFormat* format = &c.config.formats[0];
+                for (std::uint32_t i = 0; i < c.config.formatCount; ++i)
+                    if (c.config.formats[i].fourcc == f->fmt.pix.pixelformat) format = &c.config.formats[i];
+                // The nearest size the format has.
+                std::uint32_t best = 0;
+                long bestDistance = -1;
+                const std::uint32_t streamable = format->streamable ? std::min(format->streamable, format->count)
+                                                                    : format->count;
+                for (std::uint32_t i = 0; i < streamable; ++i) {
+                    const long d =
+                        std::labs(static_cast<long>(format->width[i]) - static_cast<long>(f->fmt.pix.width)) +
+                        std::labs(static_cast<long>(format->height[i]) - static_cast<long>(f->fmt.pix.height));
+                    if (bestDistance < 0 || d < bestDistance) best = i, bestDistance = d;
+                }
+                // As the driver: the nearest size, or the size as it is for a format without discrete sizes.
+                c.device->SetCurrent(SubtypeOf(format->fourcc),
+                                     static_cast<std::int32_t>(format->count ? format->width[best] : c.Width()),
+                                     static_cast<std::int32_t>(format->count ? format->height[best] : c.Height()));
             }
-            // As the driver: the nearest size, or the size as it is for a format without discrete sizes.
-            c.device->SetCurrent(SubtypeOf(format->fourcc),
-                                 static_cast<std::int32_t>(format->count ? format->width[best] : c.Width()),
-                                 static_cast<std::int32_t>(format->count ? format->height[best] : c.Height()));
-        }
-        std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
-        f->fmt.pix.width = c.Width();
-        f->fmt.pix.height = c.Height();
-        f->fmt.pix.pixelformat = c.Fourcc();
-        f->fmt.pix.field = V4L2_FIELD_NONE;
-        f->fmt.pix.bytesperline = c.BytesPerLine();
-        f->fmt.pix.sizeimage = c.SizeImage();
-        f->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
-        return 0;
-    }
-    case VIDIOC_REQBUFS: {
-        auto* r = static_cast<v4l2_requestbuffers*>(arg);
-        if (r->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || r->memory != V4L2_MEMORY_MMAP) return Fail(EINVAL);
-        if (c.busy || (c.bufferOwner >= 0 && c.bufferOwner != fd)) return Fail(EBUSY);
-        if (r->count == 0) {
-            for (const Buffer& b : c.buffers)
-                if (b.mapped) return Fail(EBUSY);
-            FreeBuffers(c);
+            std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
+            f->fmt.pix.width = c.Width();
+            f->fmt.pix.height = c.Height();
+            f->fmt.pix.pixelformat = c.Fourcc();
+            f->fmt.pix.field = V4L2_FIELD_NONE;
+            f->fmt.pix.bytesperline = c.BytesPerLine();
+            f->fmt.pix.sizeimage = c.SizeImage();
+            f->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
             return 0;
         }
-        if (!c.buffers.empty()) return Fail(EBUSY);
-        r->count = std::min<std::uint32_t>(r->count, 8);
-        const std::size_t length = (c.SizeImage() + 4095) & ~std::size_t{4095};
-        for (std::uint32_t i = 0; i < r->count; ++i) {
-            void* m = Real<MmapFn>("mmap")(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (m == MAP_FAILED) return Fail(ENOMEM);
-            c.buffers.push_back({static_cast<std::uint8_t*>(m), length, 0, false});
-        }
-        c.bufferOwner = fd;
-        MakeFrame(c);
-        return 0;
-    }
-    case VIDIOC_QUERYBUF:
-    case VIDIOC_QBUF: {
-        auto* b = static_cast<v4l2_buffer*>(arg);
-        if (fd != c.bufferOwner || b->index >= c.buffers.size()) return Fail(EINVAL);
-        Buffer& buffer = c.buffers[b->index];
-        if (request == VIDIOC_QUERYBUF) {
-            b->length = static_cast<std::uint32_t>(buffer.length);
-            b->m.offset = b->index * kOffsetStep;
-            b->flags = buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0;
+        case VIDIOC_REQBUFS: {
+            auto* r = static_cast<v4l2_requestbuffers*>(arg);
+            if (r->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || r->memory != V4L2_MEMORY_MMAP) return Fail(EINVAL);
+            if (c.busy || (c.bufferOwner >= 0 && c.bufferOwner != fd)) return Fail(EBUSY);
+            if (r->count == 0) {
+                for (const Buffer& b : c.buffers)
+                    if (b.mapped) return Fail(EBUSY);
+                FreeBuffers(c);
+                return 0;
+            }
+            if (!c.buffers.empty()) return Fail(EBUSY);
+            r->count = std::min<std::uint32_t>(r->count, 8);
+            const std::size_t length = (c.SizeImage() + 4095) & ~std::size_t{4095};
+            for (std::uint32_t i = 0; i < r->count; ++i) {
+                void* m = Real<MmapFn>("mmap")(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                                               0);
+                if (m == MAP_FAILED) return Fail(ENOMEM);
+                c.buffers.push_back({static_cast<std::uint8_t*>(m), length, 0, false});
+            }
+            c.bufferOwner = fd;
+            MakeFrame(c);
             return 0;
         }
-        if (buffer.queued) return Fail(EINVAL);
-        buffer.queued = true;
-        c.queue.push_back(b->index);
-        return 0;
-    }
-    case VIDIOC_DQBUF: {
-        auto* b = static_cast<v4l2_buffer*>(arg);
-        if (fd != c.bufferOwner || !c.streaming) return Fail(EINVAL);
-        if (!FrameReady(c)) return Fail(EAGAIN);
-        const std::uint32_t index = c.queue.front();
-        c.queue.pop_front();
-        Buffer& buffer = c.buffers[index];
-        buffer.queued = false;
-        MakeFrame(c);
-        const std::size_t size = std::min(c.frame.size(), buffer.length);
-        std::memcpy(buffer.memory, c.frame.data(), size);
-        b->index = index;
-        b->bytesused = static_cast<std::uint32_t>(size);
-        b->flags = c.frameMode == kEmulFramesErrorFlag ? V4L2_BUF_FLAG_ERROR : 0;
-        b->sequence = static_cast<std::uint32_t>(c.frames);
-        b->field = V4L2_FIELD_NONE;
-        ++c.frames;
-        c.nextFrame = Clock::now() + std::chrono::microseconds(c.config.frameIntervalUs);
-        return 0;
-    }
-    case VIDIOC_STREAMON:
-        if (c.busy) return Fail(EBUSY);
-        if (fd != c.bufferOwner || c.buffers.empty()) return Fail(EINVAL);
-        c.streaming = true;
-        c.nextFrame = Clock::now();
-        return 0;
-    case VIDIOC_STREAMOFF:
-        if (fd != c.bufferOwner) return Fail(EINVAL);
-        c.streaming = false;
-        c.queue.clear();
-        for (Buffer& b : c.buffers) b.queued = false;
-        return 0;
-    case UVCIOC_CTRL_QUERY: {
-        // As uvcvideo's uvc_xu_ctrl_query: the unit and selector must exist,
-        // the size must be the control's length (2 for GET_LEN, 1 for
-        // GET_INFO), and the control must support the request.
-        auto* q = static_cast<uvc_xu_control_query*>(arg);
-        ++c.queries[q->query];
-        if (q->unit != kEmulUnitId) return Fail(ENOENT);
-        const kiv::Guid unit = UnitGuid(c);
-        std::size_t length = 0;
-        bool get = false, set = false;
-        if (!c.device->DescribeControl(unit, q->selector, length, get, set)) return Fail(ENOENT);
-        if (q->query == UVC_GET_LEN || q->query == UVC_GET_INFO) {
-            if (q->size != (q->query == UVC_GET_LEN ? 2 : 1)) return Fail(ENOBUFS);
+        case VIDIOC_QUERYBUF:
+        case VIDIOC_QBUF: {
+            auto* b = static_cast<v4l2_buffer*>(arg);
+            if (fd != c.bufferOwner || b->index >= c.buffers.size()) return Fail(EINVAL);
+            Buffer& buffer = c.buffers[b->index];
+            if (request == VIDIOC_QUERYBUF) {
+                b->length = static_cast<std::uint32_t>(buffer.length);
+                b->m.offset = b->index * kOffsetStep;
+                b->flags = buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0;
+                return 0;
+            }
+            if (buffer.queued) return Fail(EINVAL);
+            buffer.queued = true;
+            c.queue.push_back(b->index);
+            return 0;
+        }
+        case VIDIOC_DQBUF: {
+            auto* b = static_cast<v4l2_buffer*>(arg);
+            if (fd != c.bufferOwner || !c.streaming) return Fail(EINVAL);
+            if (!FrameReady(c)) return Fail(EAGAIN);
+            const std::uint32_t index = c.queue.front();
+            c.queue.pop_front();
+            Buffer& buffer = c.buffers[index];
+            buffer.queued = false;
+            MakeFrame(c);
+            const std::size_t size = std::min(c.frame.size(), buffer.length);
+            std::memcpy(buffer.memory, c.frame.data(), size);
+            b->index = index;
+            b->bytesused = static_cast<std::uint32_t>(size);
+            b->flags = c.frameMode == kEmulFramesErrorFlag ? V4L2_BUF_FLAG_ERROR : 0;
+            b->sequence = static_cast<std::uint32_t>(c.frames);
+            b->field = V4L2_FIELD_NONE;
+            ++c.frames;
+            c.nextFrame = Clock::now() + std::chrono::microseconds(c.config.frameIntervalUs);
+            return 0;
+        }
+        case VIDIOC_STREAMON:
+            if (c.busy) return Fail(EBUSY);
+            if (fd != c.bufferOwner || c.buffers.empty()) return Fail(EINVAL);
+            c.streaming = true;
+            c.nextFrame = Clock::now();
+            return 0;
+        case VIDIOC_STREAMOFF:
+            if (fd != c.bufferOwner) return Fail(EINVAL);
+            c.streaming = false;
+            c.queue.clear();
+            for (Buffer& b : c.buffers) b.queued = false;
+            return 0;
+        case UVCIOC_CTRL_QUERY: {
+            // As uvcvideo's uvc_xu_ctrl_query: the unit and selector must exist,
+            // the size must be the control's length (2 for GET_LEN, 1 for
+            // GET_INFO), and the control must support the request.
+            auto* q = static_cast<uvc_xu_control_query*>(arg);
+            ++c.queries[q->query];
+            if (q->unit != kEmulUnitId) return Fail(ENOENT);
+            const kiv::Guid unit = UnitGuid(c);
+            std::size_t length = 0;
+            bool get = false, set = false;
+            if (!c.device->DescribeControl(unit, q->selector, length, get, set)) return Fail(ENOENT);
+            if (q->query == UVC_GET_LEN || q->query == UVC_GET_INFO) {
+                if (q->size != (q->query == UVC_GET_LEN ? 2 : 1)) return Fail(ENOBUFS);
+                if (!q->data) return Fail(EFAULT);
+                if (q->query == UVC_GET_INFO) {
+                    q->data[0] = static_cast<std::uint8_t>((get ? UVC_CONTROL_CAP_GET : 0) |
+                                                           (set ? UVC_CONTROL_CAP_SET : 0));
+                } else {
+                    q->data[0] = static_cast<std::uint8_t>(length);
+                    q->data[1] = static_cast<std::uint8_t>(length >> 8);
+                }
+                return 0;
+            }
+            if (q->query != UVC_GET_CUR && q->query != UVC_SET_CUR && q->query != UVC_GET_DEF)
+                return Fail(EINVAL);  // GET_MIN/MAX/RES: not modelled
+            if (q->size != length) return Fail(ENOBUFS);
             if (!q->data) return Fail(EFAULT);
-            if (q->query == UVC_GET_INFO) {
-                q->data[0] = static_cast<std::uint8_t>((get ? UVC_CONTROL_CAP_GET : 0) | (set ? UVC_CONTROL_CAP_SET : 0));
+            kiv::sim::XuAnswer answer;
+            if (q->query == UVC_GET_DEF) {
+                answer = c.device->Default(unit, q->selector, q->data, q->size);
+            } else if (q->query == UVC_GET_CUR) {
+                answer = c.device->Get(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
             } else {
-                q->data[0] = static_cast<std::uint8_t>(length);
-                q->data[1] = static_cast<std::uint8_t>(length >> 8);
+                answer = c.device->Set(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
+                if (answer == kiv::sim::XuAnswer::Ok) {
+                    c.lastSelector = q->selector;
+                    c.lastSet.assign(q->data, q->data + q->size);
+                }
             }
-            return 0;
+            const int error = XuErrno(answer);
+            return error ? Fail(error) : 0;
         }
-        if (q->query != UVC_GET_CUR && q->query != UVC_SET_CUR && q->query != UVC_GET_DEF)
-            return Fail(EINVAL);  // GET_MIN/MAX/RES: not modelled
-        if (q->size != length) return Fail(ENOBUFS);
-        if (!q->data) return Fail(EFAULT);
-        kiv::sim::XuAnswer answer;
-        if (q->query == UVC_GET_DEF) {
-            answer = c.device->Default(unit, q->selector, q->data, q->size);
-        } else if (q->query == UVC_GET_CUR) {
-            answer = c.device->Get(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
-        } else {
-            answer = c.device->Set(unit, q->selector, q->data, q->size, kiv::sim::XuLength::Control);
-            if (answer == kiv::sim::XuAnswer::Ok) {
-                c.lastSelector = q->selector;
-                c.lastSet.assign(q->data, q->data + q->size);
-            }
-        }
-        const int error = XuErrno(answer);
-        return error ? Fail(error) : 0;
-    }
-    default:
-        return Fail(ENOTTY);
+        default: return Fail(ENOTTY);
     }
 }
 
@@ -908,8 +927,7 @@ EMUL_EXPORT void uvcemul_set_frame_mode(int camera, int mode) {
     if (Camera* c = At(camera)) c->frameMode = mode;
 }
 
-EMUL_EXPORT std::size_t uvcemul_last_set(int camera, std::uint8_t* selector, std::uint8_t* data,
-                                         std::size_t capacity) {
+EMUL_EXPORT std::size_t uvcemul_last_set(int camera, std::uint8_t* selector, std::uint8_t* data, std::size_t capacity) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Camera* c = At(camera);
     if (!c || c->lastSet.empty()) return 0;
@@ -961,7 +979,6 @@ EMUL_EXPORT std::size_t uvcemul_jpeg(int camera, std::uint8_t* data, std::size_t
     std::memcpy(data, c->frame.data(), std::min(capacity, c->frame.size()));
     return c->frame.size();
 }
-
 
 namespace {
 void AddCameraFromEnvironment() {

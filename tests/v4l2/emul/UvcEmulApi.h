@@ -15,7 +15,7 @@ struct UvcEmulFormat {
     std::uint32_t count = 0;   // sizes listed
     std::uint32_t width[8] = {};
     std::uint32_t height[8] = {};
-    int stepwise = 0;          // ENUM_FRAMESIZES answers a stepwise range instead
+    int stepwise = 0;              // ENUM_FRAMESIZES answers a stepwise range instead
     std::uint32_t streamable = 0;  // S_FMT picks among the first n sizes only (0: all)
 };
 
@@ -23,30 +23,30 @@ struct UvcEmulCamera {
     char name[64] = "ORVAN KIVCAMB";
     std::uint16_t vendor = 0x1a3c;
     std::uint16_t product = 0x0b21;
-    char serial[64] = "";      // empty: no serial attribute
-    char port[32] = "1-2";     // the USB device's directory name
+    char serial[64] = "";   // empty: no serial attribute
+    char port[32] = "1-2";  // the USB device's directory name
     std::uint32_t interfaceNumber = 0;
-    int unit = 0;              // extension unit: 0 none, 1 model A, 2 model B (controls below)
+    int unit = 0;  // extension unit: 0 none, 1 model A, 2 model B (controls below)
     std::uint32_t formatCount = 0;
     UvcEmulFormat formats[2];
     std::uint32_t currentFourcc = 0, currentWidth = 0, currentHeight = 0;
     std::uint32_t yuyvRowPadding = 0;  // bytes added to each YUYV row (bytesperline)
     std::uint32_t frameIntervalUs = 2000;
-    int metadataFirst = 0;     // the metadata node gets the lower number
+    int metadataFirst = 0;  // the metadata node gets the lower number
 };
 
 enum UvcEmulFrameMode {
     kEmulFramesGood = 0,
-    kEmulFramesNoHuffman = 1,   // MJPEG without its DHT segments
-    kEmulFramesTruncated = 2,   // MJPEG cut short
-    kEmulFramesGarbage = 3,     // not a JPEG at all
-    kEmulFramesErrorFlag = 4,   // every buffer flagged V4L2_BUF_FLAG_ERROR
-    kEmulFramesWrongSize = 5,   // MJPEG of half the negotiated size
+    kEmulFramesNoHuffman = 1,  // MJPEG without its DHT segments
+    kEmulFramesTruncated = 2,  // MJPEG cut short
+    kEmulFramesGarbage = 3,    // not a JPEG at all
+    kEmulFramesErrorFlag = 4,  // every buffer flagged V4L2_BUF_FLAG_ERROR
+    kEmulFramesWrongSize = 5,  // MJPEG of half the negotiated size
 };
 
 enum UvcEmulUnplug {
-    kEmulUnplugHangUp = 0,      // poll reports POLLERR | POLLHUP at once
-    kEmulUnplugBuffers = 1,     // queued buffers come back flagged, QBUF fails with ENODEV
+    kEmulUnplugHangUp = 0,   // poll reports POLLERR | POLLHUP at once
+    kEmulUnplugBuffers = 1,  // queued buffers come back flagged, QBUF fails with ENODEV
 };
 
 // The unit id the emulated extension unit has in the descriptors.

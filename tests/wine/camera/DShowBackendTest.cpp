@@ -35,9 +35,12 @@ using kivtest::TestCameraHost;
 
 namespace {
 
-const char kModelAPath[] = "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-const char kModelBPath[] = "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&2a2b2c2d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-const char kOtherPath[] = "\\\\?\\usb#vid_046d&pid_0825&mi_00#7&11111111&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const char kModelAPath[] =
+    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const char kModelBPath[] =
+    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&2a2b2c2d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const char kOtherPath[] =
+    "\\\\?\\usb#vid_046d&pid_0825&mi_00#7&11111111&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
 // Counts the first-frame announcements.
 class CountingBridge final : public kiv::IWindowBridge {
@@ -107,9 +110,9 @@ TEST(DShowChoice, EachChoiceListsItsOwnDevices) {
     const struct {
         const char* camera;
         PlatformResult listing;
-    } cases[] = {{"dshow", PlatformResult::Ok},   {"DShow", PlatformResult::Ok}, {"", PlatformResult::Ok},
-                 {"sim", PlatformResult::Ok},     {"v4l2", PlatformResult::NotFound},
-                 {"bogus", PlatformResult::NotFound}};
+    } cases[] = {{"dshow", PlatformResult::Ok},      {"DShow", PlatformResult::Ok},
+                 {"", PlatformResult::Ok},           {"sim", PlatformResult::Ok},
+                 {"v4l2", PlatformResult::NotFound}, {"bogus", PlatformResult::NotFound}};
     for (const auto& c : cases) {
         kivtest::ScopedEnv camera("KIVDS_CAMERA", c.camera);
         auto platform = kiv::CreateVideoPlatform();
@@ -315,7 +318,8 @@ TEST(DShowBackend, UnplugRaisesDeviceLostForTheBoundFilter) {
         bool seen = false;
         for (int i = 0; i < 50 && !seen; ++i) {
             GraphEvent event;
-            if (graph.wrapper.GetGraphEvent(event, 100) == EventPoll::Event && event.code == GraphEventCode::DeviceLost) {
+            if (graph.wrapper.GetGraphEvent(event, 100) == EventPoll::Event &&
+                event.code == GraphEventCode::DeviceLost) {
                 lost = event;
                 seen = true;
             }
@@ -580,7 +584,8 @@ TEST(DShowBackend, PropertyFrameShowsTheCaptionAndTheCamerasPage) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
-        const PlatformResult shown = graph.wrapper.ShowPropertyPages(reinterpret_cast<kiv::WindowHandle>(owner), caption);
+        const PlatformResult shown = graph.wrapper.ShowPropertyPages(reinterpret_cast<kiv::WindowHandle>(owner),
+                                                                     caption);
         finished = true;
         closer.join();
         DestroyWindow(owner);

@@ -25,9 +25,11 @@ using kivtest::TestCameraHost;
 namespace {
 
 const std::string kModelA =
-    "name=KIVCAMA;path=\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+    "name=KIVCAMA;path=\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}"
+    "\\global";
 const std::string kOther =
-    "name=Other Cam;path=\\\\?\\usb#vid_046d&pid_0825&mi_00#7&11111111&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+    "name=Other "
+    "Cam;path=\\\\?\\usb#vid_046d&pid_0825&mi_00#7&11111111&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
 int TrimmedSourceRow(int y, int height) { return 1 + y * (height - 2) / height; }
 
@@ -50,7 +52,8 @@ void ExpectPixel(const unsigned char* px, const kivtest::Rgb& want, bool bgr, in
 
 TEST_F(Session, OpensTheMakersCameraAndDeliversAllThreeTransfers) {
     // Another maker's camera comes first and is passed over.
-    TestCameraHost camera(kOther + ";caps=yuy2:320x240|" + kModelA + ";caps=yuy2:320x240,mjpeg:640x480,mjpeg:320x240;current=320x240");
+    TestCameraHost camera(kOther + ";caps=yuy2:320x240|" + kModelA +
+                          ";caps=yuy2:320x240,mjpeg:640x480,mjpeg:320x240;current=320x240");
     ASSERT_TRUE(camera.Ready());
     const std::string path = kivtest::TempPath("kivds-dshow-session.bmp");
     std::remove(path.c_str());

@@ -17,7 +17,6 @@ namespace testcam {
 // The module's live COM objects.
 extern std::atomic<LONG> g_live;
 
-
 // Counts the module's live COM objects.
 struct Counted {
     Counted() { ++g_live; }
@@ -26,13 +25,13 @@ struct Counted {
     Counted& operator=(const Counted&) = delete;
 };
 
-#define KIV_REFCOUNT                                                  \
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }      \
-    STDMETHODIMP_(ULONG) Release() override {                         \
-        const ULONG left = --m_refs;                                  \
-        if (left == 0) delete this;                                   \
-        return left;                                                  \
-    }                                                                 \
+#define KIV_REFCOUNT                                            \
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; } \
+    STDMETHODIMP_(ULONG) Release() override {                   \
+        const ULONG left = --m_refs;                            \
+        if (left == 0) delete this;                             \
+        return left;                                            \
+    }                                                           \
     std::atomic<ULONG> m_refs{1};
 
 inline kiv::Guid FromGuid(const GUID& g) {

@@ -70,11 +70,11 @@ void InitSlot(Slot& s, const kiv::sim::SimDevice& d) {
 // The device's answer to a kernel-streaming request.
 HRESULT KsResult(kiv::sim::XuAnswer answer) {
     switch (answer) {
-    case kiv::sim::XuAnswer::Ok: return S_OK;
-    case kiv::sim::XuAnswer::NoControl: return E_PROP_ID_UNSUPPORTED;
-    case kiv::sim::XuAnswer::Gone: return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-    case kiv::sim::XuAnswer::Stall: return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
-    default: return E_INVALIDARG;  // a size or direction refused, or an injected fault
+        case kiv::sim::XuAnswer::Ok: return S_OK;
+        case kiv::sim::XuAnswer::NoControl: return E_PROP_ID_UNSUPPORTED;
+        case kiv::sim::XuAnswer::Gone: return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+        case kiv::sim::XuAnswer::Stall: return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+        default: return E_INVALIDARG;  // a size or direction refused, or an injected fault
     }
 }
 
@@ -187,10 +187,8 @@ public:
             if (peer) peer->AddRef();
         }
         if (!peer) return;
-        if (begin)
-            peer->BeginFlush();
-        else
-            peer->EndFlush();
+        if (begin) peer->BeginFlush();
+        else peer->EndFlush();
         peer->Release();
     }
     // Delivers one picture; false when the stream cannot go on.
@@ -595,7 +593,7 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        IUnknown* object = m_slot == -2  ? NewTestPropertyPage()
+        IUnknown* object = m_slot == -2 ? NewTestPropertyPage()
                            : m_slot < 0 ? NewTestDecoder()
                                         : static_cast<IBaseFilter*>(new CaptureFilter(m_slot));
         const HRESULT hr = object->QueryInterface(iid, out);

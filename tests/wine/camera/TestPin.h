@@ -139,7 +139,7 @@ protected:
     const wchar_t* m_id;
     std::mutex m_mutex;
     IPin* m_peer = nullptr;
-    IMemInputPin* m_input = nullptr;        // output pin: the downstream input
+    IMemInputPin* m_input = nullptr;       // output pin: the downstream input
     IMemAllocator* m_allocator = nullptr;  // output pin: the downstream allocator
     AM_MEDIA_TYPE m_type;
 };

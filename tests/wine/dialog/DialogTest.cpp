@@ -187,9 +187,7 @@ protected:
         SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(listId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     }
 
-    void ClickCapture() {
-        SendMessageW(Item(kCapture), BM_CLICK, 0, 0);
-    }
+    void ClickCapture() { SendMessageW(Item(kCapture), BM_CLICK, 0, 0); }
 
     // The area the renderer draws the video into (its window inside 2001),
     // in screen coordinates.
@@ -206,7 +204,8 @@ protected:
     // The screen pixel showing camera pixel (x, y) of a w x h picture.
     static POINT ScreenPointOf(const RECT& video, int x, int y, int w, int h) {
         const int cw = video.right - video.left, ch = video.bottom - video.top;
-        return POINT{video.left + static_cast<int>((x + 0.5) * cw / w), video.top + static_cast<int>((y + 0.5) * ch / h)};
+        return POINT{video.left + static_cast<int>((x + 0.5) * cw / w),
+                     video.top + static_cast<int>((y + 0.5) * ch / h)};
     }
 
     // Ends the current transfer and waits for the controls to come back.
@@ -471,11 +470,11 @@ TEST_F(Dialog, VersionDialogIsModalOverTheDialogAndClosesWithEscOrOk) {
                 seen.text = WindowText(GetDlgItem(seen.window, kVersionNumber));
                 seen.product = WindowText(GetDlgItem(seen.window, kProduct));
                 seen.licence = WindowText(GetDlgItem(seen.window, kLicence));
-                seen.licenceReadOnly = (GetWindowLongW(GetDlgItem(seen.window, kLicence), GWL_STYLE) & ES_READONLY) != 0;
+                seen.licenceReadOnly = (GetWindowLongW(GetDlgItem(seen.window, kLicence), GWL_STYLE) & ES_READONLY) !=
+                                       0;
                 seen.okText = WindowText(GetDlgItem(seen.window, IDOK));
                 seen.dialogEnabledMeanwhile = IsWindowEnabled(dialog_) != FALSE;
-                if (withEscape)
-                    PostMessageW(GetDlgItem(seen.window, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+                if (withEscape) PostMessageW(GetDlgItem(seen.window, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
                 else
                     PostMessageW(seen.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                                  reinterpret_cast<LPARAM>(GetDlgItem(seen.window, IDOK)));
@@ -572,8 +571,7 @@ TEST_F(Dialog, UnpluggingUnderTheVersionDialogOwnsTheMessageByIt) {
                          milliseconds(10000)))
                 return;
             camera_->Unplug(0);
-            if (!WaitFor([&] { return (box.window = FindMessageBox(version.window)) != nullptr; },
-                         milliseconds(10000)))
+            if (!WaitFor([&] { return (box.window = FindMessageBox(version.window)) != nullptr; }, milliseconds(10000)))
                 return;
             box.owner = GetWindow(box.window, GW_OWNER);
             box.text = LongestStaticText(box.window);
@@ -677,8 +675,8 @@ TEST_F(Dialog, ScreensOfPreviewPressedZoomVersionAndDisconnection) {
                 const ScreenPixel got = shot.AtScreen(at.x, at.y);
                 const Rgb want = SimPixel(x, y);
                 EXPECT_TRUE(Near(got.r, want.r, 16) && Near(got.g, want.g, 16) && Near(got.b, want.b, 16))
-                    << "preview at camera " << x << "," << y << ": got " << +got.r << "," << +got.g << ","
-                    << +got.b << " want " << +want.r << "," << +want.g << "," << +want.b;
+                    << "preview at camera " << x << "," << y << ": got " << +got.r << "," << +got.g << "," << +got.b
+                    << " want " << +want.r << "," << +want.g << "," << +want.b;
             }
     }
 
@@ -733,8 +731,7 @@ TEST_F(Dialog, ScreensOfPreviewPressedZoomVersionAndDisconnection) {
                 return;
             Photograph(version.window, "version-dialog");
             camera_->Unplug(0);
-            if (!WaitFor([&] { return (box.window = FindMessageBox(version.window)) != nullptr; },
-                         milliseconds(10000)))
+            if (!WaitFor([&] { return (box.window = FindMessageBox(version.window)) != nullptr; }, milliseconds(10000)))
                 return;
             box.text = LongestStaticText(box.window);
             Photograph(box.window, "disconnected-message");

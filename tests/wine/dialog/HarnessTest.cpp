@@ -39,7 +39,9 @@ struct WindowCloser {
 TEST(Harness, MessagesPassTheSourceAndScreenPicturesShowTheWindow) {
     ScopedEnv ui("KIVDS_UI", "win32");
     ScopedEnv cameraKind("KIVDS_CAMERA", "dshow");
-    TestCameraHost camera("name=KIVCAMA;path=\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global;caps=yuy2:160x120");
+    TestCameraHost camera(
+        "name=KIVCAMA;path=\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}"
+        "\\global;caps=yuy2:160x120");
     ASSERT_TRUE(camera.Ready());
     TwainApp app;
     ASSERT_NE(nullptr, app.Window());

@@ -146,13 +146,15 @@ std::string ArtifactDirectory() {
     }
     // Create every level.
     for (std::size_t i = 0; i <= dir.size(); ++i)
-        if (i == dir.size() || ((dir[i] == '\\' || dir[i] == '/') && i > 2)) CreateDirectoryA(dir.substr(0, i).c_str(), nullptr);
+        if (i == dir.size() || ((dir[i] == '\\' || dir[i] == '/') && i > 2))
+            CreateDirectoryA(dir.substr(0, i).c_str(), nullptr);
     return dir;
 }
 
 std::string SaveArtifact(const ScreenShot& shot, const std::string& name) {
     const auto tag = kiv::GetEnv("KIV_GUI_TAG");
-    const std::string path = ArtifactDirectory() + "\\" + (tag && !tag->empty() ? *tag : std::string("en")) + "-" + name + ".bmp";
+    const std::string path = ArtifactDirectory() + "\\" + (tag && !tag->empty() ? *tag : std::string("en")) + "-" +
+                             name + ".bmp";
     return shot.SaveBmp(path) ? path : std::string();
 }
 

@@ -18,8 +18,8 @@ TwainApp::TwainApp() {
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
     cls.lpszClassName = kClassName;
     RegisterClassW(&cls);  // fails harmlessly when a previous test registered it
-    window_ = CreateWindowExW(0, kClassName, L"kivds dialog test application", WS_OVERLAPPEDWINDOW, 0, 0, 1000,
-                              900, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    window_ = CreateWindowExW(0, kClassName, L"kivds dialog test application", WS_OVERLAPPEDWINDOW, 0, 0, 1000, 900,
+                              nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (window_) {
         ShowWindow(window_, SW_SHOW);
         UpdateWindow(window_);

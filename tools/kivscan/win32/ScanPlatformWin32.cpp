@@ -13,9 +13,7 @@
 namespace kiv {
 namespace scan {
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 // The C runtime's descriptor 2 is redirected into a temporary file that is
 // deleted when it is closed.

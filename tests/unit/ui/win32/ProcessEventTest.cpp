@@ -135,7 +135,8 @@ TEST_F(ProcessEventTest, VirtualCameraPictureReachesThePreview) {
     // The first frame switches the controls on; the preview is painted.
     HWND capture = GetDlgItem(dialog, 2009);
     const DWORD end = GetTickCount() + 20000;
-    while (!IsWindowEnabled(capture) && static_cast<LONG>(end - GetTickCount()) > 0) host.PumpEvents(std::chrono::milliseconds(100));
+    while (!IsWindowEnabled(capture) && static_cast<LONG>(end - GetTickCount()) > 0)
+        host.PumpEvents(std::chrono::milliseconds(100));
     ASSERT_TRUE(IsWindowEnabled(capture));
     host.PumpEvents(std::chrono::milliseconds(500));
     HWND preview = GetDlgItem(dialog, 2001);

@@ -603,8 +603,8 @@ PreviewPicture SolidPicture(int left, int top, int w, int h, std::uint8_t b, std
 class Win32BridgeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | SS_BITMAP, 10, 10, 100, 80, nullptr, nullptr,
-                                 nullptr, nullptr);
+        window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | SS_BITMAP, 10, 10, 100, 80, nullptr,
+                                 nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, window);
         original = GetWindowLongPtrW(window, GWLP_WNDPROC);
     }
