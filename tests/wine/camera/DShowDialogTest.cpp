@@ -27,15 +27,13 @@
 
 using namespace twain;
 using kivtest::DsHost;
+using kivtest::kModelAPath;
+using kivtest::kModelBPath;
 using kivtest::OpenableDevicePath;
 using kivtest::TestCameraHost;
 
 namespace {
 
-const char kModelAPath[] =
-    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-const char kModelBPath[] =
-    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&2a2b2c2d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 const char kModelCPath[] =
     "\\\\?\\usb#vid_1a3c&pid_0c33&mi_00#7&1&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 

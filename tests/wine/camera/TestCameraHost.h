@@ -11,6 +11,13 @@
 
 namespace kivtest {
 
+// Device paths of the maker's models A and B (same USB ids, other instances)
+// as the video input category lists them.
+inline constexpr char kModelAPath[] =
+    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&1f2e3d4c&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+inline constexpr char kModelBPath[] =
+    "\\\\?\\usb#vid_1a3c&pid_0b21&mi_00#6&2a2b2c2d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+
 class TestCameraHost {
 public:
     // Sets KIVDS_SIM to description and lists its devices (slots 0, 1, ...).
