@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "kivds/platform/SourceLock.h"
 #include "kivds/platform/ThreadApartment.h"
@@ -22,6 +23,49 @@ constexpr auto kLockRetry = std::chrono::milliseconds(2);
 }  // namespace
 
 void AbandonDialogThreads() { g_abandoned.store(true); }
+
+// How long the unload waits for a thread that was let go to end.
+constexpr auto kLetGoPatience = std::chrono::seconds(5);
+
+// The loop's threads whose DialogThread was destroyed on the thread itself.
+// Those that have ended are joined when the next DialogThread starts, the
+// rest at the unload (JoinLetGoDialogThreads, and at the latest when this
+// library's statics are destroyed).
+class LetGoThreads {
+public:
+    struct Thread {
+        std::thread thread;
+        std::shared_ptr<DialogThread::State> state;
+    };
+
+    ~LetGoThreads() {
+#ifdef _WIN32
+        // Under the loader lock no thread can end, so none is waited for: the
+        // library stays loaded while a camera may run (KeepLibraryLoaded).
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (Thread& entry : threads_) entry.thread.detach();
+#else
+        Join(kLetGoPatience, false);
+#endif
+    }
+
+    void Add(Thread thread) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        threads_.push_back(std::move(thread));
+    }
+
+    // Joins every thread that ends within `patience`; the others are kept
+    // for a later call (`keepRunning`) or let go for good.
+    void Join(std::chrono::milliseconds patience, bool keepRunning);
+
+private:
+    std::mutex mutex_;
+    std::vector<Thread> threads_;
+};
+
+namespace {
+LetGoThreads g_letGo;
+}  // namespace
 
 struct DialogThread::State {
     struct SyncItem {
@@ -44,6 +88,7 @@ struct DialogThread::State {
     IdleHook idle;
     bool stopping = false;
     bool finished = false;
+    bool exited = false;  // the thread's function has nothing left to run but its return
     std::thread::id threadId;
     int lentTasks = 0;          // tasks running with a lender's lock (loop's thread only)
     unsigned long changes = 0;  // timers or idle hook set: the loop's wait is out of date
@@ -216,22 +261,57 @@ void DialogThread::State::Loop() {
     guard.unlock();
 }
 
+void LetGoThreads::Join(std::chrono::milliseconds patience, bool keepRunning) {
+    std::vector<Thread> threads;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        threads.swap(threads_);
+    }
+    std::vector<Thread> running;
+    for (Thread& entry : threads) {
+        bool ended = false;
+        if (entry.thread.get_id() != std::this_thread::get_id()) {
+            std::unique_lock<std::mutex> guard(entry.state->mutex);
+            ended = entry.state->completed.wait_for(guard, patience, [&] { return entry.state->exited; });
+        }
+        if (ended && !g_abandoned.load()) entry.thread.join();
+        else if (keepRunning) running.push_back(std::move(entry));
+        else entry.thread.detach();
+    }
+    for (Thread& entry : running) Add(std::move(entry));
+}
+
+void JoinLetGoDialogThreads() {
+    if (!g_abandoned.load()) g_letGo.Join(kLetGoPatience, false);
+}
+
 DialogThread::DialogThread() : state_(std::make_shared<State>()) {
+    g_letGo.Join(std::chrono::milliseconds(0), true);
     std::shared_ptr<State> state = state_;
     // The loop starts once the id is recorded.
     std::unique_lock<std::mutex> guard(state->mutex);
     thread_ = std::thread([state] {
-        // The dialog's handlers call the camera's COM objects on Windows.
-        ThreadApartment apartment;
-        state->Loop();
+        {
+            // The dialog's handlers call the camera's COM objects on Windows.
+            ThreadApartment apartment;
+            state->Loop();
+        }
+        std::lock_guard<std::mutex> ended(state->mutex);
+        state->exited = true;
+        state->completed.notify_all();
     });
     state->threadId = thread_.get_id();
 }
 
 DialogThread::~DialogThread() {
     Stop();
-    if (OnThread() || g_abandoned.load()) {
-        thread_.detach();  // the state outlives us in the thread's hands
+    if (g_abandoned.load()) {
+        thread_.detach();
+        return;
+    }
+    if (OnThread()) {
+        // The state outlives us in the thread's hands.
+        g_letGo.Add({std::move(thread_), state_});
         return;
     }
     thread_.join();

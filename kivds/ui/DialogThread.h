@@ -18,7 +18,10 @@
 //
 // Threads: Post, RunSync, SetTimer, KillTimer and Stop may be called from any
 // thread. The destructor stops and joins the thread, except on the thread
-// itself or after AbandonDialogThreads(), where it lets the thread go.
+// itself or after AbandonDialogThreads(), where it lets the thread go. A
+// thread let go on its own thread still runs the last lines of the loop,
+// which are this library's code: JoinLetGoDialogThreads() waits for them
+// before the library is unloaded.
 //
 // A handler may destroy the DialogThread that runs it (the application
 // disables the source from a notification the handler sent). What the
@@ -34,7 +37,10 @@
 
 namespace kiv {
 
+class LetGoThreads;
+
 class DialogThread {
+    friend class LetGoThreads;
     struct State;
 
 public:
@@ -109,5 +115,12 @@ private:
 // may be held (Windows). After this call no DialogThread joins its thread or
 // waits for it; their destructors let them go.
 void AbandonDialogThreads();
+
+// Joins the threads whose DialogThread was destroyed on the thread itself,
+// each given a few seconds to end (one that does not, a handler that never
+// returns, is left running). Call it with no lock held, from the library's
+// unload (not under the Windows loader lock); nothing after
+// AbandonDialogThreads().
+void JoinLetGoDialogThreads();
 
 }  // namespace kiv

@@ -2,6 +2,7 @@
 // destructor run the application object's start-up and exit.
 #include "kivds/twain/KIVDSApp.h"
 #include "kivds/twain/KIVTwainMgr.h"
+#include "kivds/ui/DialogThread.h"
 
 namespace {
 // Constant-initialised, so it is ready before the constructor below runs.
@@ -14,6 +15,9 @@ void End() {
     if (ended) return;
     ended = true;
     theApp.ExitInstance();
+    // A dialog thread the application ended from its own notification may
+    // still be returning through this library's code.
+    kiv::JoinLetGoDialogThreads();
 }
 }  // namespace
 

@@ -139,16 +139,29 @@ TEST(DialogThread, TimerAndIdleHookSetWhileTheLoopSleepsAreServed) {
     EXPECT_TRUE(WaitUntil([&] { return idled.load(); })) << "the hook was never called";
 }
 
-TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAlone) {
+// The thread goes on alone; the unload still waits for the loop's last lines
+// (they are the library's code), which a slow thread exit widens here.
+TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAloneAndTheUnloadJoinsIt) {
+    struct SlowExit {
+        std::atomic<bool>* exited;
+        ~SlowExit() {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            *exited = true;
+        }
+    };
+    static std::atomic<bool> exited{false};
     auto thread = std::make_unique<DialogThread>();
     std::atomic<bool> destroyed{false};
     DialogThread* raw = thread.get();
     raw->Post([&thread, &destroyed] {
+        thread_local SlowExit slow{&exited};
         thread.reset();  // the application disabled the source from a callback
         destroyed = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
     EXPECT_EQ(nullptr, thread);
+    JoinLetGoDialogThreads();
+    EXPECT_TRUE(exited.load());
 }
 
 // The rest of a handler that destroyed its own thread (the view kills its
