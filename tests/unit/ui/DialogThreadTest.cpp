@@ -140,28 +140,26 @@ TEST(DialogThread, TimerAndIdleHookSetWhileTheLoopSleepsAreServed) {
 }
 
 // The thread goes on alone; the unload still waits for the loop's last lines
-// (they are the library's code), which a slow thread exit widens here.
+// (they are the library's code), which a slow release of the handler widens.
 TEST(DialogThread, DestroyedFromItsOwnThreadLetsTheThreadFinishAloneAndTheUnloadJoinsIt) {
-    struct SlowExit {
-        std::atomic<bool>* exited;
-        ~SlowExit() {
+    static std::atomic<bool> released{false};
+    struct SlowRelease {
+        ~SlowRelease() {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            *exited = true;
+            released = true;
         }
     };
-    static std::atomic<bool> exited{false};
     auto thread = std::make_unique<DialogThread>();
     std::atomic<bool> destroyed{false};
     DialogThread* raw = thread.get();
-    raw->Post([&thread, &destroyed] {
-        thread_local SlowExit slow{&exited};
+    raw->Post([&thread, &destroyed, slow = std::make_shared<SlowRelease>()] {
         thread.reset();  // the application disabled the source from a callback
         destroyed = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); }));
     EXPECT_EQ(nullptr, thread);
     JoinLetGoDialogThreads();
-    EXPECT_TRUE(exited.load());
+    EXPECT_TRUE(released.load());
 }
 
 // The rest of a handler that destroyed its own thread (the view kills its
