@@ -1,0 +1,40 @@
+// The arithmetic between the options (mm, dpi, zoom) and the camera's pixels.
+// The scan surface is the field of view: fieldOfViewMm / zoom wide, as high
+// as the frame's aspect gives; pixels are square.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "kivds/camera/CameraRecords.h"
+
+namespace kiv {
+namespace sane {
+
+struct PixelRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+struct Surface {
+    double widthMm = 0;
+    double heightMm = 0;
+};
+
+Surface ScanSurface(double fieldOfViewMm, double zoom, const CResolution& frame);
+
+// The nominal resolution of a frame over the surface, whole dpi (at least 1).
+int NominalDpi(std::int32_t frameWidth, double surfaceWidthMm);
+
+// The rectangle (tl, br in mm, in either order) in pixels of the frame,
+// rounded to the nearest pixel edge, at least one pixel, inside the frame.
+PixelRect MmToPixels(double tlX, double tlY, double brX, double brY, const CResolution& frame, double surfaceWidthMm);
+
+// The preview's frame: the smallest of at least 640 pixels wide, else the
+// widest. sizes ascending by width, not empty.
+CResolution PreviewSize(const std::vector<CResolution>& sizes);
+
+}  // namespace sane
+}  // namespace kiv
