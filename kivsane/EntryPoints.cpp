@@ -157,7 +157,7 @@ KIV_EXPORT SANE_String_Const sane_strstatus(SANE_Status status) {
     switch (status) {
         case SANE_STATUS_GOOD: return "Success";
         case SANE_STATUS_UNSUPPORTED: return "Operation not supported";
-        case SANE_STATUS_CANCELLED: return "Operation was cancelled";
+        case SANE_STATUS_CANCELLED: return "Operation was canceled";
         case SANE_STATUS_DEVICE_BUSY: return "Device busy";
         case SANE_STATUS_INVAL: return "Invalid argument";
         case SANE_STATUS_EOF: return "End of file reached";
