@@ -106,7 +106,7 @@ TEST_F(SaneBackend, DevicesAreVideoCamerasNamedFromTheirPathWithoutPrefix) {
     ScopedEnv two("KIVDS_SIM",
                   "name=ORVAN KIVCAMB;path=usb#vid_1a3c&pid_0b22#sn_1#0|"
                   "name=Other;path=usb#vid_046d&pid_0825#sn_2#0|"
-                  "name=ORVAN KIVCAMC;path=usb#vid_1a3c&pid_0b23#port_1-2#0");
+                  "name=ORVAN KIVCAMC;path=usb#vid_1a3c&pid_0b23#port_1-2#0;caps=yuy2:640x480");
     const SANE_Device** list = nullptr;
     ASSERT_EQ(Sane().get_devices(&list, SANE_FALSE), SANE_STATUS_GOOD);
     std::vector<std::string> names;
@@ -128,7 +128,11 @@ TEST_F(SaneBackend, DevicesAreVideoCamerasNamedFromTheirPathWithoutPrefix) {
     std::remove((dir_ + "/kiv.conf").c_str());
 
     SANE_Handle h = nullptr;
-    EXPECT_EQ(Sane().open("usb-vid_1a3c-pid_0b23-port_1-2-0", &h), SANE_STATUS_GOOD);
+    // The named camera, not the first: its one format and size.
+    ASSERT_EQ(Sane().open("usb-vid_1a3c-pid_0b23-port_1-2-0", &h), SANE_STATUS_GOOD);
+    const SANE_Option_Descriptor* format = Sane().get_option_descriptor(h, FindOption(h, "frame-format"));
+    EXPECT_STREQ(format->constraint.string_list[0], "YUY2");
+    EXPECT_EQ(format->constraint.string_list[1], nullptr);
     Sane().close(h);
     EXPECT_EQ(Sane().open("no-such-camera", &h), SANE_STATUS_INVAL);
 }
