@@ -30,15 +30,15 @@ int NominalDpi(std::int32_t frameWidth, double surfaceWidthMm) {
     return std::max(1, static_cast<int>(std::lround(frameWidth * kMmPerInch / surfaceWidthMm)));
 }
 
-PixelRect MmToPixels(double tlX, double tlY, double brX, double brY, const CResolution& frame, double surfaceWidthMm) {
+SourceRect MmToPixels(double tlX, double tlY, double brX, double brY, const CResolution& frame, double surfaceWidthMm) {
     if (tlX > brX) std::swap(tlX, brX);
     if (tlY > brY) std::swap(tlY, brY);
     const double perMm = surfaceWidthMm > 0 ? frame.width / surfaceWidthMm : 0;
-    PixelRect rect;
-    rect.x = std::min(Edge(tlX, perMm, frame.width), frame.width - 1);
-    rect.y = std::min(Edge(tlY, perMm, frame.height), frame.height - 1);
-    rect.width = std::max<std::int32_t>(1, Edge(brX, perMm, frame.width) - rect.x);
-    rect.height = std::max<std::int32_t>(1, Edge(brY, perMm, frame.height) - rect.y);
+    SourceRect rect;
+    rect.left = std::min(Edge(tlX, perMm, frame.width), frame.width - 1);
+    rect.top = std::min(Edge(tlY, perMm, frame.height), frame.height - 1);
+    rect.width = std::max<std::int32_t>(1, Edge(brX, perMm, frame.width) - rect.left);
+    rect.height = std::max<std::int32_t>(1, Edge(brY, perMm, frame.height) - rect.top);
     return rect;
 }
 

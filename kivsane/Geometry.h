@@ -7,16 +7,10 @@
 #include <vector>
 
 #include "kivds/camera/CameraRecords.h"
+#include "kivds/camera/IVideoPlatform.h"
 
 namespace kiv {
 namespace sane {
-
-struct PixelRect {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-};
 
 struct Surface {
     double widthMm = 0;
@@ -30,7 +24,7 @@ int NominalDpi(std::int32_t frameWidth, double surfaceWidthMm);
 
 // The rectangle (tl, br in mm, in either order) in pixels of the frame,
 // rounded to the nearest pixel edge, at least one pixel, inside the frame.
-PixelRect MmToPixels(double tlX, double tlY, double brX, double brY, const CResolution& frame, double surfaceWidthMm);
+SourceRect MmToPixels(double tlX, double tlY, double brX, double brY, const CResolution& frame, double surfaceWidthMm);
 
 // The preview's frame: the smallest of at least 640 pixels wide, else the
 // widest. sizes ascending by width, not empty.

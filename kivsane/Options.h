@@ -70,7 +70,7 @@ struct ScanRequest {
     int formatType = UVCFMT_MJPEG;
     CResolution frame;  // the frame size streamed
     double zoom = 1.0;
-    PixelRect crop;  // in pixels of the frame
+    SourceRect crop;  // in pixels of the frame
     bool gray = false;
     int settleMs = 0;
     int keepSeconds = 0;

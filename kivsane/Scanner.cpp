@@ -97,18 +97,18 @@ SANE_Status Scanner::Start() {
 
     // The camera may stream another size than asked (a driver adjusts it):
     // the cut then keeps to the frame it got.
-    PixelRect crop = request.crop;
+    SourceRect crop = request.crop;
     if (still->Width() != request.frame.width || still->Height() != request.frame.height) {
         Log(LogLevel::Info, "sane.start", "%s streams %dx%d, not %dx%d", m_device.name.c_str(), still->Width(),
             still->Height(), request.frame.width, request.frame.height);
-        crop.x = std::min(crop.x, still->Width() - 1);
-        crop.y = std::min(crop.y, still->Height() - 1);
-        crop.width = std::min(crop.width, still->Width() - crop.x);
-        crop.height = std::min(crop.height, still->Height() - crop.y);
+        crop.left = std::min(crop.left, still->Width() - 1);
+        crop.top = std::min(crop.top, still->Height() - 1);
+        crop.width = std::min(crop.width, still->Width() - crop.left);
+        crop.height = std::min(crop.height, still->Height() - crop.top);
     }
-    if (!still->Cut(crop.x, crop.y, crop.width, crop.height)) {
+    if (!still->Cut(crop.left, crop.top, crop.width, crop.height)) {
         Log(LogLevel::Error, "sane.start", "%s: cannot cut %dx%d at %d,%d from the still", m_device.name.c_str(),
-            crop.width, crop.height, crop.x, crop.y);
+            crop.width, crop.height, crop.left, crop.top);
         return SANE_STATUS_NO_MEM;
     }
     m_gray = request.gray;
