@@ -446,9 +446,10 @@ TEST_F(SaneBackend, CameraFaultsMapToStatusesWithTheirReasonAndPass) {
     Sane().close(h);
 
     // Lost while the frontend reads: the still is whole, the next start
-    // reports the loss (within its settle time at the latest).
+    // reports the loss (within its settle time at the latest; 400 frames
+    // are 2 s at 200 fps).
     {
-        ScopedEnv lost("KIVDS_SIM", (std::string(kSim) + ";lose=40").c_str());
+        ScopedEnv lost("KIVDS_SIM", (std::string(kSim) + ";lose=400").c_str());
         h = Open();
         ASSERT_TRUE(h);
         ASSERT_EQ(Sane().start(h), SANE_STATUS_GOOD);
