@@ -15,6 +15,10 @@ constexpr SANE_Int kBuild = 1;
 }  // namespace
 
 Backend& Backend::Instance() {
+    // A frontend that never calls sane_exit has its handles closed when the
+    // library's statics go: the log sink, which closing uses, is made first
+    // so that it goes after the backend.
+    LogEnabled(LogLevel::Error);
     static Backend backend;
     return backend;
 }
