@@ -137,6 +137,28 @@ TEST_F(SaneBackend, DevicesAreVideoCamerasNamedFromTheirPathWithoutPrefix) {
     EXPECT_EQ(Sane().open("no-such-camera", &h), SANE_STATUS_INVAL);
 }
 
+TEST_F(SaneBackend, KivConfAndSaneDebugKivAreReadAtInit) {
+    Sane().exit();
+    { std::ofstream(dir_ + "/kiv.conf") << "# a desk of A4 width\nfield-of-view 148.5\nbogus line\n"; }
+    {
+        ScopedEnv quiet("SANE_DEBUG_KIV", "1");  // errors only
+        ASSERT_EQ(Sane().init(nullptr, nullptr), SANE_STATUS_GOOD);
+    }
+    const std::string errorsOnly = ReadFile(dir_ + "/kiv.log");
+    EXPECT_NE(errorsOnly.find("kiv.conf line 3 ignored: bogus line"), std::string::npos) << errorsOnly;
+    EXPECT_EQ(errorsOnly.find("sane.init"), std::string::npos) << errorsOnly;
+    SANE_Handle h = Open();
+    ASSERT_TRUE(h);
+    const SANE_Option_Descriptor* res = Sane().get_option_descriptor(h, FindOption(h, "resolution"));
+    ASSERT_EQ(res->constraint.word_list[0], 2);
+    EXPECT_EQ(res->constraint.word_list[1], 27);  // 160 px over 148.5 mm
+    EXPECT_EQ(res->constraint.word_list[2], 55);
+    Sane().exit();
+    ScopedEnv info("SANE_DEBUG_KIV", "3");
+    ASSERT_EQ(Sane().init(nullptr, nullptr), SANE_STATUS_GOOD);
+    EXPECT_NE(ReadFile(dir_ + "/kiv.log").find("info sane.init: field of view 148.5 mm"), std::string::npos);
+}
+
 TEST_F(SaneBackend, DescriptorsKeepTheStandardsInvariants) {
     SANE_Handle h = Open();
     ASSERT_TRUE(h);
