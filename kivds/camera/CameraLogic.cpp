@@ -182,7 +182,9 @@ bool CCameraLogic::BindDevice(bool rebuild) {
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const VideoDevice& device = devices[i];
         if (!device.readable) continue;
-        const bool match = rebuild ? device.path == m_deviceInfo->devicePath : IsMakerDevicePath(device.path);
+        const bool match = rebuild                 ? device.path == m_deviceInfo->devicePath
+                           : !m_wantedPath.empty() ? device.path == m_wantedPath
+                                                   : IsMakerDevicePath(device.path);
         if (!match) continue;
         // The first match decides; a failure to bind it is not followed by a
         // try on the next device.
@@ -342,12 +344,14 @@ int CCameraLogic::GetDeviceInfo(std::unique_ptr<CUVCDeviceInfo>& out) {
     return 1;
 }
 
-int CCameraLogic::HandleGraphEvents(CUVCState& state) {
+int CCameraLogic::HandleGraphEvents(CUVCState& state) { return HandleGraphEvents(state, kGraphEventWaitMs); }
+
+int CCameraLogic::HandleGraphEvents(CUVCState& state, unsigned waitMs) {
     LastCameraError = 0;
     if (!m_graphCreated) return Fail();
     state.state = CUVCState::NoEvent;
     GraphEvent event;
-    while (m_platform->GetGraphEvent(event, kGraphEventWaitMs) == EventPoll::Event) {
+    while (m_platform->GetGraphEvent(event, waitMs) == EventPoll::Event) {
         if (event.code == GraphEventCode::DeviceLost && event.removed && event.ofBoundDevice)
             state.state = CUVCState::CameraRemoved;
         event = GraphEvent();

@@ -57,6 +57,15 @@ public:
     // Sets the preview's source rectangle for a digital zoom factor.
     int SetZoom(float factor);
 
+    // The device Open binds: the listed device with exactly this path instead
+    // of the first of the maker's devices (empty: the maker's first again).
+    // For hosts that let the user choose among several cameras.
+    void SetDevicePath(const std::wstring& path) { m_wantedPath = path; }
+
+    // HandleGraphEvents waiting at most waitMs for the first event (0: only
+    // what is queued now), for a host that polls the camera between frames.
+    int HandleGraphEvents(CUVCState& state, unsigned waitMs);
+
     // Model B's and model A's button reads (slot 13 chooses by model name):
     // 1 when the state was read; 0 without a bound device or device record,
     // without the unit, or when model A's camera is gone.
@@ -84,6 +93,7 @@ private:
     WindowHandle m_notifyWindow = nullptr;
     WindowHandle m_previewWindow = nullptr;
     std::unique_ptr<CUVCDeviceInfo> m_deviceInfo;
+    std::wstring m_wantedPath;  // SetDevicePath; empty: the maker's first device
     bool m_running = false;
     CUVCMediaFormat m_chosenFormat;
     bool m_threadInitialised = false;  // owes the platform an UninitializeThread

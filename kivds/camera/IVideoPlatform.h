@@ -185,5 +185,9 @@ protected:
 // is reported in one line on standard error and gives a platform without
 // devices (ListDevices: NotFound), never the virtual camera.
 std::unique_ptr<IVideoPlatform> CreateVideoPlatform();
+// The platform of the backend with that name ("sim", "v4l2", "dshow"; ASCII
+// case ignored), whatever KIVDS_CAMERA says; null when there is no such
+// backend in this build.
+std::unique_ptr<IVideoPlatform> CreateVideoPlatform(const std::string& backend);
 
 }  // namespace kiv

@@ -44,11 +44,16 @@ constexpr Backend kBackends[] = {
 
 }  // namespace
 
+std::unique_ptr<IVideoPlatform> CreateVideoPlatform(const std::string& name) {
+    for (const Backend& backend : kBackends)
+        if (EqualsIgnoringAsciiCase(std::string_view(name), std::string_view(backend.name))) return backend.make();
+    return nullptr;
+}
+
 std::unique_ptr<IVideoPlatform> CreateVideoPlatform() {
     const std::optional<std::string> chosen = GetEnv("KIVDS_CAMERA");
     if (!chosen || chosen->empty()) return kBackends[0].make();
-    for (const Backend& backend : kBackends)
-        if (EqualsIgnoringAsciiCase(std::string_view(*chosen), std::string_view(backend.name))) return backend.make();
+    if (std::unique_ptr<IVideoPlatform> platform = CreateVideoPlatform(*chosen)) return platform;
     std::string known;
     for (const Backend& backend : kBackends) known += (known.empty() ? "" : " or ") + std::string(backend.name);
     std::fprintf(stderr, "kivds: unknown camera backend KIVDS_CAMERA=%s (%s): no camera\n", chosen->c_str(),

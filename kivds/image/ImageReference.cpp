@@ -1,7 +1,9 @@
 #include "kivds/image/ImageReference.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace kiv {
 
@@ -203,6 +205,39 @@ bool CImageReference::CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t coun
     RowPass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine)
         .Write(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), true, true,
                static_cast<std::uint8_t*>(destination), static_cast<std::size_t>(m_info->m_bytesPerLine), true);
+    return true;
+}
+
+bool CImageReference::CopyRowsTopDownPacked(std::uint32_t first, std::uint32_t count, bool gray,
+                                            void* destination) const {
+    if (!HasData() || !destination || !RowsFit(m_info.get(), m_size)) return false;
+    if (static_cast<std::uint64_t>(first) + count > static_cast<std::uint64_t>(m_info->m_height)) return false;
+    if (count == 0) return true;
+    const std::size_t width = static_cast<std::size_t>(m_info->m_width);
+    const RowPass pass(Rows(), m_map.get(), m_info->m_width, m_info->m_bytesPerLine);
+    auto* out = static_cast<std::uint8_t*>(destination);
+    if (!gray) {
+        pass.Write(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), true, true, out, width * 3,
+                   false);
+        return true;
+    }
+    // A few rows at a time through a small buffer that stays in the cache.
+    constexpr std::uint32_t kRowsAtOnce = 8;
+    std::vector<std::uint8_t> rgb;
+    try {
+        rgb.resize(width * 3 * std::min(count, kRowsAtOnce));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::uint32_t done = 0; done < count;) {
+        const std::uint32_t rows = std::min(count - done, kRowsAtOnce);
+        pass.Write(static_cast<std::int32_t>(first + done), static_cast<std::int32_t>(rows), true, true, rgb.data(),
+                   width * 3, false);
+        const std::uint8_t* p = rgb.data();
+        for (std::size_t i = 0, n = width * rows; i < n; ++i, p += 3)
+            *out++ = static_cast<std::uint8_t>((77u * p[0] + 150u * p[1] + 29u * p[2] + 128u) >> 8);
+        done += rows;
+    }
     return true;
 }
 

@@ -109,6 +109,13 @@ public:
     // rows reach past the last one.
     bool CopyRowsTopDownRgb(std::uint32_t first, std::uint32_t count, void* destination) const;
 
+    // Writes rows first .. first + count - 1 of the picture (row 0 the top)
+    // to destination, top-down and packed (no padding): Width() * 3 bytes of
+    // red-green-blue a row, or with gray Width() bytes of luma, BT.601
+    // (77 R + 150 G + 29 B + 128) / 256, made from each row as it is copied.
+    // Same failures as CopyRowsTopDownRgb; false also when no memory.
+    bool CopyRowsTopDownPacked(std::uint32_t first, std::uint32_t count, bool gray, void* destination) const;
+
     // Converts the buffer to top-down rows of red-green-blue pixels (padding
     // bytes move with their rows). The buffer becomes BytesPerLine() * Height()
     // bytes; Size() keeps its value. False (image unchanged) without buffer or

@@ -99,6 +99,24 @@ TEST_F(CameraTest, BindsTheFirstMakerDeviceAndNeverTriesTheNext) {
     EXPECT_EQ(second->bindCalls, std::vector<std::size_t>{0});
 }
 
+TEST_F(CameraTest, AChosenDevicePathIsBoundInsteadOfTheFirstMakerDevice) {
+    fake->devices = {{kPathA, L"KIVCAMA", true}, {kPathOtherPid, L"X", true}, {kPathOtherMaker, L"Webcam", true}};
+    camera->SetDevicePath(kPathOtherMaker);  // any camera, when a host chose it
+    ASSERT_EQ(camera->Open(), 1);
+    EXPECT_EQ(fake->bindCalls, std::vector<std::size_t>{2});
+    EXPECT_EQ(Info().devicePath, kPathOtherMaker);
+
+    fake->bindCalls.clear();
+    camera->SetDevicePath(L"usb#gone");
+    EXPECT_EQ(camera->Open(), 0);
+    EXPECT_EQ(LastCameraError, CAMERA_ERR_NOT_FOUND);
+    EXPECT_TRUE(fake->bindCalls.empty());
+
+    camera->SetDevicePath(L"");
+    ASSERT_EQ(camera->Open(), 1);
+    EXPECT_EQ(fake->bindCalls, std::vector<std::size_t>{0});
+}
+
 TEST_F(CameraTest, ModelNamesAreNormalisedForTheFamilyOnly) {
     struct Case {
         std::wstring path, friendly, model;
@@ -341,6 +359,13 @@ TEST_F(CameraTest, GraphEventsReportOnlyTheRemovalOfTheBoundDevice) {
     EXPECT_EQ(camera->HandleGraphEvents(state), 1);
     EXPECT_EQ(state.state, CUVCState::CameraRemoved);
     EXPECT_TRUE(fake->events.empty());  // drained past the removal
+
+    // A host polling between frames drains without waiting.
+    fake->eventWaits.clear();
+    fake->events = {removed};
+    EXPECT_EQ(camera->HandleGraphEvents(state, 0), 1);
+    EXPECT_EQ(state.state, CUVCState::CameraRemoved);
+    EXPECT_EQ(fake->eventWaits, (std::vector<unsigned>{0, 0}));
 }
 
 TEST_F(CameraTest, NotifyWindowIsRestoredAfterAFormatChange) {

@@ -30,6 +30,7 @@ public:
     // The same calls, readable after the fake was destroyed with its camera.
     std::shared_ptr<std::vector<std::string>> sharedCalls = std::make_shared<std::vector<std::string>>();
     std::vector<std::size_t> bindCalls;
+    std::vector<unsigned> eventWaits;  // GetGraphEvent's waitMs, per call
     std::vector<SourceRect> sourceSets;
     struct FormatSet {
         Guid subtype;
@@ -82,8 +83,9 @@ public:
         eventWindow = w;
         return Result("SetEventWindow");
     }
-    EventPoll GetGraphEvent(GraphEvent& event, unsigned) override {
+    EventPoll GetGraphEvent(GraphEvent& event, unsigned waitMs) override {
         Record("GetGraphEvent");
+        eventWaits.push_back(waitMs);
         if (events.empty()) return EventPoll::Empty;
         event = events.front();
         events.pop_front();

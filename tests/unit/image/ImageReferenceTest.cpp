@@ -170,6 +170,36 @@ TEST(ImageReferenceFlip, RowsServedTopDownEqualFlipThenCopyRange) {
     }
 }
 
+TEST(ImageReferenceFlip, PackedRowsDropThePaddingAndGrayIsEachPixelsLuma) {
+    // A zoomed and cut still, as a scan reads it: rows in any split.
+    CImageReference image = MakeImage(13, 9, 40, 7);
+    ASSERT_TRUE(image.CropAndStretch(2, 1, 8, 6));
+    ASSERT_TRUE(image.Cut(1, 2, 11, 5));
+    const std::size_t stride = static_cast<std::size_t>(image.BytesPerLine()), row = 11 * 3;
+    std::vector<std::uint8_t> padded(stride * 5);
+    ASSERT_TRUE(image.CopyRowsTopDownRgb(0, 5, padded.data()));
+    std::vector<std::uint8_t> wantRgb, wantGray;
+    for (std::size_t y = 0; y < 5; ++y)
+        for (std::size_t x = 0; x < row; x += 3) {
+            const std::uint8_t* p = &padded[y * stride + x];
+            wantRgb.insert(wantRgb.end(), p, p + 3);
+            wantGray.push_back(static_cast<std::uint8_t>((77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8));
+        }
+    for (std::uint32_t first = 0; first <= 5; ++first) {
+        std::vector<std::uint8_t> rgb(row * 5, 0xAB), gray(11 * 5, 0xAB);
+        ASSERT_TRUE(image.CopyRowsTopDownPacked(0, first, false, rgb.data()));
+        ASSERT_TRUE(image.CopyRowsTopDownPacked(first, 5 - first, false, rgb.data() + first * row));
+        ASSERT_TRUE(image.CopyRowsTopDownPacked(0, first, true, gray.data()));
+        ASSERT_TRUE(image.CopyRowsTopDownPacked(first, 5 - first, true, gray.data() + first * 11));
+        EXPECT_EQ(rgb, wantRgb) << first;
+        EXPECT_EQ(gray, wantGray) << first;
+    }
+    std::vector<std::uint8_t> sink(row * 6);
+    EXPECT_FALSE(image.CopyRowsTopDownPacked(1, 5, false, sink.data()));
+    EXPECT_FALSE(image.CopyRowsTopDownPacked(0xFFFFFFFFu, 2, true, sink.data()));
+    EXPECT_FALSE(image.CopyRowsTopDownPacked(0, 1, true, nullptr));
+}
+
 TEST(ImageReferenceFlip, RefusesGeometryThatDoesNotDescribeTheBuffer) {
     struct Bad {
         std::int32_t w, h, stride;
