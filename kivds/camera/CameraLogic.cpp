@@ -1,5 +1,7 @@
 #include "kivds/camera/CameraLogic.h"
 
+#include "kivds/camera/CameraControls.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -391,10 +393,20 @@ int CCameraLogic::ShowPropertyPages(WindowHandle owner, const std::wstring& capt
     if (!m_deviceBound) return Fail();
     const PlatformResult r = m_platform->ShowPropertyPages(owner, caption);
     if (!Ok(r)) return FailWith(r);
+    // A backend with controls of its own: the UI shows them, modal to owner.
+    if (ICameraControls* controls = m_platform->CameraControls()) {
+        if (!WindowBridge().ShowCameraControls(owner, caption, *controls)) return Fail();
+    }
     return 1;
 }
 
-int CCameraLogic::HasPropertyPages() { return m_platform->HasPropertyPages() ? 1 : 0; }
+int CCameraLogic::HasPropertyPages() {
+    ICameraControls* controls = m_platform->CameraControls();
+    if (controls) return controls->List().empty() ? 0 : 1;
+    return m_platform->HasPropertyPages() ? 1 : 0;
+}
+
+ICameraControls* CCameraLogic::CameraControls() { return m_deviceBound ? m_platform->CameraControls() : nullptr; }
 
 int CCameraLogic::ReadButtonsStatus(CameraButtonState& state) {
     if (!m_deviceBound) return 0;

@@ -51,6 +51,7 @@ public:
     int GrabStill(std::unique_ptr<CImageReference>& out) override;
     int ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
     int HasPropertyPages() override;
+    ICameraControls* CameraControls() override;
     int PollButtons(CameraButtonState* state) override;
     int IsDevicePresent(const std::wstring& modelName) override;
 

@@ -221,19 +221,28 @@ void SimVideoPlatform::StreamFrames() {
     const VirtualDevice& device = *Bound();
     if (!Ok(Injected(SimOp::Stream))) throw std::bad_alloc();
     const auto interval = std::chrono::microseconds(1000000 / device.Description().fps);
-    if (!m_pattern || Bgr24Stride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
+    // Once per size and brightness; every frame shares it.
+    const auto makePattern = [&] {
+        if (m_pattern && Bgr24Stride(m_frameWidth) * m_frameHeight == static_cast<std::int64_t>(m_pattern->size()) &&
+            m_patternShift == device.Controls().BrightnessShift())
+            return;
         const std::int32_t width = m_frameWidth, height = m_frameHeight;
+        const int shift = device.Controls().BrightnessShift();
         lock.unlock();
-        auto pattern = MakePattern(width, height);  // once per size; every frame shares it
+        auto pattern = MakePattern(width, height, shift);
         lock.lock();
         m_pattern = std::move(pattern);
-    }
+        m_patternShift = shift;
+    };
+    makePattern();
     auto next = Clock::now() + interval;
     while (!m_stopRequested) {
         if (m_changed.wait_until(lock, next, [this] { return m_stopRequested; })) break;
         const auto now = Clock::now();
         next += interval;
         if (next < now) next = now + interval;  // fell behind: do not burst
+        makePattern();
+        if (m_stopRequested) break;
 
         WindowHandle frameTarget = nullptr;
         VideoFrame produced;
@@ -352,6 +361,11 @@ PlatformResult SimVideoPlatform::ShowPropertyPages(WindowHandle, const std::wstr
     if (!m_bound) return PlatformResult::Failed;
     // The simulated pages are closed at once.
     return Injected(SimOp::PropertyPages);
+}
+
+ICameraControls* SimVideoPlatform::CameraControls() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bound ? &m_controls : nullptr;
 }
 
 PlatformResult SimVideoPlatform::OpenDevicePath(const std::wstring& path) {
