@@ -282,6 +282,16 @@ PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
     const PlatformResult injected = Injected(SimOp::Grab);
     if (!Ok(injected)) return injected;
     if (!m_latest) return PlatformResult::Failed;  // nothing buffered yet
+    // A brightness set since the last frame: the next frame shows it, made now.
+    const VirtualDevice* device = Bound();
+    const int shift = device ? device->Controls().BrightnessShift() : 0;
+    if (m_patternShift != shift) {
+        if (auto pattern = MakePattern(m_frameWidth, m_frameHeight, shift)) {
+            m_pattern = std::move(pattern);
+            m_patternShift = shift;
+            m_latest = m_pattern;
+        }
+    }
     frame.width = m_frameWidth;
     frame.height = m_frameHeight;
     frame.stride = static_cast<std::int32_t>(Bgr24Stride(m_frameWidth));
