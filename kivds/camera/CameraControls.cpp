@@ -34,13 +34,13 @@ const ControlMenuEntry* MenuEntry(const CameraControl& control, std::int64_t ind
     return nullptr;
 }
 
-const char* KindName(ControlKind kind) {
+const char* KindName(CameraControlKind kind) {
     switch (kind) {
-        case ControlKind::Range: return "range";
-        case ControlKind::Boolean: return "boolean";
-        case ControlKind::Menu: return "menu";
-        case ControlKind::IntegerMenu: return "integer menu";
-        case ControlKind::Button: return "button";
+        case CameraControlKind::Range: return "range";
+        case CameraControlKind::Boolean: return "boolean";
+        case CameraControlKind::Menu: return "menu";
+        case CameraControlKind::IntegerMenu: return "integer menu";
+        case CameraControlKind::Button: return "button";
     }
     return "range";
 }
@@ -60,15 +60,15 @@ bool CameraControl::operator==(const CameraControl& o) const {
 
 std::optional<std::int64_t> AdjustControlValue(const CameraControl& control, std::int64_t requested) {
     switch (control.kind) {
-        case ControlKind::Button: return requested;
-        case ControlKind::Boolean: return requested != 0 ? 1 : 0;
-        case ControlKind::Menu:
-        case ControlKind::IntegerMenu: {
+        case CameraControlKind::Button: return requested;
+        case CameraControlKind::Boolean: return requested != 0 ? 1 : 0;
+        case CameraControlKind::Menu:
+        case CameraControlKind::IntegerMenu: {
             const std::int64_t index = std::clamp(requested, control.minimum, control.maximum);
             if (!MenuEntry(control, index)) return std::nullopt;
             return index;
         }
-        case ControlKind::Range: break;
+        case CameraControlKind::Range: break;
     }
     if (control.maximum < control.minimum) return std::nullopt;
     const std::int64_t step = control.step > 0 ? control.step : 1;
@@ -90,7 +90,7 @@ const CameraControl* FindControl(const std::vector<CameraControl>& controls, con
 
 std::optional<std::int64_t> ParseControlValue(const CameraControl& control, const std::string& text) {
     const std::string value = Trimmed(text);
-    if (control.kind == ControlKind::Boolean) {
+    if (control.kind == CameraControlKind::Boolean) {
         for (const char* on : {"on", "true", "yes"}) {
             if (EqualsIgnoringAsciiCase(value, on)) return 1;
         }
@@ -98,7 +98,7 @@ std::optional<std::int64_t> ParseControlValue(const CameraControl& control, cons
             if (EqualsIgnoringAsciiCase(value, off)) return 0;
         }
     }
-    if (control.kind == ControlKind::Menu || control.kind == ControlKind::IntegerMenu) {
+    if (control.kind == CameraControlKind::Menu || control.kind == CameraControlKind::IntegerMenu) {
         for (const ControlMenuEntry& entry : control.menu) {
             if (EqualsIgnoringAsciiCase(entry.name, value)) return entry.index;
         }
@@ -107,8 +107,8 @@ std::optional<std::int64_t> ParseControlValue(const CameraControl& control, cons
 }
 
 std::string FormatControlValue(const CameraControl& control, std::int64_t value) {
-    if (control.kind == ControlKind::Boolean) return value ? "on" : "off";
-    if (control.kind == ControlKind::Menu || control.kind == ControlKind::IntegerMenu) {
+    if (control.kind == CameraControlKind::Boolean) return value ? "on" : "off";
+    if (control.kind == CameraControlKind::Menu || control.kind == CameraControlKind::IntegerMenu) {
         if (const ControlMenuEntry* entry = MenuEntry(control, value)) return entry->name;
     }
     return std::to_string(value);
@@ -116,16 +116,16 @@ std::string FormatControlValue(const CameraControl& control, std::int64_t value)
 
 std::string DescribeControl(const CameraControl& c) {
     std::string line = c.name + " [" + KindName(c.kind) + "]";
-    if (c.kind == ControlKind::Range) {
+    if (c.kind == CameraControlKind::Range) {
         line += " " + std::to_string(c.minimum) + ".." + std::to_string(c.maximum) + " step " + std::to_string(c.step);
-    } else if (c.kind == ControlKind::Menu || c.kind == ControlKind::IntegerMenu) {
+    } else if (c.kind == CameraControlKind::Menu || c.kind == CameraControlKind::IntegerMenu) {
         line += " {";
         for (std::size_t i = 0; i < c.menu.size(); ++i) {
             line += (i ? ", " : "") + std::to_string(c.menu[i].index) + ": " + c.menu[i].name;
         }
         line += "}";
     }
-    if (c.kind != ControlKind::Button) {
+    if (c.kind != CameraControlKind::Button) {
         line += " default " + FormatControlValue(c, c.defaultValue) + " value " + FormatControlValue(c, c.value);
     }
     if (c.readOnly) line += " read-only";
@@ -140,7 +140,7 @@ const char* ControlStatusText(ControlStatus status) {
         case ControlStatus::NoSuchControl: return "no such control";
         case ControlStatus::ReadOnly: return "read-only";
         case ControlStatus::Inactive: return "inactive: an automatic mode owns it";
-        case ControlStatus::BadValue: return "not a value of this control";
+        case ControlStatus::InvalidValue: return "not a value of this control";
         case ControlStatus::Busy: return "the camera is busy";
         case ControlStatus::Refused: return "the camera refused it";
         case ControlStatus::Gone: return "the camera is gone";
@@ -159,7 +159,7 @@ ControlOutcome SetControlByName(ICameraControls& controls, const std::string& na
     }
     const std::optional<std::int64_t> value = ParseControlValue(*control, text);
     if (!value) {
-        out.status = ControlStatus::BadValue;
+        out.status = ControlStatus::InvalidValue;
         out.value = control->value;
         out.message = control->name + ": " + ControlStatusText(out.status) + " (" + Trimmed(text) + ")";
         return out;
@@ -208,7 +208,7 @@ ControlOutcome CameraControlsBase::SetLocked(std::uint32_t id, std::int64_t valu
     const std::optional<std::int64_t> adjusted = AdjustControlValue(control, value);
     if (control.readOnly) out.status = ControlStatus::ReadOnly;
     else if (control.inactive) out.status = ControlStatus::Inactive;
-    else if (!adjusted) out.status = ControlStatus::BadValue;
+    else if (!adjusted) out.status = ControlStatus::InvalidValue;
     if (out.status == ControlStatus::Ok) {
         const WriteResult written = WriteControl(control, *adjusted);
         out.status = written.status;
@@ -224,7 +224,7 @@ ControlOutcome CameraControlsBase::SetLocked(std::uint32_t id, std::int64_t valu
         return out;
     }
     out.message = control.name + ": " + ControlStatusText(out.status);
-    if (out.status == ControlStatus::BadValue) out.message += " (" + std::to_string(value) + ")";
+    if (out.status == ControlStatus::InvalidValue) out.message += " (" + std::to_string(value) + ")";
     return out;
 }
 
@@ -253,7 +253,7 @@ ControlOutcome CameraControlsBase::ResetToDefaults() {
         for (std::uint32_t id : ids) {
             auto it = std::find_if(m_controls.begin(), m_controls.end(),
                                    [id](const CameraControl& c) { return c.id == id; });
-            if (it == m_controls.end() || !it->Writable() || it->kind == ControlKind::Button ||
+            if (it == m_controls.end() || !it->Writable() || it->kind == CameraControlKind::Button ||
                 it->value == it->defaultValue)
                 continue;
             const ControlOutcome out = SetLocked(id, it->defaultValue, changes);

@@ -23,7 +23,7 @@
 
 namespace kiv {
 
-enum class ControlKind {
+enum class CameraControlKind {
     Range,        // an integer from minimum to maximum in steps
     Boolean,      // 0 or 1
     Menu,         // an index into named entries (the driver may leave holes)
@@ -39,7 +39,7 @@ struct ControlMenuEntry {
 struct CameraControl {
     std::uint32_t id = 0;  // the driver's id of the control
     std::string name;      // the driver's name ("Focus, Absolute")
-    ControlKind kind = ControlKind::Range;
+    CameraControlKind kind = CameraControlKind::Range;
     std::int64_t minimum = 0;
     std::int64_t maximum = 0;
     std::int64_t step = 1;
@@ -61,10 +61,10 @@ enum class ControlStatus {
     NoSuchControl,
     ReadOnly,
     Inactive,
-    BadValue,  // not a value of the control (a menu index it does not list)
-    Busy,      // the driver refused it for now (EBUSY: streaming)
-    Refused,   // the driver refused it otherwise (EINVAL, ERANGE, EACCES, ...)
-    Gone,      // the camera is gone
+    InvalidValue,  // not a value of the control (a menu index it does not list)
+    Busy,          // the driver refused it for now (EBUSY: streaming)
+    Refused,       // the driver refused it otherwise (EINVAL, ERANGE, EACCES, ...)
+    Gone,          // the camera is gone
 };
 
 // The outcome of a request: the value the control has now, and a message

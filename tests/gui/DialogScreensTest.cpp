@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Valuator.H>
 #include <FL/Fl_Widget.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "gui/GuiSupport.h"
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/protocol/Twain.h"
 #include "kivds/ui/KIVDlg.h"
@@ -26,6 +29,7 @@
 #include "kivds/ui/Strings.h"
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
+#include "kivds/ui/fltk/FltkSettings.h"
 #include "kivds/ui/fltk/FltkView.h"
 
 namespace kiv {
@@ -73,8 +77,8 @@ protected:
             std::lock_guard<std::mutex> guard(mutex);
             messages.push_back(message);
         };
-        DialogBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr});
-        DialogBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr});
+        DialogBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr, nullptr});
+        DialogBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr, nullptr});
     }
     void TearDown() override {
         if (!view) return;
@@ -204,6 +208,70 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_EQ(seen.caption, "Orvan Document Camera");
     EXPECT_EQ(seen.transientFor, fl_xid(Window())) << "modal to the capture dialog";
     EXPECT_TRUE(seen.shot);
+}
+
+// The camera's settings window over the dialog: every control's row whole,
+// inactive rows greyed until their automatic mode is switched off, a
+// brightness change seen in the live preview, Esc closing it.
+TEST_F(DialogScreensTest, SettingsWindowShowsTheCamerasControlsAndChangesThePreviewLive) {
+    ASSERT_TRUE(dlg->OnInitDialog());
+    view->Show();
+    ASSERT_TRUE(kivgui::WaitMapped(Window()));
+    ASSERT_TRUE(Serve([&] { return view->ControlsEnabled(); }));
+    EXPECT_TRUE(view->IsEnabled(IDC_SETTINGS)) << "the virtual camera has controls";
+    ICameraControls* controls = CKIVUVCControl::GetInstance()->CameraControls();
+    ASSERT_NE(controls, nullptr);
+
+    FltkSettingsWindow settings(*controls, "Orvan Document Camera", Window());
+    settings.Show();
+    ASSERT_TRUE(kivgui::WaitMapped(settings.Window()));
+    kivgui::PumpUntil([] { return false; }, 5);
+    for (Fl_Widget* label : settings.Labels()) ExpectFits(label, "settings label");
+    EXPECT_EQ(std::string(settings.Window()->label()), "Orvan Document Camera");
+
+    // As a user: autofocus off makes the focus distance a live row.
+    Fl_Widget* focus = settings.RowWidget("Focus, Absolute");
+    Fl_Widget* autofocus = settings.RowWidget("Focus, Automatic Continuous");
+    ASSERT_TRUE(focus && autofocus);
+    EXPECT_FALSE(focus->active());
+    static_cast<Fl_Button*>(autofocus)->value(0);
+    autofocus->do_callback();
+    EXPECT_TRUE(focus->active());
+    EXPECT_TRUE(settings.StatusLine().empty()) << settings.StatusLine();
+
+    // Brightness +40 through its slider: the preview's pattern brightens.
+    auto* brightness = static_cast<Fl_Valuator*>(settings.RowWidget("Brightness"));
+    ASSERT_NE(brightness, nullptr);
+    brightness->value(40);
+    brightness->do_callback();
+    kivgui::PumpUntil([] { return false; }, 5);  // drawn
+    const std::string png = ArtefactPath("settings");
+    if (!png.empty()) {
+        EXPECT_TRUE(kivgui::Screenshot(settings.Window(), png));
+    }
+
+    // Esc, as the keyboard delivers it.
+    Fl::e_keysym = FL_Escape;
+    Fl::handle(FL_KEYBOARD, settings.Window());
+    EXPECT_FALSE(settings.Shown());
+    // The preview it covered shows the brighter pattern.
+    Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
+    std::shared_ptr<const PreviewPicture> picture;
+    ASSERT_TRUE(Serve([&] {
+        picture = DialogBridge::Instance().Latest(previewWidget);
+        return picture != nullptr;
+    }));
+    const int dx = picture->width / 3, dy = picture->height / 3;
+    const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
+    const auto up = [](int v) { return static_cast<std::uint32_t>(std::min(255, v % 256 + 40)); };
+    const std::uint32_t want = up(sx) << 16 | up(sy) << 8 | up(16 * (sx / 256) + sy / 256);
+    const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
+    EXPECT_TRUE(Serve([&] {
+        previewWidget->redraw();
+        return kivgui::PixelAt(Window(), screenX, screenY) == want;
+    })) << std::hex
+        << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    controls->ResetToDefaults();
 }
 
 }  // namespace

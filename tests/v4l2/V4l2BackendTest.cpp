@@ -874,7 +874,7 @@ TEST_F(V4l2Test, ControlsAreListedInTheirGroupsWithoutClassHeadersCompoundsOrMen
     EXPECT_TRUE(Named(all, "Exposure Time, Absolute").inactive);
     EXPECT_TRUE(Named(all, "Focus, Absolute").inactive);
     EXPECT_TRUE(Named(all, "Privacy").readOnly && Named(all, "Privacy").isVolatile);
-    EXPECT_EQ(Named(all, "Pan, Reset").kind, ControlKind::Button);
+    EXPECT_EQ(Named(all, "Pan, Reset").kind, CameraControlKind::Button);
     camera->Close();
     EXPECT_EQ(camera->CameraControls(), nullptr);
 }
@@ -906,7 +906,7 @@ TEST_F(V4l2Test, ControlsAreClampedSteppedAndRefusedWithTheirReasons) {
     // inactive one, a name nobody has: refused before the driver is asked.
     const CameraControl exposure = Named(controls.List(), "Auto Exposure");
     ControlOutcome out = controls.Set(exposure.id, 2);
-    EXPECT_EQ(out.status, ControlStatus::BadValue);
+    EXPECT_EQ(out.status, ControlStatus::InvalidValue);
     EXPECT_EQ(emul.cameraControl(0, exposure.id), exposure.value);
     out = SetControlByName(controls, "Privacy", "on");
     EXPECT_EQ(out.status, ControlStatus::ReadOnly);
@@ -918,7 +918,7 @@ TEST_F(V4l2Test, ControlsAreClampedSteppedAndRefusedWithTheirReasons) {
     EXPECT_EQ(out.status, ControlStatus::NoSuchControl);
     EXPECT_EQ(out.message, "Zoom: no such control");
     out = SetControlByName(controls, "Power Line Frequency", "55 Hz");
-    EXPECT_EQ(out.status, ControlStatus::BadValue);
+    EXPECT_EQ(out.status, ControlStatus::InvalidValue);
     EXPECT_TRUE(SetControlByName(controls, "Power Line Frequency", "60 hz").Ok());
 
     // The driver's own refusal, with its errno.

@@ -14,7 +14,7 @@ CameraControl Range(std::uint32_t id, const char* name, std::int64_t min, std::i
     CameraControl c;
     c.id = id;
     c.name = name;
-    c.kind = ControlKind::Range;
+    c.kind = CameraControlKind::Range;
     c.minimum = min;
     c.maximum = max;
     c.step = step;
@@ -25,14 +25,14 @@ CameraControl Range(std::uint32_t id, const char* name, std::int64_t min, std::i
 
 CameraControl Boolean(std::uint32_t id, const char* name, std::int64_t def, const char* group) {
     CameraControl c = Range(id, name, 0, 1, 1, def, group);
-    c.kind = ControlKind::Boolean;
+    c.kind = CameraControlKind::Boolean;
     return c;
 }
 
 CameraControl Menu(std::uint32_t id, const char* name, std::int64_t min, std::int64_t max, std::int64_t def,
                    std::vector<ControlMenuEntry> entries, const char* group) {
     CameraControl c = Range(id, name, min, max, 1, def, group);
-    c.kind = ControlKind::Menu;
+    c.kind = CameraControlKind::Menu;
     c.menu = std::move(entries);
     return c;
 }
@@ -77,7 +77,7 @@ DeviceControls::DeviceControls() {
         Range(kCidPanReset, "Pan, Reset", 0, 0, 1, 0, kCamera),
     };
     for (CameraControl& c : m_controls) {
-        if (c.id == kCidPanReset) c.kind = ControlKind::Button;
+        if (c.id == kCidPanReset) c.kind = CameraControlKind::Button;
         // The privacy shutter is the camera's to report.
         if (c.id == kCidPrivacy) c.readOnly = c.isVolatile = true;
     }
@@ -100,8 +100,8 @@ DeviceControls::Answer DeviceControls::Set(std::uint32_t id, std::int64_t value,
     if (c->readOnly) return Answer::ReadOnly;
     if (c->inactive) return Answer::Inactive;
     const std::optional<std::int64_t> adjusted = AdjustControlValue(*c, value);
-    if (!adjusted) return Answer::BadValue;
-    if (c->kind == ControlKind::Button) return Answer::Ok;  // an action: nothing stays
+    if (!adjusted) return Answer::InvalidValue;
+    if (c->kind == CameraControlKind::Button) return Answer::Ok;  // an action: nothing stays
     if (c->value != *adjusted) {
         c->value = *adjusted;
         changed.push_back(id);

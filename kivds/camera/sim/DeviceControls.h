@@ -37,7 +37,7 @@ constexpr std::int64_t kExposureAperturePriority = 3;
 
 class DeviceControls {
 public:
-    enum class Answer { Ok, NoControl, ReadOnly, Inactive, BadValue };
+    enum class Answer { Ok, NoControl, ReadOnly, Inactive, InvalidValue };
 
     DeviceControls();
 

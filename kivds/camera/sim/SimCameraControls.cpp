@@ -22,7 +22,7 @@ CameraControlsBase::WriteResult SimCameraControls::WriteControl(const CameraCont
         case DeviceControls::Answer::NoControl: return {ControlStatus::NoSuchControl, {}};
         case DeviceControls::Answer::ReadOnly: return {ControlStatus::ReadOnly, {}};
         case DeviceControls::Answer::Inactive: return {ControlStatus::Inactive, {}};
-        case DeviceControls::Answer::BadValue: return {ControlStatus::BadValue, {}};
+        case DeviceControls::Answer::InvalidValue: return {ControlStatus::InvalidValue, {}};
     }
     return {ControlStatus::Refused, {}};
 }

@@ -201,6 +201,16 @@ WindowHandle SimVideoPlatform::LoseBoundDevice() {
     return m_graph.QueueDeviceLost();
 }
 
+void SimVideoPlatform::Unplug() {
+    WindowHandle eventWindow = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Bound() || Bound()->Lost()) return;
+        eventWindow = LoseBoundDevice();
+    }
+    if (eventWindow) WindowBridge().PostGraphNotify(eventWindow);
+}
+
 void SimVideoPlatform::StreamLoop() {
     // Nothing may leave the thread: an exception there would end the
     // application's process through std::terminate. A stream that cannot make
@@ -242,7 +252,7 @@ void SimVideoPlatform::StreamFrames() {
         next += interval;
         if (next < now) next = now + interval;  // fell behind: do not burst
         makePattern();
-        if (m_stopRequested) break;
+        if (m_stopRequested || device.Lost()) break;  // a removed device sends nothing more
 
         WindowHandle frameTarget = nullptr;
         VideoFrame produced;

@@ -65,6 +65,10 @@ public:
     PlatformResult ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
                                     std::size_t length) override;
 
+    // Removes the bound device now, as "lose=" does after its frames: the
+    // stream ends and the device-lost event is posted (tests, demos).
+    void Unplug();
+
     // What a renderer window would show, for tests and demos.
     using PreviewState = CSoftwarePreview::Settings;
     PreviewState Preview() const;

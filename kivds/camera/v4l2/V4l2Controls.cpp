@@ -18,14 +18,14 @@ constexpr std::uint32_t kNext = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_C
 constexpr int kMaxControls = 1024;
 
 // The kind of a control the settings can show; false for any other type.
-bool KindOf(std::uint32_t type, ControlKind& kind) {
+bool KindOf(std::uint32_t type, CameraControlKind& kind) {
     switch (type) {
         case V4L2_CTRL_TYPE_INTEGER:
-        case V4L2_CTRL_TYPE_INTEGER64: kind = ControlKind::Range; return true;
-        case V4L2_CTRL_TYPE_BOOLEAN: kind = ControlKind::Boolean; return true;
-        case V4L2_CTRL_TYPE_MENU: kind = ControlKind::Menu; return true;
-        case V4L2_CTRL_TYPE_INTEGER_MENU: kind = ControlKind::IntegerMenu; return true;
-        case V4L2_CTRL_TYPE_BUTTON: kind = ControlKind::Button; return true;
+        case V4L2_CTRL_TYPE_INTEGER64: kind = CameraControlKind::Range; return true;
+        case V4L2_CTRL_TYPE_BOOLEAN: kind = CameraControlKind::Boolean; return true;
+        case V4L2_CTRL_TYPE_MENU: kind = CameraControlKind::Menu; return true;
+        case V4L2_CTRL_TYPE_INTEGER_MENU: kind = CameraControlKind::IntegerMenu; return true;
+        case V4L2_CTRL_TYPE_BUTTON: kind = CameraControlKind::Button; return true;
         default: return false;
     }
 }
@@ -76,7 +76,7 @@ std::vector<CameraControl> V4l2Controls::ReadControls() {
             break;  // EINVAL: past the last control
         }
         const std::uint32_t id = q.id;
-        ControlKind kind = ControlKind::Range;
+        CameraControlKind kind = CameraControlKind::Range;
         if (q.type == V4L2_CTRL_TYPE_CTRL_CLASS) {
             group = NameOf(q.name, sizeof q.name);
         } else if (!(q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_HAS_PAYLOAD)) && q.elems <= 1 &&
@@ -93,19 +93,19 @@ std::vector<CameraControl> V4l2Controls::ReadControls() {
             c.inactive = (q.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
             c.isVolatile = (q.flags & V4L2_CTRL_FLAG_VOLATILE) != 0;
             c.group = group;
-            if (kind == ControlKind::Menu || kind == ControlKind::IntegerMenu) {
+            if (kind == CameraControlKind::Menu || kind == CameraControlKind::IntegerMenu) {
                 for (std::int64_t i = q.minimum; i <= q.maximum && i - q.minimum < kMaxControls; ++i) {
                     v4l2_querymenu m;
                     std::memset(&m, 0, sizeof m);
                     m.id = id;
                     m.index = static_cast<std::uint32_t>(i);
                     if (Xioctl(m_fd, VIDIOC_QUERYMENU, &m) != 0) continue;  // a hole in the menu
-                    c.menu.push_back({i, kind == ControlKind::Menu
+                    c.menu.push_back({i, kind == CameraControlKind::Menu
                                              ? NameOf(reinterpret_cast<const char*>(m.name), sizeof m.name)
                                              : std::to_string(static_cast<long long>(m.value))});
                 }
             }
-            if (kind != ControlKind::Button && !(q.flags & V4L2_CTRL_FLAG_WRITE_ONLY)) {
+            if (kind != CameraControlKind::Button && !(q.flags & V4L2_CTRL_FLAG_WRITE_ONLY)) {
                 v4l2_ext_control x;
                 std::memset(&x, 0, sizeof x);
                 x.id = id;
@@ -134,7 +134,7 @@ CameraControlsBase::WriteResult V4l2Controls::WriteControl(const CameraControl& 
     v4l2_ext_control x;
     std::memset(&x, 0, sizeof x);
     x.id = control.id;
-    if (control.kind == ControlKind::Range && (value > INT32_MAX || value < INT32_MIN)) x.value64 = value;
+    if (control.kind == CameraControlKind::Range && (value > INT32_MAX || value < INT32_MIN)) x.value64 = value;
     else x.value = static_cast<std::int32_t>(value);
     v4l2_ext_controls set;
     std::memset(&set, 0, sizeof set);

@@ -9,7 +9,7 @@
 namespace {
 
 using kiv::CameraControl;
-using kiv::ControlKind;
+using kiv::CameraControlKind;
 
 constexpr std::uint32_t kNextFlags = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
 // A compound control the settings cannot show (a region of interest).
@@ -31,13 +31,13 @@ std::vector<Entry> Walk(const kiv::sim::DeviceControls& device) {
     return entries;
 }
 
-std::uint32_t TypeOf(ControlKind kind) {
+std::uint32_t TypeOf(CameraControlKind kind) {
     switch (kind) {
-        case ControlKind::Boolean: return V4L2_CTRL_TYPE_BOOLEAN;
-        case ControlKind::Menu: return V4L2_CTRL_TYPE_MENU;
-        case ControlKind::IntegerMenu: return V4L2_CTRL_TYPE_INTEGER_MENU;
-        case ControlKind::Button: return V4L2_CTRL_TYPE_BUTTON;
-        case ControlKind::Range: break;
+        case CameraControlKind::Boolean: return V4L2_CTRL_TYPE_BOOLEAN;
+        case CameraControlKind::Menu: return V4L2_CTRL_TYPE_MENU;
+        case CameraControlKind::IntegerMenu: return V4L2_CTRL_TYPE_INTEGER_MENU;
+        case CameraControlKind::Button: return V4L2_CTRL_TYPE_BUTTON;
+        case CameraControlKind::Range: break;
     }
     return V4L2_CTRL_TYPE_INTEGER;
 }
@@ -47,7 +47,7 @@ std::uint32_t FlagsOf(const CameraControl& c) {
     if (c.readOnly) flags |= V4L2_CTRL_FLAG_READ_ONLY;
     if (c.inactive) flags |= V4L2_CTRL_FLAG_INACTIVE;
     if (c.isVolatile) flags |= V4L2_CTRL_FLAG_VOLATILE;
-    if (c.kind == ControlKind::Button) flags |= V4L2_CTRL_FLAG_WRITE_ONLY;
+    if (c.kind == CameraControlKind::Button) flags |= V4L2_CTRL_FLAG_WRITE_ONLY;
     return flags;
 }
 
@@ -113,10 +113,11 @@ int EmulControls::Ioctl(int fd, kiv::sim::DeviceControls& device, unsigned long 
         case VIDIOC_QUERYMENU: {
             auto* m = static_cast<v4l2_querymenu*>(arg);
             const CameraControl* c = device.Find(m->id);
-            if (!c || (c->kind != ControlKind::Menu && c->kind != ControlKind::IntegerMenu)) return Fail(EINVAL);
+            if (!c || (c->kind != CameraControlKind::Menu && c->kind != CameraControlKind::IntegerMenu))
+                return Fail(EINVAL);
             for (const kiv::ControlMenuEntry& entry : c->menu) {
                 if (static_cast<std::int64_t>(m->index) != entry.index) continue;
-                if (c->kind == ControlKind::IntegerMenu) m->value = std::strtoll(entry.name.c_str(), nullptr, 10);
+                if (c->kind == CameraControlKind::IntegerMenu) m->value = std::strtoll(entry.name.c_str(), nullptr, 10);
                 else std::snprintf(reinterpret_cast<char*>(m->name), sizeof m->name, "%s", entry.name.c_str());
                 return 0;
             }
@@ -133,7 +134,7 @@ int EmulControls::Ioctl(int fd, kiv::sim::DeviceControls& device, unsigned long 
                 const CameraControl* c = device.Find(x.id);
                 if (!c) return Fail(EINVAL);
                 if (request == VIDIOC_G_EXT_CTRLS) {
-                    if (c->kind == ControlKind::Button) return Fail(EACCES);
+                    if (c->kind == CameraControlKind::Button) return Fail(EACCES);
                     x.value = static_cast<std::int32_t>(c->value);
                     continue;
                 }
