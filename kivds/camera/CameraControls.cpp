@@ -167,6 +167,32 @@ ControlOutcome SetControlByName(ICameraControls& controls, const std::string& na
     return controls.Set(control->id, *value);
 }
 
+bool ParseControlAssignment(const std::string& text, std::pair<std::string, std::string>& out) {
+    const std::size_t eq = text.rfind('=');
+    if (eq == std::string::npos || Trimmed(text.substr(0, eq)).empty()) return false;
+    out = {Trimmed(text.substr(0, eq)), Trimmed(text.substr(eq + 1))};
+    return true;
+}
+
+bool ParseControlAssignments(const std::string& text, ControlAssignments& out, std::string& error) {
+    out.clear();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        start = end + 1;
+        if (Trimmed(part).empty()) continue;
+        std::pair<std::string, std::string> assignment;
+        if (!ParseControlAssignment(part, assignment)) {
+            error = "not NAME=VALUE: '" + part + "'";
+            return false;
+        }
+        out.push_back(std::move(assignment));
+    }
+    return true;
+}
+
 // -- the decisions of every backend --------------------------------------------------
 
 std::vector<CameraControl> CameraControlsBase::List() {

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -102,6 +103,14 @@ class ICameraControls;
 // that knows controls by name sets one. The outcome names the control (or
 // the name) and the reason when it fails.
 ControlOutcome SetControlByName(ICameraControls& controls, const std::string& name, const std::string& text);
+
+// "NAME=VALUE" assignments as a command line or KIVDS_CONTROLS writes them,
+// separated by ';' (the value follows the last '='); false with the bad
+// one in `error` when one has no '=' or no name.
+using ControlAssignments = std::vector<std::pair<std::string, std::string>>;
+bool ParseControlAssignments(const std::string& text, ControlAssignments& out, std::string& error);
+// One assignment "NAME=VALUE"; false when it is not one.
+bool ParseControlAssignment(const std::string& text, std::pair<std::string, std::string>& out);
 
 // The reason in words ("inactive: an automatic mode owns it").
 const char* ControlStatusText(ControlStatus status);

@@ -1,7 +1,5 @@
 #include "kivds/camera/CameraLogic.h"
 
-#include "kivds/camera/CameraControls.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -9,9 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/ModelName.h"
 #include "kivds/image/ImageReference.h"
+#include "kivds/platform/Env.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 
@@ -133,7 +134,24 @@ int CCameraLogic::Open() {
     m_deviceInfo->Clear();
     ResetButtonState();
     if (!BuildGraph(false)) return Fail();
+    ApplyEnvironmentControls();
     return 1;
+}
+
+void CCameraLogic::ApplyEnvironmentControls() {
+    const std::optional<std::string> text = GetEnv("KIVDS_CONTROLS");
+    ICameraControls* controls = m_platform->CameraControls();
+    if (!text || text->empty() || !controls) return;
+    ControlAssignments assignments;
+    std::string error;
+    if (!ParseControlAssignments(*text, assignments, error)) {
+        Log(LogLevel::Error, "camera.controls", "KIVDS_CONTROLS: %s", error.c_str());
+        return;
+    }
+    for (const auto& [name, value] : assignments) {
+        const ControlOutcome outcome = SetControlByName(*controls, name, value);
+        if (!outcome.Ok()) Log(LogLevel::Error, "camera.controls", "KIVDS_CONTROLS: %s", outcome.message.c_str());
+    }
 }
 
 void CCameraLogic::Close() { TearDownGraph(true); }

@@ -71,6 +71,9 @@ public:
     IVideoPlatform& Platform() { return *m_platform; }
 
 private:
+    // The controls KIVDS_CONTROLS names ("NAME=VALUE;..."), set once the
+    // camera is open; a refusal is logged, the camera stays open.
+    void ApplyEnvironmentControls();
     bool BuildGraph(bool rebuild);
     void TearDownGraph(bool full);
     bool BindDevice(bool rebuild);
