@@ -13,6 +13,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -104,6 +105,32 @@ protected:
     }
     Fl_Window* Window() const { return static_cast<Fl_Window*>(view->Window()); }
 
+    // The live preview on the screen is the virtual camera's pattern, every
+    // value moved up by `shift`: the default camera streams MJPEG 1920x1080,
+    // so the preview shows its source rectangle (0, 1, 1920, 1078), scaled
+    // into the letterboxed picture of `width`.
+    void ExpectPreviewPattern(int shift, int width) {
+        Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
+        std::shared_ptr<const PreviewPicture> picture;
+        ASSERT_TRUE(Serve([&] {
+            picture = DialogBridge::Instance().Latest(previewWidget);
+            return picture != nullptr;
+        })) << "no preview picture arrived";
+        EXPECT_EQ(picture->width, width);
+        const int dx = picture->width / 3, dy = picture->height / 3;
+        const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
+        const auto value = [shift](int v) { return static_cast<std::uint32_t>(std::min(255, v % 256 + shift)); };
+        const std::uint32_t want = value(sx) << 16 | value(sy) << 8 | value(16 * (sx / 256) + sy / 256);
+        const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
+        // This test registers no repaint hook (the dialog thread's idle pass
+        // does that in the data source): redraw the preview as that pass would.
+        EXPECT_TRUE(Serve([&] {
+            previewWidget->redraw();
+            return kivgui::PixelAt(Window(), screenX, screenY) == want;
+        })) << std::hex
+            << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    }
+
     std::lock_guard<std::recursive_mutex> fltk_{FltkLock()};
     std::unique_ptr<FltkCaptureView> view;
     std::unique_ptr<CKIVDlg> dlg;
@@ -126,28 +153,7 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_EQ(preview.Height(), preview.Width() / 5 * 4);
     for (int id : {IDC_FORMAT_LABEL, IDC_SIZE_LABEL})
         ExpectFits(static_cast<Fl_Widget*>(view->ControlWindow(id)), "label");
-    // The live preview on the screen is the virtual camera's pattern: the
-    // default camera streams MJPEG 1920x1080, so the preview shows its source
-    // rectangle (0, 1, 1920, 1078), scaled into the letterboxed picture.
-    Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
-    std::shared_ptr<const PreviewPicture> picture;
-    ASSERT_TRUE(Serve([&] {
-        picture = DialogBridge::Instance().Latest(previewWidget);
-        return picture != nullptr;
-    })) << "no preview picture arrived";
-    EXPECT_EQ(picture->width, preview.Width());
-    const int dx = picture->width / 3, dy = picture->height / 3;
-    const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
-    const std::uint32_t want = static_cast<std::uint32_t>(sx % 256) << 16 | static_cast<std::uint32_t>(sy % 256) << 8 |
-                               static_cast<std::uint32_t>((16 * (sx / 256) + sy / 256) % 256);
-    const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
-    // This test registers no repaint hook (the dialog thread's idle pass
-    // does that in the data source): redraw the preview as that pass would.
-    EXPECT_TRUE(Serve([&] {
-        previewWidget->redraw();
-        return kivgui::PixelAt(Window(), screenX, screenY) == want;
-    })) << std::hex
-        << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    ExpectPreviewPattern(0, preview.Width());
     const std::string capturePng = ArtefactPath("capture");
     if (!capturePng.empty()) {
         EXPECT_TRUE(kivgui::Screenshot(Window(), capturePng));
@@ -255,22 +261,7 @@ TEST_F(DialogScreensTest, SettingsWindowShowsTheCamerasControlsAndChangesThePrev
     Fl::handle(FL_KEYBOARD, settings.Window());
     EXPECT_FALSE(settings.Shown());
     // The preview it covered shows the brighter pattern.
-    Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
-    std::shared_ptr<const PreviewPicture> picture;
-    ASSERT_TRUE(Serve([&] {
-        picture = DialogBridge::Instance().Latest(previewWidget);
-        return picture != nullptr;
-    }));
-    const int dx = picture->width / 3, dy = picture->height / 3;
-    const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
-    const auto up = [](int v) { return static_cast<std::uint32_t>(std::min(255, v % 256 + 40)); };
-    const std::uint32_t want = up(sx) << 16 | up(sy) << 8 | up(16 * (sx / 256) + sy / 256);
-    const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
-    EXPECT_TRUE(Serve([&] {
-        previewWidget->redraw();
-        return kivgui::PixelAt(Window(), screenX, screenY) == want;
-    })) << std::hex
-        << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    ExpectPreviewPattern(40, view->ScreenRect(IDC_PREVIEW).Width());
     controls->ResetToDefaults();
 }
 
