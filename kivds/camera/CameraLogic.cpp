@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/ModelName.h"
 #include "kivds/image/ImageReference.h"
+#include "kivds/platform/Env.h"
+#include "kivds/platform/Log.h"
 
 namespace kiv {
 
@@ -131,7 +134,24 @@ int CCameraLogic::Open() {
     m_deviceInfo->Clear();
     ResetButtonState();
     if (!BuildGraph(false)) return Fail();
+    ApplyEnvironmentControls();
     return 1;
+}
+
+void CCameraLogic::ApplyEnvironmentControls() {
+    const std::optional<std::string> text = GetEnv("KIVDS_CONTROLS");
+    ICameraControls* controls = m_platform->CameraControls();
+    if (!text || text->empty() || !controls) return;
+    ControlAssignments assignments;
+    std::string error;
+    if (!ParseControlAssignments(*text, assignments, error)) {
+        Log(LogLevel::Error, "camera.controls", "KIVDS_CONTROLS: %s", error.c_str());
+        return;
+    }
+    for (const auto& [name, value] : assignments) {
+        const ControlOutcome outcome = SetControlByName(*controls, name, value);
+        if (!outcome.Ok()) Log(LogLevel::Error, "camera.controls", "KIVDS_CONTROLS: %s", outcome.message.c_str());
+    }
 }
 
 void CCameraLogic::Close() { TearDownGraph(true); }
@@ -395,10 +415,20 @@ int CCameraLogic::ShowPropertyPages(WindowHandle owner, const std::wstring& capt
     if (!m_deviceBound) return Fail();
     const PlatformResult r = m_platform->ShowPropertyPages(owner, caption);
     if (!Ok(r)) return FailWith(r);
+    // A backend with controls of its own: the UI shows them, modal to owner.
+    if (ICameraControls* controls = m_platform->CameraControls()) {
+        if (!WindowBridge().ShowCameraControls(owner, caption, *controls)) return Fail();
+    }
     return 1;
 }
 
-int CCameraLogic::HasPropertyPages() { return m_platform->HasPropertyPages() ? 1 : 0; }
+int CCameraLogic::HasPropertyPages() {
+    ICameraControls* controls = m_platform->CameraControls();
+    if (controls) return controls->List().empty() ? 0 : 1;
+    return m_platform->HasPropertyPages() ? 1 : 0;
+}
+
+ICameraControls* CCameraLogic::CameraControls() { return m_deviceBound ? m_platform->CameraControls() : nullptr; }
 
 int CCameraLogic::ReadButtonsStatus(CameraButtonState& state) {
     if (!m_deviceBound) return 0;

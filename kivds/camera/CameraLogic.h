@@ -51,6 +51,7 @@ public:
     int GrabStill(std::unique_ptr<CImageReference>& out) override;
     int ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
     int HasPropertyPages() override;
+    ICameraControls* CameraControls() override;
     int PollButtons(CameraButtonState* state) override;
     int IsDevicePresent(const std::wstring& modelName) override;
 
@@ -79,6 +80,9 @@ public:
     IVideoPlatform& Platform() { return *m_platform; }
 
 private:
+    // The controls KIVDS_CONTROLS names ("NAME=VALUE;..."), set once the
+    // camera is open; a refusal is logged, the camera stays open.
+    void ApplyEnvironmentControls();
     bool BuildGraph(bool rebuild);
     void TearDownGraph(bool full);
     bool BindDevice(bool rebuild);

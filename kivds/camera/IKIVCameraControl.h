@@ -11,6 +11,7 @@
 namespace kiv {
 
 class CImageReference;
+class ICameraControls;
 
 // Outcome of the last camera operation.
 extern int LastCameraError;
@@ -38,6 +39,10 @@ public:
     // After the operations above, so their order stays as it is: 1 when
     // ShowPropertyPages can show anything on this camera's backend.
     virtual int HasPropertyPages() { return 1; }
+    // The bound camera's own controls where the data source shows them itself
+    // (Linux); null where the driver's pages do (Windows) or none are known.
+    // Valid until Close.
+    virtual ICameraControls* CameraControls() { return nullptr; }
 
 protected:
     IKIVCameraControl() = default;

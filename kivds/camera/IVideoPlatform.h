@@ -29,6 +29,8 @@
 
 namespace kiv {
 
+class ICameraControls;
+
 enum class PlatformResult {
     Ok,
     NotFound,  // the device or something it needs is not there
@@ -162,6 +164,11 @@ public:
     // The backend can show settings pages at all (the dialog disables its
     // settings button otherwise). Any thread.
     virtual bool HasPropertyPages() const { return true; }
+    // The bound device's own controls (focus, exposure, ...) for a settings
+    // window the UI shows through the window bridge; null where the backend
+    // shows the driver's pages itself (ShowPropertyPages) or nothing is
+    // bound. Valid while the device stays bound and the platform lives.
+    virtual ICameraControls* CameraControls() { return nullptr; }
     // The device at path can be opened for reading and writing (it is still attached).
     virtual PlatformResult OpenDevicePath(const std::wstring& path) = 0;
     // The bound device has an extension unit with this GUID.

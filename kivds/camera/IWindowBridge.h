@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kivds/platform/Types.h"
 
 namespace kiv {
+
+class ICameraControls;
 
 // Messages of the capture dialog that the camera raises.
 constexpr unsigned WM_GRAPHNOTIFY = 0x0401;   // graph events are waiting (posted)
@@ -58,6 +61,19 @@ public:
     virtual void PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) {
         (void)window;
         (void)picture;
+    }
+
+    // Shows the camera's controls in a settings window with `caption`, modal
+    // to the dialog window `owner`, and returns when it is closed (true), or
+    // false at once when no window can be shown for that owner. Called on the
+    // owner's thread; the settings window's loop serves that thread's queue,
+    // so the owner's notifications (the camera's loss) are handled while it
+    // is open. The default shows nothing.
+    virtual bool ShowCameraControls(WindowHandle owner, const std::wstring& caption, ICameraControls& controls) {
+        (void)owner;
+        (void)caption;
+        (void)controls;
+        return false;
     }
 };
 

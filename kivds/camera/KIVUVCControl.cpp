@@ -86,6 +86,8 @@ int CKIVUVCControl::GrabStill(std::unique_ptr<CImageReference>& out) {
 
 int CKIVUVCControl::HasPropertyPages() { return m_camera ? Flag(m_camera->HasPropertyPages()) : 0; }
 
+ICameraControls* CKIVUVCControl::CameraControls() { return m_camera ? m_camera->CameraControls() : nullptr; }
+
 int CKIVUVCControl::ShowPropertyPages(WindowHandle owner, const std::wstring& caption) {
     return m_camera ? Flag(m_camera->ShowPropertyPages(owner, caption)) : 0;
 }

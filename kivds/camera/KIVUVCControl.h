@@ -18,6 +18,7 @@
 namespace kiv {
 
 class CImageReference;
+class ICameraControls;
 
 class CKIVUVCControl {
 public:
@@ -56,6 +57,8 @@ public:
     int GrabStill(std::unique_ptr<CImageReference>& out);  // the caller owns the image
     int ShowPropertyPages(WindowHandle owner, const std::wstring& caption);
     int HasPropertyPages();
+    // The camera's own controls (null: none, or no camera object).
+    ICameraControls* CameraControls();
     int PollButtons(CameraButtonState* state);
     int IsDevicePresent(const std::wstring& modelName);
 

@@ -121,4 +121,16 @@ void DialogBridge::PresentPreview(WindowHandle window, std::shared_ptr<const Pre
     if (repaint) repaint();
 }
 
+bool DialogBridge::ShowCameraControls(WindowHandle owner, const std::wstring& caption, ICameraControls& controls) {
+    std::function<bool(const std::wstring&, ICameraControls&)> show;
+    {
+        Impl& s = State();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        auto it = s.windows.find(owner);
+        if (it == s.windows.end()) return false;
+        show = it->second.target.showControls;
+    }
+    return show && show(caption, controls);
+}
+
 }  // namespace kiv

@@ -27,6 +27,9 @@ public:
         int height = 0;
         std::function<void(unsigned)> deliver;
         std::function<void()> repaint;
+        // Runs the settings window (ShowCameraControls) on the window's
+        // thread; empty: the window has none.
+        std::function<bool(const std::wstring&, ICameraControls&)> showControls;
     };
 
     // The process-wide instance; installed as the window bridge by Install().
@@ -50,6 +53,7 @@ public:
     // dialog (the dialog's thread may be stopping the camera, which joins it).
     void SendFrameArrived(WindowHandle window) override;
     void PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) override;
+    bool ShowCameraControls(WindowHandle owner, const std::wstring& caption, ICameraControls& controls) override;
 
 private:
     DialogBridge() = default;

@@ -25,4 +25,7 @@ std::string LoadKivString(unsigned id);
 // The text of `base` in the user's language: LoadKivString(base + GetLanguageIndex()).
 std::string LoadLocalisedString(unsigned base);
 
+// A wide text (a caption a camera call passes) as UTF-8.
+std::string Utf8Text(const std::wstring& text);
+
 }  // namespace kiv

@@ -128,10 +128,15 @@ bool ThreadedDialogSession::Create(WindowHandle) {
 void ThreadedDialogSession::RegisterWindows(DialogParts& p) {
     const DialogEvents events = Events();
     auto deliver = [events](unsigned message) { events.Post(message); };
+    auto showControls = [events](const std::wstring& caption, ICameraControls& controls) {
+        bool shown = false;
+        events.WithToolkit([&](DialogToolkit& toolkit) { shown = toolkit.ShowCameraControls(caption, controls); });
+        return shown;
+    };
     const ViewRect preview = p.view->ScreenRect(IDC_PREVIEW);
     for (WindowHandle window : {p.view->Window(), p.view->ControlWindow(IDC_PREVIEW)}) {
         DialogBridge::Instance().Register(window, {preview.Width(), preview.Height(), deliver,
-                                                   p.toolkit->PictureHook(window, events.Loop())});
+                                                   p.toolkit->PictureHook(window, events.Loop()), showControls});
     }
     p.toolkit->Registered(events.Loop());
     p.registered = true;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "kivds/platform/Types.h"
 #include "kivds/protocol/DialogSession.h"
@@ -28,6 +29,7 @@ namespace kiv {
 
 class CKIVDlg;
 class DialogToolkit;
+class ICameraControls;
 class ICaptureDialogView;
 class UiScript;
 struct DialogParts;
@@ -88,6 +90,14 @@ public:
     virtual std::optional<Clock::time_point> AdvanceScript(UiScript& script, CKIVDlg& dlg) = 0;
     // The manager destroyed the dialog.
     virtual void Destroyed() {}
+    // Runs the camera's settings window, modal to the dialog, from inside the
+    // settings button's handler; returns when it is closed (true), false when
+    // the toolkit has none.
+    virtual bool ShowCameraControls(const std::wstring& caption, ICameraControls& controls) {
+        (void)caption;
+        (void)controls;
+        return false;
+    }
 };
 
 class ThreadedDialogSession : public IDialogSession {

@@ -74,6 +74,32 @@ std::optional<UiScript::Clock::time_point> UiScript::Advance(IScriptedDialog& di
             ++next_;
             continue;
         }
+        if (step == "settings") {
+            // Done before it runs, as "version": the settings window's loop
+            // runs the next steps inside it.
+            ++next_;
+            if (!dialog.Press(IDC_SETTINGS)) {
+                --next_;
+                return Fail("the button is disabled"), std::nullopt;
+            }
+            return Clock::now();
+        }
+        if (step.rfind("set=", 0) == 0 || step == "defaults" || step == "close-settings") {
+            bool open = false;
+            if (step == "defaults") {
+                open = dialog.PressDefaults();
+            } else if (step == "close-settings") {
+                open = dialog.CloseSettings();
+            } else {
+                const std::string assignment = step.substr(4);
+                const std::size_t colon = assignment.rfind(':');
+                if (colon == std::string::npos) return Fail("not NAME:VALUE"), std::nullopt;
+                open = dialog.SetControl(assignment.substr(0, colon), assignment.substr(colon + 1));
+            }
+            if (!open) return Fail("no settings window is open"), std::nullopt;
+            ++next_;
+            return Clock::now();
+        }
         if (step == "version" || step == "close") {
             // The step counts as done before it runs: the dialog's loop runs
             // inside it, and may come back here.
@@ -89,9 +115,8 @@ std::optional<UiScript::Clock::time_point> UiScript::Advance(IScriptedDialog& di
             const std::string entry = SizeEntry(step.substr(5));
             if (entry.empty()) return Fail("not a size WxH"), std::nullopt;
             if (!dialog.Pick(IDC_SIZE_LIST, entry)) return Fail("no such size, or the list is disabled"), std::nullopt;
-        } else if (step == "capture" || step == "settings") {
-            if (!dialog.Press(step == "capture" ? IDC_CAPTURE : IDC_SETTINGS))
-                return Fail("the button is disabled"), std::nullopt;
+        } else if (step == "capture") {
+            if (!dialog.Press(IDC_CAPTURE)) return Fail("the button is disabled"), std::nullopt;
         } else {
             return Fail("unknown step"), std::nullopt;
         }

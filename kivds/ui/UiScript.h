@@ -9,6 +9,16 @@
 //          | "capture" | "settings"  ; press 2009 / 2008
 //          | "version"               ; the system-menu item (the version dialog closes with OK)
 //          | "close"                 ; the close box
+//          | "set=" NAME ":" VALUE   ; in the settings window: the control NAME (the
+//                                    ; driver's name, up to the last ":") to VALUE
+//          | "defaults"              ; in the settings window: its Defaults button
+//          | "close-settings"        ; closes the settings window
+//
+// "settings" opens the settings window, which is modal: the steps after it
+// run inside it until "close-settings" (or the camera's loss) closes it. A
+// control the window refuses (no such name, inactive, read-only, a value
+// it does not take) is shown there as the window shows it, and the script
+// goes on.
 //
 // Steps run in order; spaces around a step and empty steps are ignored. An
 // unknown, malformed or impossible step writes one line to standard error
@@ -44,6 +54,16 @@ public:
     virtual void ChooseVersionInformation() = 0;
     // The close box.
     virtual void PressClose() = 0;
+    // In the settings window: sets the control `name` to the value `text`
+    // as its row would, presses Defaults, closes it. False when no settings
+    // window is open.
+    virtual bool SetControl(const std::string& name, const std::string& text) {
+        (void)name;
+        (void)text;
+        return false;
+    }
+    virtual bool PressDefaults() { return false; }
+    virtual bool CloseSettings() { return false; }
 };
 
 class UiScript {

@@ -6,17 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Valuator.H>
 #include <FL/Fl_Widget.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "gui/GuiSupport.h"
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/protocol/Twain.h"
 #include "kivds/ui/KIVDlg.h"
@@ -26,6 +30,7 @@
 #include "kivds/ui/Strings.h"
 #include "kivds/ui/fltk/FltkDialog.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
+#include "kivds/ui/fltk/FltkSettings.h"
 #include "kivds/ui/fltk/FltkView.h"
 
 namespace kiv {
@@ -73,8 +78,8 @@ protected:
             std::lock_guard<std::mutex> guard(mutex);
             messages.push_back(message);
         };
-        DialogBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr});
-        DialogBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr});
+        DialogBridge::Instance().Register(view->Window(), {400, 320, deliver, nullptr, nullptr});
+        DialogBridge::Instance().Register(view->ControlWindow(IDC_PREVIEW), {400, 320, deliver, nullptr, nullptr});
     }
     void TearDown() override {
         if (!view) return;
@@ -100,6 +105,32 @@ protected:
     }
     Fl_Window* Window() const { return static_cast<Fl_Window*>(view->Window()); }
 
+    // The live preview on the screen is the virtual camera's pattern, every
+    // value moved up by `shift`: the default camera streams MJPEG 1920x1080,
+    // so the preview shows its source rectangle (0, 1, 1920, 1078), scaled
+    // into the letterboxed picture of `width`.
+    void ExpectPreviewPattern(int shift, int width) {
+        Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
+        std::shared_ptr<const PreviewPicture> picture;
+        ASSERT_TRUE(Serve([&] {
+            picture = DialogBridge::Instance().Latest(previewWidget);
+            return picture != nullptr;
+        })) << "no preview picture arrived";
+        EXPECT_EQ(picture->width, width);
+        const int dx = picture->width / 3, dy = picture->height / 3;
+        const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
+        const auto value = [shift](int v) { return static_cast<std::uint32_t>(std::min(255, v % 256 + shift)); };
+        const std::uint32_t want = value(sx) << 16 | value(sy) << 8 | value(16 * (sx / 256) + sy / 256);
+        const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
+        // This test registers no repaint hook (the dialog thread's idle pass
+        // does that in the data source): redraw the preview as that pass would.
+        EXPECT_TRUE(Serve([&] {
+            previewWidget->redraw();
+            return kivgui::PixelAt(Window(), screenX, screenY) == want;
+        })) << std::hex
+            << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    }
+
     std::lock_guard<std::recursive_mutex> fltk_{FltkLock()};
     std::unique_ptr<FltkCaptureView> view;
     std::unique_ptr<CKIVDlg> dlg;
@@ -122,28 +153,7 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_EQ(preview.Height(), preview.Width() / 5 * 4);
     for (int id : {IDC_FORMAT_LABEL, IDC_SIZE_LABEL})
         ExpectFits(static_cast<Fl_Widget*>(view->ControlWindow(id)), "label");
-    // The live preview on the screen is the virtual camera's pattern: the
-    // default camera streams MJPEG 1920x1080, so the preview shows its source
-    // rectangle (0, 1, 1920, 1078), scaled into the letterboxed picture.
-    Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
-    std::shared_ptr<const PreviewPicture> picture;
-    ASSERT_TRUE(Serve([&] {
-        picture = DialogBridge::Instance().Latest(previewWidget);
-        return picture != nullptr;
-    })) << "no preview picture arrived";
-    EXPECT_EQ(picture->width, preview.Width());
-    const int dx = picture->width / 3, dy = picture->height / 3;
-    const int sx = dx * 1920 / picture->width, sy = 1 + dy * 1078 / picture->height;
-    const std::uint32_t want = static_cast<std::uint32_t>(sx % 256) << 16 | static_cast<std::uint32_t>(sy % 256) << 8 |
-                               static_cast<std::uint32_t>((16 * (sx / 256) + sy / 256) % 256);
-    const int screenX = previewWidget->x() + picture->left + dx, screenY = previewWidget->y() + picture->top + dy;
-    // This test registers no repaint hook (the dialog thread's idle pass
-    // does that in the data source): redraw the preview as that pass would.
-    EXPECT_TRUE(Serve([&] {
-        previewWidget->redraw();
-        return kivgui::PixelAt(Window(), screenX, screenY) == want;
-    })) << std::hex
-        << "preview pixel " << kivgui::PixelAt(Window(), screenX, screenY) << " instead of " << want;
+    ExpectPreviewPattern(0, preview.Width());
     const std::string capturePng = ArtefactPath("capture");
     if (!capturePng.empty()) {
         EXPECT_TRUE(kivgui::Screenshot(Window(), capturePng));
@@ -204,6 +214,55 @@ TEST_F(DialogScreensTest, CaptureVersionAndMessageShowTheirTextsWhole) {
     EXPECT_EQ(seen.caption, "Orvan Document Camera");
     EXPECT_EQ(seen.transientFor, fl_xid(Window())) << "modal to the capture dialog";
     EXPECT_TRUE(seen.shot);
+}
+
+// The camera's settings window over the dialog: every control's row whole,
+// inactive rows greyed until their automatic mode is switched off, a
+// brightness change seen in the live preview, Esc closing it.
+TEST_F(DialogScreensTest, SettingsWindowShowsTheCamerasControlsAndChangesThePreviewLive) {
+    ASSERT_TRUE(dlg->OnInitDialog());
+    view->Show();
+    ASSERT_TRUE(kivgui::WaitMapped(Window()));
+    ASSERT_TRUE(Serve([&] { return view->ControlsEnabled(); }));
+    EXPECT_TRUE(view->IsEnabled(IDC_SETTINGS)) << "the virtual camera has controls";
+    ICameraControls* controls = CKIVUVCControl::GetInstance()->CameraControls();
+    ASSERT_NE(controls, nullptr);
+
+    FltkSettingsWindow settings(*controls, "Orvan Document Camera", Window());
+    settings.Show();
+    ASSERT_TRUE(kivgui::WaitMapped(settings.Window()));
+    kivgui::PumpUntil([] { return false; }, 5);
+    for (Fl_Widget* label : settings.Labels()) ExpectFits(label, "settings label");
+    EXPECT_EQ(std::string(settings.Window()->label()), "Orvan Document Camera");
+
+    // As a user: autofocus off makes the focus distance a live row.
+    Fl_Widget* focus = settings.RowWidget("Focus, Absolute");
+    Fl_Widget* autofocus = settings.RowWidget("Focus, Automatic Continuous");
+    ASSERT_TRUE(focus && autofocus);
+    EXPECT_FALSE(focus->active());
+    static_cast<Fl_Button*>(autofocus)->value(0);
+    autofocus->do_callback();
+    EXPECT_TRUE(focus->active());
+    EXPECT_TRUE(settings.StatusLine().empty()) << settings.StatusLine();
+
+    // Brightness +40 through its slider: the preview's pattern brightens.
+    auto* brightness = static_cast<Fl_Valuator*>(settings.RowWidget("Brightness"));
+    ASSERT_NE(brightness, nullptr);
+    brightness->value(40);
+    brightness->do_callback();
+    kivgui::PumpUntil([] { return false; }, 5);  // drawn
+    const std::string png = ArtefactPath("settings");
+    if (!png.empty()) {
+        EXPECT_TRUE(kivgui::Screenshot(settings.Window(), png));
+    }
+
+    // Esc, as the keyboard delivers it.
+    Fl::e_keysym = FL_Escape;
+    Fl::handle(FL_KEYBOARD, settings.Window());
+    EXPECT_FALSE(settings.Shown());
+    // The preview it covered shows the brighter pattern.
+    ExpectPreviewPattern(40, view->ScreenRect(IDC_PREVIEW).Width());
+    controls->ResetToDefaults();
 }
 
 }  // namespace

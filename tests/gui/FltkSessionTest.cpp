@@ -15,6 +15,11 @@
 #include <mutex>
 #include <thread>
 
+// Before the X headers of GuiSupport.h, whose macros (None, Status) clash.
+#include "kivds/camera/CameraLogic.h"
+#include "kivds/camera/sim/SimConfig.h"
+#include "kivds/camera/sim/SimVideoPlatform.h"
+
 #include "gui/GuiSupport.h"
 #include "kivds/camera/KIVUVCControl.h"
 #include "kivds/platform/SourceLock.h"
@@ -261,6 +266,61 @@ TEST_F(FltkDisableTest, WhileTheVersionDialogIsOpen) {
 TEST_F(FltkDisableTest, WhileTheDisconnectedMessageIsShown) {
     UnplugCamera();
     DisableWhileOpen(kBoxTitle);
+}
+
+// The settings window over the FLTK dialog with the virtual camera, opened by
+// the script's settings step: the camera's loss shows the message over it,
+// closes it, then the dialog asks once to be closed.
+TEST(FltkSettings, CameraLossWhileOpenIsReportedOverTheSettingsWhichCloseThenTheDialogAsksOnce) {
+    if (!FltkDisplayUsable()) GTEST_SKIP() << "no display";
+    if (!kivgui::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    kivtest::ScopedEnv script{"KIVDS_UI_SCRIPT", "frame;settings"};
+    sim::SimConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::ParseSimConfig("caps=mjpeg:640x480", config, error)) << error;
+    sim::SimVideoPlatform* platform = nullptr;
+    CKIVUVCControl::DestroyInstance();
+    CKIVUVCControl::SetCameraFactory([&] {
+        auto p = std::make_unique<sim::SimVideoPlatform>(config);
+        platform = p.get();
+        return std::make_unique<CCameraLogic>(std::move(p));
+    });
+    CountingManager manager;
+    SetActiveNotifier(&manager);
+    std::mutex mutex;
+    std::string ownerTitle;
+    bool ownerShown = false;
+    RegisterMessageBoxBackend({[] { return true; },
+                               [&](const ShownMessage& message) {
+                                   // Recorded on the dialog's thread; nobody has to answer it.
+                                   std::lock_guard<std::mutex> guard(mutex);
+                                   auto* owner = static_cast<Fl_Window*>(message.owner);
+                                   ownerTitle = owner && owner->label() ? owner->label() : "";
+                                   ownerShown = owner && owner->shown();
+                               }});
+    ASSERT_NE(CKIVUVCControl::GetInstance(), nullptr);
+    ASSERT_TRUE(CKIVUVCControl::GetInstance()->Open());
+    {
+        std::unique_ptr<IDialogSession> session = MakeFltkDialogSession();
+        ASSERT_NE(session, nullptr);
+        ASSERT_TRUE(session->Create(nullptr));
+        session->Show();
+        ASSERT_FALSE(WaitForWindow(kBoxTitle).empty()) << "the settings window did not open";
+        platform->Unplug();
+        EXPECT_TRUE(WaitUntil([&] { return manager.closeRequests.load() > 0; }));
+        EXPECT_TRUE(WaitUntil([&] { return !WindowThere(kBoxTitle); })) << "the settings window stayed open";
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            EXPECT_EQ(ownerTitle, "Orvan Document Camera");
+            EXPECT_TRUE(ownerShown) << "the message came after the settings window was closed";
+        }
+        EXPECT_EQ(manager.closeRequests.load(), 1);
+        session->DestroyWindow();
+    }
+    InstallFltkMessageBox();
+    SetActiveNotifier(nullptr);
+    CKIVUVCControl::DestroyInstance();
+    CKIVUVCControl::SetCameraFactory({});
 }
 
 }  // namespace

@@ -201,7 +201,7 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
     ASSERT_TRUE(kivgui::WaitMapped(Window()));
     WindowHandle preview = view->ControlWindow(IDC_PREVIEW);
     std::atomic<int> repaints{0};
-    DialogBridge::Instance().Register(preview, {100, 80, nullptr, [&] { ++repaints; }});
+    DialogBridge::Instance().Register(preview, {100, 80, nullptr, [&] { ++repaints; }, nullptr});
 
     // 8 x 4 pixels at (10, 20): bottom-up BGR rows, the top two rows red,
     // the bottom two blue; stride padded to a multiple of 4.
@@ -254,7 +254,7 @@ TEST_F(FltkViewTest, ThePresentedPictureIsOnTheScreenAtItsPlace) {
 // size, not the one the control had when it was registered.
 TEST_F(FltkViewTest, TheClientSizeFollowsThePreviewsLayout) {
     WindowHandle preview = view->ControlWindow(IDC_PREVIEW);
-    DialogBridge::Instance().Register(preview, {100, 80, nullptr, nullptr});
+    DialogBridge::Instance().Register(preview, {100, 80, nullptr, nullptr, nullptr});
     const ViewRect before = view->ScreenRect(IDC_PREVIEW);
     const ViewRect moved{before.left, before.top, before.left + 250, before.top + 200};
     view->Move(IDC_PREVIEW, moved);

@@ -39,6 +39,14 @@ TEST(Options, ValuesWithEqualsSignsAndTheVirtualCameraSpec) {
     EXPECT_TRUE(options.verbose);
     EXPECT_EQ("kivscan.bmp", options.output);  // the default follows the format
     EXPECT_EQ("kivscan.tif", Parse({"--format", "tif"}).output);
+    // A control's name may hold commas and spaces; its value follows the last '='.
+    const Options set = Parse({"--set=Focus, Absolute=120", "--set", " Brightness = 40 ", "--controls"});
+    ASSERT_EQ(2u, set.setControls.size());
+    EXPECT_EQ("Focus, Absolute", set.setControls[0].first);
+    EXPECT_EQ("120", set.setControls[0].second);
+    EXPECT_EQ("Brightness", set.setControls[1].first);
+    EXPECT_EQ("40", set.setControls[1].second);
+    EXPECT_TRUE(set.listControls);
 }
 
 TEST(Options, BadCommandLinesAreRefusedWithAReason) {
@@ -55,6 +63,9 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
              {"--layout", "0,20,10,10"},    // upside down
              {"-o"},
              {"--caps=yes"},
+             {"--set", "Brightness"},
+             {"--set", "=4"},
+             {"--controls=all"},
              {"--frobnicate"},
          }) {
         Parse(args, false, &error);

@@ -4,6 +4,7 @@
 // Every acquisition waits the source's 5 s start, so there are few of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -228,6 +229,42 @@ TEST_F(ScanRun, CreateDirsMakesTheMissingDirectories) {
     std::remove(path.c_str());
     std::remove((dir + "/sub").c_str());
     std::remove(dir.c_str());
+}
+
+// The camera's own controls: listed without opening the source; a bad name
+// or value fails before anything starts; a good one shows in the picture.
+TEST_F(ScanRun, ControlsAreListedAndSetBeforeTheCaptureAndABadOneFailsFirst) {
+    RunResult run = Scan({"--virtual=caps=yuy2:320x240", "--controls"});
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("Camera Controls:\n  Auto Exposure [menu] {1: Manual Mode, 3: "
+                                              "Aperture Priority Mode} default Aperture Priority Mode"))
+        << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("  Focus, Absolute [range] 0..250 step 5 default 0 value 0 inactive"))
+        << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("Using")) << "the source was opened: " << run.out;
+
+    for (const char* bad : {"Zoom=2", "Power Line Frequency=55 Hz", "Privacy=on", "Exposure Time, Absolute=100"}) {
+        run = Scan({"--virtual=caps=yuy2:320x240", "--set", bad, "-o", File("kivscan_set.bmp")});
+        EXPECT_EQ(kExitFailure, run.status) << bad;
+        EXPECT_NE(std::string::npos, run.err.find(std::string("kivscan: --set ") + bad + ": ")) << run.err;
+        EXPECT_EQ(std::string::npos, run.out.find("Using")) << bad << ": the source was opened";
+    }
+    EXPECT_EQ(std::string::npos, run.err.find("the camera cannot be opened")) << run.err;
+
+    const std::string path = File("kivscan_bright.bmp");
+    run = Scan({"--virtual=caps=yuy2:320x240", "--set", "brightness=40", "-o", path});
+    kivtest::UnsetEnv("KIVDS_CONTROLS");  // kivscan hands the controls on through the process's environment
+    ASSERT_EQ(kExitOk, run.status) << run.out << run.err;
+    RgbPicture picture;
+    ASSERT_TRUE(kivscantest::ReadBmp(path, picture));
+    for (int y : {0, 100, 239}) {
+        for (int x : {0, 200, 319}) {
+            const kivtest::Rgb p = kivtest::SimPixel(x, y);
+            const std::uint8_t* got = picture.Pixel(x, y);
+            EXPECT_EQ(std::min(255, p.r + 40), got[0]) << x << "," << y;
+            EXPECT_EQ(std::min(255, p.b + 40), got[2]) << x << "," << y;
+        }
+    }
 }
 
 TEST_F(ScanRun, CapsTableListsEveryCapabilityWithItsValues) {

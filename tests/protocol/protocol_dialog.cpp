@@ -23,6 +23,7 @@
 
 #include "support/DsHost.h"
 #include "support/FileBytes.h"
+#include "support/SimPattern.h"
 #include "tools/kivscan/ScanPlatform.h"
 
 using namespace twain;
@@ -399,6 +400,66 @@ TEST_F(Dialog, CameraLossShowsTheDisconnectedMessageAndAsksOnceToClose) {
               shown.messages[0]);
     EXPECT_TRUE(shown.timers.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(1u, host.CountNotifications(MSG_CLOSEDSREQ));
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+}
+
+// The settings button opens the camera's controls; a script sets them by name
+// and the next still shows what brightness did.
+TEST_F(Dialog, SettingsSetByTheScriptShowInTheNextStill) {
+    kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:320x240");
+    DsHost host;
+    OpenAndEnable(host,
+                  "frame;settings;set=Brightness:40;set=Focus, Absolute:100;set=Focus, Automatic Continuous:off;"
+                  "set=focus, absolute:252;set=Zoom:2;close-settings;capture");
+    ASSERT_TRUE(host.WaitForNotification(MSG_XFERREADY, 1));
+    TW_HANDLE dib = nullptr;
+    ASSERT_EQ(TWRC_XFERDONE, host.Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib)) << host.Status();
+    const unsigned char* bits = static_cast<const unsigned char*>(dib) + 40;
+    for (int y : {0, 120, 239}) {
+        for (int x : {0, 100, 230, 319}) {
+            const kivtest::Rgb p = kivtest::SimPixel(x, y);
+            const unsigned char* px = bits + (239 - y) * 960 + x * 3;
+            EXPECT_EQ(std::min(255, p.b + 40), px[0]) << x << "," << y;
+            EXPECT_EQ(std::min(255, p.g + 40), px[1]) << x << "," << y;
+            EXPECT_EQ(std::min(255, p.r + 40), px[2]) << x << "," << y;
+        }
+    }
+    DsHost::Free(dib);
+    ASSERT_EQ(TWRC_SUCCESS, host.EndXfer());
+
+    const Shown shown = Journal();
+    const int opened = shown.IndexOf("settings-open Orvan Document Camera");
+    ASSERT_GE(opened, 0);
+    EXPECT_LT(shown.IndexOf("press 2008"), opened);
+    EXPECT_EQ(18, std::count_if(shown.lines.begin(), shown.lines.end(),
+                                [](const std::string& l) { return l.rfind("settings-row ", 0) == 0; }));
+    // Refused while autofocus owned it, the window staying open; taken (and
+    // stepped to its maximum) once focus was manual.
+    const int refused = shown.IndexOf("settings-error Focus, Absolute: inactive: an automatic mode owns it");
+    const int manual = shown.IndexOf("settings-set Focus, Automatic Continuous off");
+    EXPECT_GE(refused, 0);
+    EXPECT_LT(refused, manual);
+    EXPECT_GE(shown.IndexOf("settings-change Focus, Absolute [range] 0..250 step 5 default 0 value 250"), manual);
+    EXPECT_TRUE(shown.Has("settings-error Zoom: no such control"));
+    EXPECT_LT(shown.IndexOf("settings-close"), shown.IndexOf("press 2009"));
+    EXPECT_TRUE(shown.messages.empty());
+    EXPECT_EQ(0u, host.CountNotifications(MSG_CLOSEDSREQ));
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+}
+
+TEST_F(Dialog, CameraLossWithTheSettingsOpenIsReportedOverThemThenTheDialogAsksOnceToClose) {
+    kivtest::SetEnv("KIVDS_SIM", "caps=mjpeg:640x480;lose=30");
+    DsHost host;
+    OpenAndEnable(host, "frame;settings");
+    ASSERT_TRUE(host.WaitForNotification(MSG_CLOSEDSREQ, 1));
+    ASSERT_TRUE(WaitJournal([](const Shown& s) { return s.Has("settings-close"); }));
+    const Shown shown = Journal();
+    ASSERT_EQ(1u, shown.messages.size());
+    EXPECT_EQ("window A camera has been disconnected or has not been connected. Connect a camera to the computer.",
+              shown.messages[0]);
+    EXPECT_LT(shown.IndexOf("settings-open Orvan Document Camera"), shown.IndexOf("close-window"));
+    EXPECT_LT(shown.IndexOf("close-window"), shown.IndexOf("settings-close"));
     EXPECT_EQ(1u, host.CountNotifications(MSG_CLOSEDSREQ));
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
 }

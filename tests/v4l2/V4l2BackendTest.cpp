@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/IKIVCameraControl.h"
@@ -55,6 +56,8 @@ struct Emul {
     decltype(&uvcemul_frames) frames = nullptr;
     decltype(&uvcemul_set_control) setControl = nullptr;
     decltype(&uvcemul_queries) queries = nullptr;
+    decltype(&uvcemul_set_camera_control) setCameraControl = nullptr;
+    decltype(&uvcemul_camera_control) cameraControl = nullptr;
 
     bool Load() {
 #define KIV_EMUL(field, name) field = reinterpret_cast<decltype(field)>(dlsym(RTLD_DEFAULT, #name))
@@ -73,9 +76,12 @@ struct Emul {
         KIV_EMUL(frames, uvcemul_frames);
         KIV_EMUL(setControl, uvcemul_set_control);
         KIV_EMUL(queries, uvcemul_queries);
+        KIV_EMUL(setCameraControl, uvcemul_set_camera_control);
+        KIV_EMUL(cameraControl, uvcemul_camera_control);
 #undef KIV_EMUL
         return reset && add && unplug && setBusy && renumber && denyOpen && setDescriptors && scriptStatus &&
-               setFrameMode && lastSet && openCount && mappedCount && frames && setControl && queries;
+               setFrameMode && lastSet && openCount && mappedCount && frames && setControl && queries &&
+               setCameraControl && cameraControl;
     }
 };
 
@@ -828,6 +834,134 @@ TEST_F(V4l2Test, SettingsPagesFailCleanly) {
     MakeCamera();
     ASSERT_EQ(camera->Open(), 1);
     EXPECT_EQ(camera->ShowPropertyPages(nullptr, L"Settings"), 0);
+    camera->Close();
+}
+
+// -- camera controls ---------------------------------------------------------------------
+
+namespace {
+
+const CameraControl& Named(const std::vector<CameraControl>& controls, const char* name) {
+    static const CameraControl none;
+    const CameraControl* c = FindControl(controls, name);
+    EXPECT_NE(c, nullptr) << name;
+    return c ? *c : none;
+}
+
+}  // namespace
+
+TEST_F(V4l2Test, ControlsAreListedInTheirGroupsWithoutClassHeadersCompoundsOrMenuHoles) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    MakeCamera();
+    ASSERT_EQ(camera->Open(), 1);
+    EXPECT_EQ(camera->HasPropertyPages(), 1);
+    ICameraControls* controls = camera->CameraControls();
+    ASSERT_NE(controls, nullptr);
+    const std::vector<CameraControl> all = controls->List();
+    EXPECT_EQ(all.size(), 18u);
+    for (const CameraControl& c : all) {
+        EXPECT_NE(c.name, "User Controls");
+        EXPECT_NE(c.name, "Region of Interest");  // compound: nothing a row can show
+    }
+    EXPECT_EQ(Named(all, "Brightness").group, "User Controls");
+    const CameraControl& exposure = Named(all, "Auto Exposure");
+    EXPECT_EQ(exposure.group, "Camera Controls");
+    ASSERT_EQ(exposure.menu.size(), 2u);  // indices 0 and 2 are holes
+    EXPECT_EQ(exposure.menu[1].index, 3);
+    EXPECT_EQ(exposure.menu[1].name, "Aperture Priority Mode");
+    EXPECT_EQ(FormatControlValue(exposure, exposure.value), "Aperture Priority Mode");
+    EXPECT_TRUE(Named(all, "Exposure Time, Absolute").inactive);
+    EXPECT_TRUE(Named(all, "Focus, Absolute").inactive);
+    EXPECT_TRUE(Named(all, "Privacy").readOnly && Named(all, "Privacy").isVolatile);
+    EXPECT_EQ(Named(all, "Pan, Reset").kind, CameraControlKind::Button);
+    camera->Close();
+    EXPECT_EQ(camera->CameraControls(), nullptr);
+}
+
+TEST_F(V4l2Test, ControlsAreClampedSteppedAndRefusedWithTheirReasons) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    MakeCamera();
+    ASSERT_EQ(camera->Open(), 1);
+    ICameraControls& controls = *camera->CameraControls();
+    std::vector<std::string> heard;
+    controls.SetListener([&](const CameraControl& c) { heard.push_back(c.name + (c.inactive ? " inactive" : "")); });
+
+    // Manual focus makes the focus distance the user's; the listener hears both.
+    ASSERT_TRUE(SetControlByName(controls, "focus, automatic continuous", "off").Ok());
+    EXPECT_EQ(heard, (std::vector<std::string>{"Focus, Absolute", "Focus, Automatic Continuous"}));
+    const CameraControl focus = Named(controls.List(), "Focus, Absolute");
+    EXPECT_FALSE(focus.inactive);
+    // 0 ... 250 in steps of 5, as the driver rounds.
+    const std::pair<std::int64_t, std::int64_t> adjusted[] = {{252, 250}, {13, 15}, {12, 10}, {-7, 0}, {9999, 250}};
+    for (const auto& [asked, applied] : adjusted) {
+        const ControlOutcome out = controls.Set(focus.id, asked);
+        EXPECT_TRUE(out.Ok()) << out.message;
+        EXPECT_EQ(out.value, applied) << asked;
+        EXPECT_EQ(emul.cameraControl(0, focus.id), applied) << asked;
+    }
+
+    // A menu index the camera does not offer, a read-only control, an
+    // inactive one, a name nobody has: refused before the driver is asked.
+    const CameraControl exposure = Named(controls.List(), "Auto Exposure");
+    ControlOutcome out = controls.Set(exposure.id, 2);
+    EXPECT_EQ(out.status, ControlStatus::InvalidValue);
+    EXPECT_EQ(emul.cameraControl(0, exposure.id), exposure.value);
+    out = SetControlByName(controls, "Privacy", "on");
+    EXPECT_EQ(out.status, ControlStatus::ReadOnly);
+    EXPECT_EQ(out.message, "Privacy: read-only");
+    out = SetControlByName(controls, "Exposure Time, Absolute", "100");
+    EXPECT_EQ(out.status, ControlStatus::Inactive);
+    EXPECT_NE(out.message.find("Exposure Time, Absolute: inactive"), std::string::npos) << out.message;
+    out = SetControlByName(controls, "Zoom", "2");
+    EXPECT_EQ(out.status, ControlStatus::NoSuchControl);
+    EXPECT_EQ(out.message, "Zoom: no such control");
+    out = SetControlByName(controls, "Power Line Frequency", "55 Hz");
+    EXPECT_EQ(out.status, ControlStatus::InvalidValue);
+    EXPECT_TRUE(SetControlByName(controls, "Power Line Frequency", "60 hz").Ok());
+
+    // The driver's own refusal, with its errno.
+    emul.setBusy(0, 1);
+    out = SetControlByName(controls, "Brightness", "10");
+    EXPECT_EQ(out.status, ControlStatus::Busy);
+    EXPECT_NE(out.message.find("Brightness: the camera is busy (EBUSY"), std::string::npos) << out.message;
+    emul.setBusy(0, 0);
+    controls.SetListener(nullptr);
+    camera->Close();
+}
+
+TEST_F(V4l2Test, WhatTheCameraChangesItselfArrivesAsControlEventsAndDefaultsRestoreTheRest) {
+    UvcEmulCamera b = ModelB();
+    emul.add(&b);
+    MakeCamera();
+    ASSERT_EQ(camera->Open(), 1);
+    ICameraControls& controls = *camera->CameraControls();
+    const CameraControl focus = Named(controls.List(), "Focus, Absolute");
+    const CameraControl automatic = Named(controls.List(), "Focus, Automatic Continuous");
+    EXPECT_FALSE(controls.Refresh());  // nothing happened
+
+    std::vector<CameraControl> heard;
+    controls.SetListener([&](const CameraControl& c) { heard.push_back(c); });
+    ASSERT_EQ(emul.setCameraControl(0, automatic.id, 0), 0);  // another program
+    ASSERT_EQ(emul.setCameraControl(0, focus.id, 120), 0);
+    EXPECT_TRUE(controls.Refresh());
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].id, focus.id);
+    EXPECT_FALSE(heard[0].inactive);
+    EXPECT_EQ(heard[0].value, 120);
+    EXPECT_FALSE(controls.Refresh());
+
+    ASSERT_TRUE(SetControlByName(controls, "Brightness", "-20").Ok());
+    const ControlOutcome reset = controls.ResetToDefaults();
+    EXPECT_TRUE(reset.Ok()) << reset.message;
+    const std::vector<CameraControl> after = controls.List();
+    EXPECT_EQ(Named(after, "Brightness").value, 0);
+    EXPECT_EQ(Named(after, "Focus, Automatic Continuous").value, 1);
+    // Reset while it was the user's (it comes first), then owned by autofocus again.
+    EXPECT_TRUE(Named(after, "Focus, Absolute").inactive);
+    EXPECT_EQ(Named(after, "Focus, Absolute").value, 0);
+    controls.SetListener(nullptr);
     camera->Close();
 }
 

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "kivds/camera/CameraControls.h"
+
 namespace kiv {
 namespace scan {
 
@@ -123,6 +125,16 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             options.count = static_cast<unsigned>(count);
         } else if (name == "--caps") {
             options.listCaps = true;
+        } else if (name == "--controls") {
+            options.listControls = true;
+        } else if (name == "--set") {
+            std::pair<std::string, std::string> assignment;
+            if (!take(text)) return false;
+            if (!ParseControlAssignment(text, assignment)) {
+                error = "--set takes NAME=VALUE, not '" + text + "'";
+                return false;
+            }
+            options.setControls.push_back(std::move(assignment));
         } else if (name == "--layout") {
             std::array<std::int32_t, 4> frame{};
             if (!take(text)) return false;
@@ -151,8 +163,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             error = "unknown option '" + arg + "' (see --help)";
             return false;
         }
-        if (value && (name == "-h" || name == "--help" || name == "--caps" || name == "--ui" || name == "--verbose" ||
-                      name == "--create-dirs")) {
+        if (value && (name == "-h" || name == "--help" || name == "--caps" || name == "--controls" || name == "--ui" ||
+                      name == "--verbose" || name == "--create-dirs")) {
             error = name + " takes no value";
             return false;
         }
@@ -180,6 +192,11 @@ std::string UsageText() {
            "  --create-dirs         create the directories of -o FILE that do not exist\n"
            "  --count N             acquire N pictures (default 1)\n"
            "  --caps                print every capability of the source and exit\n"
+           "  --controls            print the camera's own controls (range, value, flags) and exit\n"
+           "  --set NAME=VALUE      set the camera's control NAME (as --controls names it) before\n"
+           "                        the capture, e.g. --set \"Focus, Automatic Continuous=off\"\n"
+           "                        --set \"Focus, Absolute=120\"; repeatable; a bad name or value\n"
+           "                        fails before the camera starts\n"
            "  --layout L,T,R,B      image frame in pixels, inside the camera's largest frame\n"
            "  --ui                  show the source's dialog and take the pictures captured there\n"
            "  --ui-script STEPS     (implies --ui) steps for the headless dialog, e.g.\n"

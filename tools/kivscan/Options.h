@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/kivscan/PictureFiles.h"
@@ -27,6 +28,9 @@ struct Options {
     bool createDirs = false;  // --create-dirs: make -o's missing directories
     unsigned count = 1;
     bool listCaps = false;
+    bool listControls = false;  // --controls: list the camera's controls and exit
+    // --set NAME=VALUE, in order: the camera's controls before the capture.
+    std::vector<std::pair<std::string, std::string>> setControls;
     std::optional<std::array<std::int32_t, 4>> layout;  // left, top, right, bottom
     bool showUi = false;
     // --ui-script: the steps for the headless dialog (KIVDS_UI_SCRIPT);

@@ -11,6 +11,7 @@
 
 #include "kivds/platform/Env.h"
 #include "kivds/platform/MessageBox.h"
+#include "tools/kivscan/CameraSettings.h"
 #include "tools/kivscan/CapabilityTable.h"
 #include "tools/kivscan/PictureFiles.h"
 #include "tools/kivscan/ScanPlatform.h"
@@ -182,6 +183,9 @@ void PrintFailure(const ScanError& failure, std::ostream& err) {
 
 int RunScan(const Options& options, std::ostream& out, std::ostream& err) {
     PrepareEnvironment(options);
+    // The camera's own controls, before the source (and its camera) starts.
+    const int controls = RunCameraSettings(options, out, err);
+    if (controls != kExitOk || options.listControls) return controls;
     const bool headless = HeadlessUiRequested();
     std::unique_ptr<TwainLink> link = options.dsmPath.empty() ? MakeDirectLink(options.sourcePath)
                                                               : MakeManagerLink(options.dsmPath, options.sourceName);

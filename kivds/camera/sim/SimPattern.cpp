@@ -10,7 +10,7 @@ PatternPixel PatternAt(std::int32_t x, std::int32_t y) {
             static_cast<std::uint8_t>((16 * (x >> 8) + (y >> 8)) & 0xFF)};
 }
 
-std::shared_ptr<const std::vector<std::uint8_t>> MakePattern(std::int32_t width, std::int32_t height) {
+std::shared_ptr<const std::vector<std::uint8_t>> MakePattern(std::int32_t width, std::int32_t height, int shift) {
     if (width <= 0 || height <= 0) return nullptr;
     const std::size_t stride = static_cast<std::size_t>(Bgr24Stride(width));
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(stride * static_cast<std::size_t>(height), 0);
@@ -30,6 +30,9 @@ std::shared_ptr<const std::vector<std::uint8_t>> MakePattern(std::int32_t width,
         for (std::int32_t x = 0; x < width; ++x) row[static_cast<std::size_t>(x) * 3 + 1] = green;
         std::uint8_t* dest = bytes->data() + static_cast<std::size_t>(height - 1 - y) * stride;
         std::copy(row.begin(), row.end(), dest);
+        if (shift == 0) continue;
+        for (std::int32_t i = 0; i < width * 3; ++i)
+            dest[i] = static_cast<std::uint8_t>(std::clamp(dest[i] + shift, 0, 255));
     }
     return bytes;
 }

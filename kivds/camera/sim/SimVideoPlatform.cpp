@@ -201,6 +201,16 @@ WindowHandle SimVideoPlatform::LoseBoundDevice() {
     return m_graph.QueueDeviceLost();
 }
 
+void SimVideoPlatform::Unplug() {
+    WindowHandle eventWindow = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Bound() || Bound()->Lost()) return;
+        eventWindow = LoseBoundDevice();
+    }
+    if (eventWindow) WindowBridge().PostGraphNotify(eventWindow);
+}
+
 void SimVideoPlatform::StreamLoop() {
     // Nothing may leave the thread: an exception there would end the
     // application's process through std::terminate. A stream that cannot make
@@ -221,19 +231,28 @@ void SimVideoPlatform::StreamFrames() {
     const VirtualDevice& device = *Bound();
     if (!Ok(Injected(SimOp::Stream))) throw std::bad_alloc();
     const auto interval = std::chrono::microseconds(1000000 / device.Description().fps);
-    if (!m_pattern || Bgr24Stride(m_frameWidth) * m_frameHeight != static_cast<std::int64_t>(m_pattern->size())) {
+    // Once per size and brightness; every frame shares it.
+    const auto makePattern = [&] {
+        if (m_pattern && Bgr24Stride(m_frameWidth) * m_frameHeight == static_cast<std::int64_t>(m_pattern->size()) &&
+            m_patternShift == device.Controls().BrightnessShift())
+            return;
         const std::int32_t width = m_frameWidth, height = m_frameHeight;
+        const int shift = device.Controls().BrightnessShift();
         lock.unlock();
-        auto pattern = MakePattern(width, height);  // once per size; every frame shares it
+        auto pattern = MakePattern(width, height, shift);
         lock.lock();
         m_pattern = std::move(pattern);
-    }
+        m_patternShift = shift;
+    };
+    makePattern();
     auto next = Clock::now() + interval;
     while (!m_stopRequested) {
         if (m_changed.wait_until(lock, next, [this] { return m_stopRequested; })) break;
         const auto now = Clock::now();
         next += interval;
         if (next < now) next = now + interval;  // fell behind: do not burst
+        makePattern();
+        if (m_stopRequested || device.Lost()) break;  // a removed device sends nothing more
 
         WindowHandle frameTarget = nullptr;
         VideoFrame produced;
@@ -273,6 +292,16 @@ PlatformResult SimVideoPlatform::GetLatestFrame(VideoFrame& frame) {
     const PlatformResult injected = Injected(SimOp::Grab);
     if (!Ok(injected)) return injected;
     if (!m_latest) return PlatformResult::Failed;  // nothing buffered yet
+    // A brightness set since the last frame: the next frame shows it, made now.
+    const VirtualDevice* device = Bound();
+    const int shift = device ? device->Controls().BrightnessShift() : 0;
+    if (m_patternShift != shift) {
+        if (auto pattern = MakePattern(m_frameWidth, m_frameHeight, shift)) {
+            m_pattern = std::move(pattern);
+            m_patternShift = shift;
+            m_latest = m_pattern;
+        }
+    }
     frame.width = m_frameWidth;
     frame.height = m_frameHeight;
     frame.stride = static_cast<std::int32_t>(Bgr24Stride(m_frameWidth));
@@ -352,6 +381,11 @@ PlatformResult SimVideoPlatform::ShowPropertyPages(WindowHandle, const std::wstr
     if (!m_bound) return PlatformResult::Failed;
     // The simulated pages are closed at once.
     return Injected(SimOp::PropertyPages);
+}
+
+ICameraControls* SimVideoPlatform::CameraControls() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bound ? &m_controls : nullptr;
 }
 
 PlatformResult SimVideoPlatform::OpenDevicePath(const std::wstring& path) {

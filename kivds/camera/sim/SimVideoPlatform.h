@@ -19,6 +19,7 @@
 #include "kivds/camera/EmulatedGraph.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/SoftwarePreview.h"
+#include "kivds/camera/sim/SimCameraControls.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/VirtualDevice.h"
 
@@ -56,12 +57,17 @@ public:
     PlatformResult GetSourceRect(SourceRect& rect) override;
     PlatformResult SetSourceRect(const SourceRect& rect) override;
     PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
+    ICameraControls* CameraControls() override;
     PlatformResult OpenDevicePath(const std::wstring& path) override;
     PlatformResult FindExtensionUnit(const Guid& unit) override;
     PlatformResult ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
                                     std::size_t length) override;
     PlatformResult ExtensionUnitSet(const Guid& unit, std::uint32_t selector, const std::uint8_t* data,
                                     std::size_t length) override;
+
+    // Removes the bound device now, as "lose=" does after its frames: the
+    // stream ends and the device-lost event is posted (tests, demos).
+    void Unplug();
 
     // What a renderer window would show, for tests and demos.
     using PreviewState = CSoftwarePreview::Settings;
@@ -100,10 +106,13 @@ private:
 
     std::int32_t m_frameWidth = 0, m_frameHeight = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> m_pattern;  // for the frame size
+    int m_patternShift = 0;                                      // and the brightness it shows
     std::shared_ptr<const std::vector<std::uint8_t>> m_latest;   // the sink's buffered frame
     std::uint64_t m_frames = 0;
 
     CSoftwarePreview m_preview;  // owner, placement, visibility, source rectangle
+
+    SimCameraControls m_controls{m_mutex, [this] { return Bound(); }};
 
     std::thread m_streamer;
     bool m_stopRequested = false;

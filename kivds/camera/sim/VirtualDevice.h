@@ -9,6 +9,7 @@
 // - its button status script;
 // - its extension unit: the controls with their lengths and model A's
 //   register protocol (see SimConfig.h for the requests it answers);
+// - its camera controls and their rules (DeviceControls.h);
 // - whether it was removed, and the faults the description injects.
 //
 // Extension-unit requests come in two sizes. A UVC driver sends the
@@ -29,6 +30,7 @@
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/Guid.h"
 #include "kivds/camera/IVideoPlatform.h"
+#include "kivds/camera/sim/DeviceControls.h"
 #include "kivds/camera/sim/SimConfig.h"
 
 namespace kiv {
@@ -81,6 +83,10 @@ public:
         return m_description.loseAfterFrames && frames >= *m_description.loseAfterFrames;
     }
 
+    // -- the camera controls ---------------------------------------------------
+    DeviceControls& Controls() { return m_cameraControls; }
+    const DeviceControls& Controls() const { return m_cameraControls; }
+
     // -- the extension unit ----------------------------------------------------
     SimUnit Unit() const { return m_description.unit; }
     // The device carries that unit and is still attached.
@@ -123,6 +129,7 @@ private:
     Guid m_subtype;
     std::int32_t m_width = 0, m_height = 0;
     bool m_lost = false;
+    DeviceControls m_cameraControls;
     std::vector<Control> m_controls;
     std::vector<std::uint8_t> m_script;
     std::size_t m_scriptAt = 0;  // the next script byte

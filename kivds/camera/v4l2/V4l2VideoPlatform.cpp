@@ -66,6 +66,7 @@ void V4l2VideoPlatform::DisconnectGraph() {
     StopStream();
     m_graph.Disconnect();
     m_bound.reset();  // m_formats stays for a rebuild on the same device
+    m_controls.reset();
     m_fd.Reset();
     m_xu.Forget();
     m_software.SetVisible(false);  // may wait for a picture on its way
@@ -114,8 +115,10 @@ PlatformResult V4l2VideoPlatform::BindDevice(std::size_t index) {
     // A rebuild binds the same device again and keeps the formats it read.
     if (node->path != m_formatsPath) m_formats.clear();
     m_formatsPath = node->path;
+    m_controls.reset();
     m_fd = std::move(fd);
     m_xu.Forget();  // the lengths are asked again on the new node
+    m_controls = std::make_unique<V4l2Controls>(m_fd.Get(), node->node);
     m_bound = std::move(node);
     return PlatformResult::Ok;
 }
@@ -419,7 +422,7 @@ std::uint64_t V4l2VideoPlatform::FramesConverted() const {
 // -- device extras ------------------------------------------------------------------
 
 PlatformResult V4l2VideoPlatform::ShowPropertyPages(WindowHandle, const std::wstring&) {
-    return PlatformResult::Failed;
+    return m_controls ? PlatformResult::Ok : PlatformResult::Failed;
 }
 
 PlatformResult V4l2VideoPlatform::OpenDevicePath(const std::wstring& path) {

@@ -26,6 +26,7 @@
 #include "kivds/camera/v4l2/CaptureStream.h"
 #include "kivds/camera/v4l2/DeviceList.h"
 #include "kivds/camera/v4l2/UniqueFd.h"
+#include "kivds/camera/v4l2/V4l2Controls.h"
 #include "kivds/camera/v4l2/XuControls.h"
 
 namespace kiv {
@@ -61,9 +62,11 @@ public:
     PlatformResult ShowPreview(bool visible) override;
     PlatformResult GetSourceRect(SourceRect& rect) override;
     PlatformResult SetSourceRect(const SourceRect& rect) override;
-    // Linux has no driver settings pages: always Failed.
+    // Linux has no driver settings pages: Ok without showing anything, so
+    // that the camera logic shows the controls below through the window bridge.
     PlatformResult ShowPropertyPages(WindowHandle owner, const std::wstring& caption) override;
-    bool HasPropertyPages() const override { return false; }  // no settings window yet
+    bool HasPropertyPages() const override { return false; }
+    ICameraControls* CameraControls() override { return m_controls.get(); }
     PlatformResult OpenDevicePath(const std::wstring& path) override;
     PlatformResult FindExtensionUnit(const Guid& unit) override;
     PlatformResult ExtensionUnitGet(const Guid& unit, std::uint32_t selector, std::uint8_t* data,
@@ -112,8 +115,9 @@ private:
     std::vector<CaptureNode> m_listed;
     std::optional<CaptureNode> m_bound;
     UniqueFd m_fd;
-    XuControls m_xu;                     // the extension-unit controls of m_fd
-    std::vector<FormatEntry> m_formats;  // as read from the device below
+    XuControls m_xu;                           // the extension-unit controls of m_fd
+    std::unique_ptr<V4l2Controls> m_controls;  // the V4L2 controls of m_fd
+    std::vector<FormatEntry> m_formats;        // as read from the device below
     std::wstring m_formatsPath;
     // The preview a renderer would draw: fed through the preview sink, it
     // hands scaled pictures to the window bridge on a thread of its own.

@@ -21,6 +21,7 @@
 #include "kivds/ui/ThreadedDialogSession.h"
 #include "kivds/ui/UiScript.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
+#include "kivds/ui/fltk/FltkSettings.h"
 #include "kivds/ui/fltk/FltkView.h"
 
 namespace kiv {
@@ -111,7 +112,29 @@ public:
     }
 
     std::optional<Clock::time_point> AdvanceScript(UiScript& script, CKIVDlg&) override {
+        script_ = &script;  // the settings window runs its next steps
         return script.Advance(*view_);
+    }
+
+    // Modal to the capture dialog: until it is closed, or its owner ended or
+    // hidden, or the thread stopping; the dialog's queue is served between
+    // the passes, without the source lock while it waits for the user.
+    bool ShowCameraControls(const std::wstring& caption, ICameraControls& controls) override {
+        if (!view_ || view_->OpenSettings()) return false;
+        auto* owner = static_cast<Fl_Window*>(view_->Window());
+        FltkSettingsWindow settings(controls, Utf8Text(caption), owner);
+        view_->SetOpenSettings(&settings);
+        settings.Show();
+        std::optional<Clock::time_point> scriptDue = Clock::now();
+        while (settings.Shown() && !view_->Ended() && owner->shown()) {
+            if (script_ && scriptDue && Clock::now() >= *scriptDue) scriptDue = script_->Advance(*view_);
+            if (!settings.Shown()) break;
+            if (!DialogThread::ServeNested([&] { Pump(kModalWait); })) break;
+            settings.RefreshWhenDue();
+        }
+        view_->SetOpenSettings(nullptr);
+        settings.Close();
+        return true;
     }
 
     void Destroyed() override {
@@ -131,6 +154,7 @@ public:
 
 private:
     std::unique_ptr<FltkCaptureView> view_;
+    UiScript* script_ = nullptr;  // the shown dialog's, once it ran (it lives as long as this)
 };
 
 // The box's sign: "!" in a red disc for errors, "i" in a blue one otherwise.

@@ -22,6 +22,7 @@
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkPictograms.h"
+#include "kivds/ui/fltk/FltkSettings.h"
 
 namespace kiv {
 namespace {
@@ -648,6 +649,21 @@ void FltkCaptureView::CloseWindow(WindowHandle window) {
             return;
         }
     }
+}
+
+bool FltkCaptureView::SetControl(const std::string& name, const std::string& text) {
+    if (settings_) settings_->Set(name, text);
+    return settings_ != nullptr;
+}
+
+bool FltkCaptureView::PressDefaults() {
+    if (settings_) settings_->Defaults();
+    return settings_ != nullptr;
+}
+
+bool FltkCaptureView::CloseSettings() {
+    if (settings_) settings_->Close();
+    return settings_ != nullptr;
 }
 
 }  // namespace kiv

@@ -22,6 +22,8 @@ class Fl_Window;
 
 namespace kiv {
 
+class FltkSettingsWindow;
+
 class FltkCaptureView final : public ICaptureDialogView, public IScriptedDialog {
 public:
     struct Actions {
@@ -56,6 +58,13 @@ public:
     void AutoCloseVersionDialog(bool on) { autoCloseVersion_ = on; }
     // Shows the window (ShowWindow SW_SHOW).
     void Show();
+    // The camera's settings window while it is open (else null): the
+    // script's settings steps go to it.
+    void SetOpenSettings(FltkSettingsWindow* settings) { settings_ = settings; }
+    FltkSettingsWindow* OpenSettings() const { return settings_; }
+    bool SetControl(const std::string& name, const std::string& text) override;
+    bool PressDefaults() override;
+    bool CloseSettings() override;
 
     // ICaptureDialogView
     WindowHandle Window() const override;
@@ -103,6 +112,7 @@ private:
     bool ended_ = false;
     int endResult_ = 0;
     bool autoCloseVersion_ = false;
+    FltkSettingsWindow* settings_ = nullptr;
 };
 
 }  // namespace kiv

@@ -10,7 +10,9 @@
 #include "kivds/ui/DialogBridge.h"
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/ThreadedDialogSession.h"
+#include "kivds/ui/Strings.h"
 #include "kivds/ui/headless/HeadlessScript.h"
+#include "kivds/ui/headless/HeadlessSettings.h"
 #include "kivds/ui/headless/HeadlessView.h"
 
 namespace kiv {
@@ -81,8 +83,27 @@ public:
     }
 
     std::optional<Clock::time_point> AdvanceScript(UiScript& script, CKIVDlg& dlg) override {
+        // The settings window runs the script's next steps inside its loop.
+        script_ = &script;
+        dlg_ = &dlg;
         ScriptedHeadlessDialog target(view_, dlg);
         return script.Advance(target);
+    }
+
+    bool ShowCameraControls(const std::wstring& caption, ICameraControls& controls) override {
+        if (view_.OpenSettings()) return false;  // one at a time
+        HeadlessSettings settings(view_, controls, Utf8Text(caption));
+        view_.SetOpenSettings(&settings);
+        HeadlessSettings::Advance advance;
+        if (script_ && dlg_) {
+            advance = [this] {
+                ScriptedHeadlessDialog target(view_, *dlg_);
+                return script_->Advance(target);
+            };
+        }
+        settings.Run(advance);
+        view_.SetOpenSettings(nullptr);
+        return true;
     }
 
     void Destroyed() override { JournalLine("destroy"); }
@@ -91,6 +112,10 @@ private:
     HeadlessView view_;
     std::size_t messagesSeen_;
     std::shared_ptr<Placement> placed_ = std::make_shared<Placement>();
+    // The shown dialog's script and logic, once the script ran (they live
+    // as long as this toolkit's session).
+    UiScript* script_ = nullptr;
+    CKIVDlg* dlg_ = nullptr;
 };
 
 class HeadlessDialogSession;

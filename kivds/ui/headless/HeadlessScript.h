@@ -23,6 +23,9 @@ public:
     bool Press(int buttonId) override;
     void ChooseVersionInformation() override;
     void PressClose() override;
+    bool SetControl(const std::string& name, const std::string& text) override;
+    bool PressDefaults() override;
+    bool CloseSettings() override;
 
 private:
     HeadlessView& view_;

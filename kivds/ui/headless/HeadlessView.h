@@ -22,6 +22,7 @@
 namespace kiv {
 
 class CKIVDlg;
+class HeadlessSettings;
 
 struct HeadlessList {
     struct Entry {
@@ -81,6 +82,10 @@ public:
     void ChooseVersionInformation(CKIVDlg& dlg);
     void PressClose(CKIVDlg& dlg);
 
+    // The settings window while it is open (else null), for the script.
+    void SetOpenSettings(HeadlessSettings* settings) { settings_ = settings; }
+    HeadlessSettings* OpenSettings() const { return settings_; }
+
     // True when the dialog is ready: ReadyControlsEnabled.
     bool ControlsEnabled() const;
     HeadlessSnapshot Snapshot() const;
@@ -126,6 +131,7 @@ private:
     std::unique_ptr<VersionView> version_;
     TimerSink timerSink_;
     std::function<void()> versionHook_;
+    HeadlessSettings* settings_ = nullptr;  // dialog's thread only
 };
 
 }  // namespace kiv

@@ -13,6 +13,7 @@
 
 #include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/sim/SimConfig.h"
@@ -274,6 +275,30 @@ TEST_F(SimCameraTest, StillsShowThePatternOnlyOnceAFrameArrived) {
     EXPECT_TRUE(std::equal(pattern->begin(), pattern->end(), image->Data()));
     EXPECT_EQ(camera.Stop(), 1);
     EXPECT_FALSE(Sim().IsStreaming());
+}
+
+// The virtual camera's controls: brightness shows in the very next still, and
+// a camera that is gone refuses every change.
+TEST_F(SimCameraTest, BrightnessShowsInTheNextStillAndAGoneCameraRefusesChanges) {
+    CCameraLogic& camera = Make("caps=yuy2:320x240;fps=200");
+    ASSERT_EQ(camera.Open(), 1);
+    ICameraControls* controls = camera.CameraControls();
+    ASSERT_NE(controls, nullptr);
+    ASSERT_EQ(camera.SetPreviewWindow(nullptr), 1);
+    ASSERT_EQ(camera.Run(), 1);
+    ASSERT_TRUE(Sim().WaitForFrames(1, 5000));
+    ASSERT_TRUE(SetControlByName(*controls, "Brightness", "-30").Ok());
+    std::unique_ptr<CImageReference> image;
+    ASSERT_EQ(camera.GrabStill(image), 1);
+    const auto darker = sim::MakePattern(320, 240, -30);
+    ASSERT_EQ(image->Size(), darker->size());
+    EXPECT_TRUE(std::equal(darker->begin(), darker->end(), image->Data()));
+
+    Sim().Unplug();
+    const ControlOutcome gone = SetControlByName(*controls, "Contrast", "10");
+    EXPECT_EQ(gone.status, ControlStatus::Gone);
+    EXPECT_EQ(gone.message, "Contrast: the camera is gone");
+    EXPECT_EQ(camera.Stop(), 1);
 }
 
 TEST_F(SimCameraTest, MjpegStillsAreTrimmedAndTheRendererStartsFullAfterEachBuild) {

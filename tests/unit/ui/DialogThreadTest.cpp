@@ -333,7 +333,7 @@ TEST(DialogBridge, DeliversToRegisteredWindowsAndKeepsTheNewestPicture) {
     int window = 0;
     WindowHandle handle = &window;
     std::vector<unsigned> delivered;
-    bridge.Register(handle, {405, 324, [&](unsigned message) { delivered.push_back(message); }, nullptr});
+    bridge.Register(handle, {405, 324, [&](unsigned message) { delivered.push_back(message); }, nullptr, nullptr});
     int width = 0, height = 0;
     ASSERT_TRUE(bridge.GetClientSize(handle, width, height));
     EXPECT_EQ(405, width);
@@ -374,7 +374,8 @@ TEST(DialogBridge, CallbacksMayCallTheBridgeAndUnknownWindowsHaveNoSize) {
                              [&] {
                                  ++repaints;
                                  EXPECT_NE(nullptr, bridge.Take(handle));
-                             }});
+                             },
+                             nullptr});
     bridge.PresentPreview(handle, std::make_shared<PreviewPicture>());
     bridge.PresentPreview(handle, std::make_shared<PreviewPicture>());
     EXPECT_EQ(2, repaints) << "each picture was taken at once";

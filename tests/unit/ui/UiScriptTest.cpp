@@ -1,6 +1,7 @@
 // The script engine of the toolkit dialogs against a dialog double.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,29 @@ public:
     }
     bool Press(int buttonId) override {
         done.push_back("press " + std::to_string(buttonId));
-        return enabled;
+        if (!enabled) return false;
+        if (buttonId == IDC_SETTINGS && script) {
+            // The settings window's loop runs the script until it is closed.
+            settingsOpen = true;
+            while (settingsOpen && script->Advance(*this).has_value()) {
+            }
+            settingsOpen = false;
+        }
+        return true;
+    }
+    bool SetControl(const std::string& name, const std::string& text) override {
+        done.push_back("set " + name + "|" + text);
+        return settingsOpen;
+    }
+    bool PressDefaults() override {
+        done.push_back("defaults");
+        return settingsOpen;
+    }
+    bool CloseSettings() override {
+        done.push_back("close-settings");
+        const bool open = settingsOpen;
+        settingsOpen = false;
+        return open;
     }
     void ChooseVersionInformation() override {
         done.push_back("version");
@@ -33,6 +56,7 @@ public:
     }
     bool enabled = false;
     bool ended = false;
+    bool settingsOpen = false;
     UiScript* script = nullptr;
     std::vector<std::string> done;
 };
@@ -79,6 +103,39 @@ TEST(UiScriptTest, ImpossibleOrUnknownStepEndsTheScript) {
     UiScript disabled("capture;close");
     EXPECT_FALSE(disabled.Advance(dialog).has_value());
     EXPECT_EQ((std::vector<std::string>{"press 2009"}), dialog.done);
+}
+
+TEST(UiScriptTest, SettingsStepsRunInsideTheSettingsWindowAndNeedIt) {
+    DialogDouble dialog;
+    dialog.enabled = true;
+    UiScript script(
+        "settings;set=Focus, Absolute:250;set=Power Line Frequency:50 Hz:x;defaults;close-settings;capture");
+    dialog.script = &script;
+    while (script.Advance(dialog).has_value()) {
+    }
+    EXPECT_TRUE(script.Finished());
+    EXPECT_EQ((std::vector<std::string>{"press 2008", "set Focus, Absolute|250", "set Power Line Frequency:50 Hz|x",
+                                        "defaults", "close-settings", "press 2009"}),
+              dialog.done)
+        << "the name runs up to the last colon; the settings press runs once";
+
+    // Without an open settings window, or without a NAME:VALUE, the script ends.
+    for (const char* outside :
+         {"set=Brightness:4;capture", "close-settings;capture", "settings;set=Brightness;capture"}) {
+        dialog.done.clear();
+        UiScript alone(outside);
+        dialog.script = &alone;
+        while (alone.Advance(dialog).has_value()) {
+        }
+        EXPECT_EQ(dialog.done.end(), std::find(dialog.done.begin(), dialog.done.end(), "press 2009")) << outside;
+    }
+    // A disabled settings button ends it too, at that step.
+    dialog.enabled = false;
+    dialog.done.clear();
+    UiScript disabled("settings;close");
+    dialog.script = &disabled;
+    EXPECT_FALSE(disabled.Advance(dialog).has_value());
+    EXPECT_EQ((std::vector<std::string>{"press 2008"}), dialog.done);
 }
 
 TEST(UiScriptTest, WaitStepAsksToBeCalledAgainLater) {

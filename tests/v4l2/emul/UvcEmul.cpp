@@ -36,6 +36,7 @@
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/sim/VirtualDevice.h"
 #include "support/SimPattern.h"
+#include "v4l2/emul/EmulControls.h"
 #include "v4l2/emul/UvcEmulApi.h"
 
 #define EMUL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -96,6 +97,7 @@ struct Camera {
     int frameMode = kEmulFramesGood;
     std::uint8_t lastSelector = 0;
     std::vector<std::uint8_t> lastSet;
+    EmulControls controls;  // the device's V4L2 controls and their events
 
     std::vector<Buffer> buffers;
     int bufferOwner = -1;
@@ -105,6 +107,7 @@ struct Camera {
     std::uint64_t frames = 0;
     std::vector<std::uint8_t> frame;  // the payload for the current format
     std::uint32_t frameFor[3] = {};   // fourcc, width, height the payload was made for
+    int frameShiftFor = 0;            // and the brightness
     int frameModeFor = -1;
 
     // The current format, which the device keeps.
@@ -145,15 +148,17 @@ std::uint32_t Camera::Fourcc() const {
 
 std::uint8_t Clamp(double v) { return static_cast<std::uint8_t>(std::min(255.0, std::max(0.0, v + 0.5))); }
 
-std::vector<std::uint8_t> PatternRgb(std::uint32_t w, std::uint32_t h) {
+// The virtual camera's pattern, every value moved by the brightness's shift.
+std::vector<std::uint8_t> PatternRgb(std::uint32_t w, std::uint32_t h, int shift = 0) {
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    const auto moved = [shift](std::uint8_t v) { return static_cast<std::uint8_t>(std::clamp(v + shift, 0, 255)); };
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
             const kivtest::Rgb p = kivtest::SimPixel(static_cast<int>(x), static_cast<int>(y));
             std::uint8_t* o = &rgb[(static_cast<std::size_t>(y) * w + x) * 3];
-            o[0] = p.r;
-            o[1] = p.g;
-            o[2] = p.b;
+            o[0] = moved(p.r);
+            o[1] = moved(p.g);
+            o[2] = moved(p.b);
         }
     return rgb;
 }
@@ -187,10 +192,12 @@ std::vector<std::uint8_t> StripHuffman(const std::vector<std::uint8_t>& jpeg) {
 }
 
 void MakeFrame(Camera& c) {
+    const int shift = c.device->Controls().BrightnessShift();
     if (c.frameFor[0] == c.Fourcc() && c.frameFor[1] == c.Width() && c.frameFor[2] == c.Height() &&
-        c.frameModeFor == c.frameMode)
+        c.frameModeFor == c.frameMode && c.frameShiftFor == shift)
         return;
-    const std::vector<std::uint8_t> rgb = PatternRgb(c.Width(), c.Height());
+    c.frameShiftFor = shift;
+    const std::vector<std::uint8_t> rgb = PatternRgb(c.Width(), c.Height(), shift);
     if (c.Fourcc() == V4L2_PIX_FMT_YUYV) {
         const std::uint32_t bpl = c.BytesPerLine();
         c.frame.assign(static_cast<std::size_t>(bpl) * c.Height(), 0);
@@ -443,6 +450,9 @@ int CaptureIoctl(int fd, Camera& c, unsigned long request, void* arg) {
         }
         return Fail(ENODEV);
     }
+    bool control = false;
+    const int answered = c.controls.Ioctl(fd, c.device->Controls(), request, arg, c.busy, control);
+    if (control) return answered;
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto* cap = static_cast<v4l2_capability*>(arg);
@@ -713,6 +723,7 @@ EMUL_EXPORT int close(int fd) {
                 if (!mapped) FreeBuffers(c);
                 else c.bufferOwner = -2;  // orphaned: a leak the tests see
             }
+            c.controls.Closed(fd);
             g_open.erase(it);
         }
     }
@@ -995,3 +1006,16 @@ void AddCameraFromEnvironment() {
     uvcemul_add(&c);
 }
 }  // namespace
+
+EMUL_EXPORT int uvcemul_set_camera_control(int camera, std::uint32_t id, std::int64_t value) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Camera* c = At(camera);
+    return c ? c->controls.SetFromElsewhere(c->device->Controls(), id, value) : -1;
+}
+
+EMUL_EXPORT std::int64_t uvcemul_camera_control(int camera, std::uint32_t id) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Camera* c = At(camera);
+    const kiv::CameraControl* control = c ? c->device->Controls().Find(id) : nullptr;
+    return control ? control->value : -1;
+}

@@ -95,4 +95,11 @@ int uvcemul_mapped_count();
 std::uint64_t uvcemul_frames(int camera);
 // The MJPEG frame the camera sends for its current size (empty when none).
 std::size_t uvcemul_jpeg(int camera, std::uint8_t* data, std::size_t capacity);
+// The camera's V4L2 controls (the virtual device's DeviceControls, answered
+// as uvcvideo does: class headers, one compound control, menus with holes,
+// EACCES for a read-only or inactive control, EBUSY while "in use", control
+// events to every other subscribed descriptor). Another program sets
+// control `id` (0, or -1 when the device refuses); the device's value.
+int uvcemul_set_camera_control(int camera, std::uint32_t id, std::int64_t value);
+std::int64_t uvcemul_camera_control(int camera, std::uint32_t id);
 }
