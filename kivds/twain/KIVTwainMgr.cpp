@@ -3,6 +3,8 @@
 // Transfers.cpp.
 #include "kivds/twain/KIVTwainMgr.h"
 
+#include "KivVersion.h"
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -68,8 +70,8 @@ void CKIVTwainMgr::DestroyCamera() {
 int CKIVTwainMgr::InitIdentity() {
     m_identity = TW_IDENTITY{};
     m_identity.Id = 0;
-    m_identity.Version.MajorNum = 2;
-    m_identity.Version.MinorNum = 0;
+    m_identity.Version.MajorNum = KIV_VERSION_MAJOR;
+    m_identity.Version.MinorNum = KIV_VERSION_MINOR;
     m_identity.Version.Language = TWLG_ENGLISH;
     m_identity.Version.Country = TWCY_USA;
     m_identity.ProtocolMajor = 2;

@@ -2,16 +2,18 @@
 
 #include <cstdio>
 
+#include "KivVersion.h"
+
 #include "kivds/ui/DialogControls.h"
 #include "kivds/ui/Strings.h"
 
 namespace kiv {
 namespace {
 
-// Fixed in the program; the file's version resource is not consulted.
-constexpr int kVersionMajor = 2;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 6;
+// Fixed in the program (KivVersion.h); the file's version resource is not consulted.
+constexpr int kVersionMajor = KIV_VERSION_MAJOR;
+constexpr int kVersionMinor = KIV_VERSION_MINOR;
+constexpr int kVersionBuild = KIV_VERSION_BUILD;
 
 }  // namespace
 

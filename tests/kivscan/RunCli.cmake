@@ -19,3 +19,11 @@ file(SIZE ${OUT}/page.tif size)
 if(size LESS 230400)
   message(FATAL_ERROR "${OUT}/page.tif holds ${size} bytes, less than 320x240 RGB")
 endif()
+
+# --version prints the number of the file VERSION, the one the resources,
+# the installer and the package take.
+file(STRINGS ${VERSION_FILE} version LIMIT_COUNT 1)
+execute_process(COMMAND ${KIVSCAN} --version RESULT_VARIABLE status OUTPUT_VARIABLE out TIMEOUT 30)
+if(NOT status EQUAL 0 OR NOT out STREQUAL "kivscan ${version}\n")
+  message(FATAL_ERROR "kivscan --version exited with ${status} and printed '${out}', not 'kivscan ${version}'")
+endif()

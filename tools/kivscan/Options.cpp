@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "KivVersion.h"
 #include "kivds/camera/CameraControls.h"
 
 namespace kiv {
@@ -88,6 +89,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
         std::string text;
         if (name == "-h" || name == "--help") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (name == "--virtual") {
             options.virtualCamera = true;
             options.simSpec = value;
@@ -163,7 +166,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::string& defau
             error = "unknown option '" + arg + "' (see --help)";
             return false;
         }
-        if (value && (name == "-h" || name == "--help" || name == "--caps" || name == "--controls" || name == "--ui" ||
+        if (value && (name == "-h" || name == "--help" || name == "--version" || name == "--caps" || name == "--controls" || name == "--ui" ||
                       name == "--verbose" || name == "--create-dirs")) {
             error = name + " takes no value";
             return false;
@@ -178,6 +181,8 @@ std::string DefaultUiScript(unsigned count) {
     for (unsigned i = 0; i < count; ++i) script += (i ? ";" : "") + std::string("frame;capture");
     return script;
 }
+
+std::string VersionText() { return "kivscan " KIV_VERSION_TEXT "\n"; }
 
 std::string UsageText() {
     return "Usage: kivscan [options]\n"
@@ -206,6 +211,7 @@ std::string UsageText() {
            "  --dsm PATH            go through this TWAIN source manager library instead\n"
            "  --source NAME         product name of the source to open through the manager\n"
            "                        (default \"Orvan Document Camera\")\n"
+           "  --version             print kivscan's version and exit\n"
            "  -h, --help            this text\n"
            "\n"
            "Exit status: 0 success, 1 a TWAIN or file failure, 2 a bad command line,\n"

@@ -38,6 +38,7 @@ struct Options {
     std::optional<std::string> uiScript;
     bool verbose = false;
     bool help = false;
+    bool version = false;  // --version: print the version and exit
 };
 
 // Parses argv[1..]. `defaultSource` becomes sourcePath unless --source-file
@@ -55,6 +56,7 @@ std::string NumberedPath(const std::string& path, unsigned index, unsigned count
 const char* MechanismName(Mechanism mechanism);  // "native", "memory", "file"
 
 std::string UsageText();
+std::string VersionText();  // "kivscan 2.00.0006\n"
 
 // The script --ui runs without --ui-script: "frame;capture" `count` times.
 std::string DefaultUiScript(unsigned count);

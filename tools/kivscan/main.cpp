@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
         std::cerr << "kivscan: " << error << '\n';
         return kiv::scan::kExitUsage;
     }
-    if (options.help) {
-        std::cout << kiv::scan::UsageText();
+    if (options.help || options.version) {
+        std::cout << (options.help ? kiv::scan::UsageText() : kiv::scan::VersionText());
         return kiv::scan::kExitOk;
     }
     return kiv::scan::RunScan(options, std::cout, std::cerr);

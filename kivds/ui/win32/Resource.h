@@ -24,8 +24,9 @@
 #define IDI_CAPTURE_RC 2015
 #define IDI_SETTINGS_RC 2016
 
-// The file's version record: 2.0.0.6.
-#define KIVDS_FILE_VERSION 2, 0, 0, 6
-#define KIVDS_FILE_VERSION_TEXT "2.0.0.6"
+// The file's version record (2.0.0.6), from the product's one version number.
+#include "KivVersion.h"
+#define KIVDS_FILE_VERSION KIV_FILE_VERSION
+#define KIVDS_FILE_VERSION_TEXT KIV_FILE_VERSION_TEXT
 
 #endif
