@@ -9,6 +9,7 @@
 
 #include <sane/saneopts.h>
 
+#include "kivds/camera/DigitalZoom.h"
 #include "kivds/platform/AsciiCase.h"
 
 namespace kiv {
@@ -62,7 +63,7 @@ const OptionRow kRows[] = {
 
 const SANE_String_Const kModes[] = {SANE_VALUE_SCAN_MODE_COLOR, SANE_VALUE_SCAN_MODE_GRAY};
 
-constexpr SANE_Range kZoomRange{SANE_FIX(1.0), SANE_FIX(8.0), SANE_FIX(0.25)};
+constexpr SANE_Range kZoomRange{SANE_FIX(kMinZoom), SANE_FIX(kMaxZoom), SANE_FIX(kZoomStep)};
 constexpr SANE_Range kSettleRange{0, 10000, 1};
 constexpr SANE_Range kKeepRange{0, 3600, 1};
 constexpr SANE_Word kDefaultSettleMs = 500;

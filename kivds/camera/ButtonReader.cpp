@@ -1,5 +1,6 @@
 #include "kivds/camera/ButtonReader.h"
 
+#include "kivds/camera/DigitalZoom.h"
 #include "kivds/camera/ExtensionUnit.h"
 #include "kivds/camera/IKIVSVCClient.h"
 #include "kivds/camera/ModelName.h"
@@ -7,9 +8,6 @@
 namespace kiv {
 namespace {
 
-constexpr float kZoomStep = 0.25f;
-constexpr float kMinZoom = 1.0f;
-constexpr float kMaxZoom = 8.0f;
 // Polls after a new status before the first repeat, and between repeats.
 constexpr int kFirstRepeatDelay = 3;
 constexpr int kRepeatDelay = 1;

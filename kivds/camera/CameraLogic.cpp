@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kivds/camera/CameraControls.h"
+#include "kivds/camera/DigitalZoom.h"
 #include "kivds/camera/IWindowBridge.h"
 #include "kivds/camera/ModelName.h"
 #include "kivds/image/ImageReference.h"
@@ -21,8 +22,6 @@ int LastCameraError = 0;
 namespace {
 
 constexpr unsigned kGraphEventWaitMs = 200;
-constexpr float kMinZoom = 1.0f;
-constexpr float kMaxZoom = 8.0f;
 
 // Records what a failing platform result says about the camera; a plain
 // failure is left for the operation to report as CAMERA_ERR_FAILED.
