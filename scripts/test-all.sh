@@ -6,7 +6,9 @@
 #   3. builds the mingw preset (Windows x64) and the i686 kivsvc.exe
 #   4. builds the linux-asan preset (ASan + UBSan) with the Windows programs
 #      registered as Wine tests, and the libFuzzer targets with clang
-#   5. makes the Wine prefixes, then runs ctest under a virtual display; its
+#   5. builds the Debian package (build/debian/kivds_*.deb, which the
+#      debian-package test installs)
+#   6. makes the Wine prefixes, then runs ctest under a virtual display; its
 #      summary is the last thing printed
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +41,11 @@ cmake --build build/fuzz -j"$jobs" --target fuzz_caps fuzz_dsentry fuzz_uvcdesc
 step "linux-asan"
 cmake --preset linux-asan -DKIV_WERROR=ON -DKIV_MINGW_BUILD_DIR="$root/build/mingw" -DKIV_FUZZ_BUILD_DIR="$root/build/fuzz" >/dev/null
 cmake --build build/linux-asan -j"$jobs"
+
+step "Debian package"
+# The artefact is built even when the tests are filtered; tests and
+# benchmarks are off in the package build.
+KIV_JOBS=$jobs scripts/build-deb.sh
 
 step "Wine prefixes"
 # Made before the tests: starting a new prefix takes minutes on a loaded

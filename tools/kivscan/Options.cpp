@@ -186,7 +186,7 @@ std::string VersionText() { return "kivscan " KIV_VERSION_TEXT "\n"; }
 
 std::string UsageText() {
     return "Usage: kivscan [options]\n"
-           "Acquires pictures from a TWAIN data source (by default the kivds.ds of this build).\n"
+           "Acquires pictures from a TWAIN data source (by default the kivds.ds built or installed with it).\n"
            "\n"
            "  --virtual[=SPEC]      use the virtual camera (KIVDS_CAMERA=sim; SPEC becomes KIVDS_SIM,\n"
            "                        without SPEC KIVDS_SIM stays as it is: unset, the default camera)\n"

@@ -13,8 +13,9 @@
 
 namespace {
 
-// The data source of this build tree; a copy next to the executable when
-// the tree has moved (an installed or copied kivscan).
+// The data source of this build tree, or the installed one for a packaged
+// build (KIVSCAN_LOAD_INSTALLED); a copy next to the executable when that
+// file is not there (a copied kivscan).
 std::string DefaultSource() {
     const std::string built = KIVSCAN_DEFAULT_SOURCE;
     if (!built.empty() && kiv::scan::FileExists(built)) return built;
