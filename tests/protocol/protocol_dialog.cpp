@@ -432,6 +432,7 @@ TEST_F(Dialog, SettingsSetByTheScriptShowInTheNextStill) {
     const int opened = shown.IndexOf("settings-open Orvan Document Camera");
     ASSERT_GE(opened, 0);
     EXPECT_LT(shown.IndexOf("press 2008"), opened);
+    EXPECT_GT(shown.IndexOf("settings-buttons Defaults|Close"), opened);
     EXPECT_EQ(18, std::count_if(shown.lines.begin(), shown.lines.end(),
                                 [](const std::string& l) { return l.rfind("settings-row ", 0) == 0; }));
     // Refused while autofocus owned it, the window staying open; taken (and
