@@ -959,9 +959,8 @@ TEST_F(V4l2Test, WhatTheCameraChangesItselfArrivesAsControlEventsAndDefaultsRest
     });
     const auto heardFocusAt = [&](std::int64_t value) {
         std::lock_guard<std::mutex> lock(mutex);
-        return std::any_of(heard.begin(), heard.end(), [&](const CameraControl& c) {
-            return c.id == focus.id && !c.inactive && c.value == value;
-        });
+        return std::any_of(heard.begin(), heard.end(),
+                           [&](const CameraControl& c) { return c.id == focus.id && !c.inactive && c.value == value; });
     };
     ASSERT_EQ(emul.setCameraControl(0, automatic.id, 0), 0);  // another program
     ASSERT_EQ(emul.setCameraControl(0, focus.id, 120), 0);

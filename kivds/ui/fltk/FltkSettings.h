@@ -75,7 +75,7 @@ private:
     std::unique_ptr<Fl_Double_Window> m_window;
     std::vector<std::unique_ptr<Row>> m_rows;
     std::vector<Fl_Widget*> m_labels;  // owned by the window
-    Fl_Scroll* m_scroll = nullptr;  // owned by the window
+    Fl_Scroll* m_scroll = nullptr;     // owned by the window
     Fl_Box* m_status = nullptr;
     std::string m_statusText;
     int m_passes = 0;
