@@ -449,6 +449,21 @@ TEST_F(Dialog, SettingsSetByTheScriptShowInTheNextStill) {
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
 }
 
+// A camera that lists no controls: the settings button opens a window that
+// says so, with Close alone, and the dialog stays open.
+TEST_F(Dialog, SettingsOfACameraWithoutControlsSaySoAndTheDialogStaysOpen) {
+    kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:320x240;controls=none");
+    DsHost host;
+    OpenAndEnable(host, "frame;settings;close-settings");
+    ASSERT_TRUE(WaitJournal([](const Shown& s) { return s.Has("settings-close"); }));
+    const Shown shown = Journal();
+    EXPECT_GE(shown.IndexOf("settings-none This camera has no settings."), 0);
+    EXPECT_GE(shown.IndexOf("settings-buttons Close"), 0);
+    EXPECT_TRUE(shown.messages.empty());
+    EXPECT_EQ(0u, host.CountNotifications(MSG_CLOSEDSREQ));
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+}
+
 TEST_F(Dialog, CameraLossWithTheSettingsOpenIsReportedOverThemThenTheDialogAsksOnceToClose) {
     kivtest::SetEnv("KIVDS_SIM", "caps=mjpeg:640x480;lose=30");
     DsHost host;
