@@ -303,6 +303,9 @@ bool CameraControlsBase::Refresh() {
 }
 
 void CameraControlsBase::SetListener(Listener listener) {
+    // Waits for a notification running on another thread: the old listener
+    // is not called any more once this returns.
+    std::lock_guard<std::recursive_mutex> notifying(m_notifyMutex);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::swap(m_listener, listener);
@@ -311,6 +314,7 @@ void CameraControlsBase::SetListener(Listener listener) {
 
 void CameraControlsBase::Notify(const Changes& changes) {
     if (changes.empty()) return;
+    std::lock_guard<std::recursive_mutex> notifying(m_notifyMutex);
     Listener listener;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

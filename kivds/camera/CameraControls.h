@@ -11,7 +11,9 @@
 //
 // Threads: every operation may be called from any thread; calls are
 // serialised inside. The listener is called on the calling thread of the
-// operation that saw the change, with no lock held.
+// operation that saw the change, or on a backend's thread that watches the
+// device's events, without the model's lock (it may call in again); once
+// SetListener returns, the listener it replaced is not running nor called.
 #pragma once
 
 #include <cstdint>
@@ -176,6 +178,9 @@ private:
     void Notify(const Changes& changes);
 
     std::mutex m_mutex;
+    // Held while the listener runs (it may call in again), so that
+    // SetListener can wait for it.
+    std::recursive_mutex m_notifyMutex;
     bool m_read = false;
     std::vector<CameraControl> m_controls;
     Listener m_listener;

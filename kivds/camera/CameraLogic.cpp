@@ -422,8 +422,9 @@ int CCameraLogic::ShowPropertyPages(WindowHandle owner, const std::wstring& capt
 }
 
 int CCameraLogic::HasPropertyPages() {
-    ICameraControls* controls = m_platform->CameraControls();
-    if (controls) return controls->List().empty() ? 0 : 1;
+    // A backend with a controls model has its window, which says so when the
+    // camera lists no controls.
+    if (m_platform->CameraControls()) return 1;
     return m_platform->HasPropertyPages() ? 1 : 0;
 }
 

@@ -32,7 +32,12 @@ void CSoftwarePreview::Interrupt(std::unique_lock<std::mutex>& lock) {
     ++m_generation;
     m_pending = VideoFrame();
     if (m_thread.joinable() && std::this_thread::get_id() == m_thread.get_id()) return;
+    // The stream goes on meanwhile: without the pause the delivery thread
+    // would start on the next frame before this caller got the lock back.
+    ++m_interrupting;
     m_idle.wait(lock, [this] { return !m_busy; });
+    --m_interrupting;
+    m_wake.notify_all();
 }
 
 void CSoftwarePreview::Reset(std::int32_t frameWidth, std::int32_t frameHeight) {
@@ -100,7 +105,7 @@ void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
 void CSoftwarePreview::DeliveryLoop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || m_pending.bytes; });
+        m_wake.wait(lock, [this] { return m_stop || (m_pending.bytes && m_interrupting == 0); });
         if (m_stop) break;
         VideoFrame frame = std::move(m_pending);
         m_pending = VideoFrame();

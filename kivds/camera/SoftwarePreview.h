@@ -92,6 +92,7 @@ private:
     std::uint64_t m_generation = 0;  // bumped by every change that voids a picture in the making
     VideoFrame m_pending;            // the newest frame not yet drawn
     bool m_busy = false;             // the delivery thread is drawing or delivering
+    int m_interrupting = 0;          // callers waiting in Interrupt: no delivery starts
     bool m_stop = false;
     std::thread m_thread;
 

@@ -17,6 +17,9 @@ constexpr unsigned IDS_LABEL_FORMAT = 3250;
 constexpr unsigned IDS_LABEL_SIZE = 3300;
 constexpr unsigned IDS_LICENSE = 3350;
 constexpr unsigned IDS_OK = 3400;
+constexpr unsigned IDS_SETTINGS_DEFAULTS = 3450;
+constexpr unsigned IDS_SETTINGS_CLOSE = 3500;
+constexpr unsigned IDS_SETTINGS_NONE = 3550;
 constexpr unsigned IDS_PRODUCTNAME = 4000;
 
 // The text with this exact id, UTF-8; empty when there is no such string.

@@ -265,5 +265,31 @@ TEST_F(DialogScreensTest, SettingsWindowShowsTheCamerasControlsAndChangesThePrev
     controls->ResetToDefaults();
 }
 
+// A camera that lists no controls: the window says so in the user's
+// language, whole, with Close alone.
+TEST_F(DialogScreensTest, SettingsWindowOfACameraWithoutControlsSaysSo) {
+    struct NoControls final : CameraControlsBase {
+        std::vector<CameraControl> ReadControls() override { return {}; }
+        WriteResult WriteControl(const CameraControl&, std::int64_t) override { return {}; }
+        bool TakeDeviceChanges() override { return false; }
+    } none;
+    FltkSettingsWindow settings(none, "Orvan Document Camera", nullptr);
+    settings.Show();
+    ASSERT_TRUE(kivgui::WaitMapped(settings.Window()));
+    kivgui::PumpUntil([] { return false; }, 5);
+    std::vector<std::string> texts;
+    for (Fl_Widget* label : settings.Labels()) {
+        ExpectFits(label, "settings label");
+        texts.push_back(label->label());
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{LoadLocalisedString(IDS_SETTINGS_NONE),
+                                               LoadLocalisedString(IDS_SETTINGS_CLOSE)}));
+    const std::string png = ArtefactPath("settings-none");
+    if (!png.empty()) {
+        EXPECT_TRUE(kivgui::Screenshot(settings.Window(), png));
+    }
+    settings.Close();
+}
+
 }  // namespace
 }  // namespace kiv

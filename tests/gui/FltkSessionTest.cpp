@@ -16,6 +16,7 @@
 #include <thread>
 
 // Before the X headers of GuiSupport.h, whose macros (None, Status) clash.
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/sim/SimConfig.h"
 #include "kivds/camera/sim/SimVideoPlatform.h"
@@ -268,59 +269,99 @@ TEST_F(FltkDisableTest, WhileTheDisconnectedMessageIsShown) {
     DisableWhileOpen(kBoxTitle);
 }
 
-// The settings window over the FLTK dialog with the virtual camera, opened by
-// the script's settings step: the camera's loss shows the message over it,
-// closes it, then the dialog asks once to be closed.
-TEST(FltkSettings, CameraLossWhileOpenIsReportedOverTheSettingsWhichCloseThenTheDialogAsksOnce) {
-    if (!FltkDisplayUsable()) GTEST_SKIP() << "no display";
-    if (!kivgui::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
-    kivtest::ScopedEnv script{"KIVDS_UI_SCRIPT", "frame;settings"};
-    sim::SimConfig config;
-    std::string error;
-    ASSERT_TRUE(sim::ParseSimConfig("caps=mjpeg:640x480", config, error)) << error;
-    sim::SimVideoPlatform* platform = nullptr;
-    CKIVUVCControl::DestroyInstance();
-    CKIVUVCControl::SetCameraFactory([&] {
-        auto p = std::make_unique<sim::SimVideoPlatform>(config);
-        platform = p.get();
-        return std::make_unique<CCameraLogic>(std::move(p));
-    });
-    CountingManager manager;
-    SetActiveNotifier(&manager);
-    std::mutex mutex;
-    std::string ownerTitle;
-    bool ownerShown = false;
-    RegisterMessageBoxBackend({[] { return true; },
-                               [&](const ShownMessage& message) {
-                                   // Recorded on the dialog's thread; nobody has to answer it.
-                                   std::lock_guard<std::mutex> guard(mutex);
-                                   auto* owner = static_cast<Fl_Window*>(message.owner);
-                                   ownerTitle = owner && owner->label() ? owner->label() : "";
-                                   ownerShown = owner && owner->shown();
-                               }});
-    ASSERT_NE(CKIVUVCControl::GetInstance(), nullptr);
-    ASSERT_TRUE(CKIVUVCControl::GetInstance()->Open());
-    {
-        std::unique_ptr<IDialogSession> session = MakeFltkDialogSession();
+// The FLTK dialog over the virtual camera, its settings window opened by the
+// script's settings step.
+class FltkSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!FltkDisplayUsable()) GTEST_SKIP() << "no display";
+        if (!kivgui::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+        std::string error;
+        ASSERT_TRUE(sim::ParseSimConfig("caps=mjpeg:640x480", config, error)) << error;
+        CKIVUVCControl::DestroyInstance();
+        CKIVUVCControl::SetCameraFactory([this] {
+            auto p = std::make_unique<sim::SimVideoPlatform>(config);
+            platform = p.get();
+            return std::make_unique<CCameraLogic>(std::move(p));
+        });
+        SetActiveNotifier(&manager);
+        RegisterMessageBoxBackend({[] { return true; },
+                                   [this](const ShownMessage& message) {
+                                       // Recorded on the dialog's thread; nobody has to answer it.
+                                       std::lock_guard<std::mutex> guard(mutex);
+                                       auto* owner = static_cast<Fl_Window*>(message.owner);
+                                       ownerTitle = owner && owner->label() ? owner->label() : "";
+                                       ownerShown = owner && owner->shown();
+                                   }});
+        ASSERT_NE(CKIVUVCControl::GetInstance(), nullptr);
+        ASSERT_TRUE(CKIVUVCControl::GetInstance()->Open());
+        session = MakeFltkDialogSession();
         ASSERT_NE(session, nullptr);
         ASSERT_TRUE(session->Create(nullptr));
         session->Show();
-        ASSERT_FALSE(WaitForWindow(kBoxTitle).empty()) << "the settings window did not open";
-        platform->Unplug();
-        EXPECT_TRUE(WaitUntil([&] { return manager.closeRequests.load() > 0; }));
-        EXPECT_TRUE(WaitUntil([&] { return !WindowThere(kBoxTitle); })) << "the settings window stayed open";
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            EXPECT_EQ(ownerTitle, "Orvan Document Camera");
-            EXPECT_TRUE(ownerShown) << "the message came after the settings window was closed";
-        }
-        EXPECT_EQ(manager.closeRequests.load(), 1);
-        session->DestroyWindow();
+        settings = WaitForWindow(kBoxTitle);
+        ASSERT_FALSE(settings.empty()) << "the settings window did not open";
     }
-    InstallFltkMessageBox();
-    SetActiveNotifier(nullptr);
-    CKIVUVCControl::DestroyInstance();
-    CKIVUVCControl::SetCameraFactory({});
+    void TearDown() override {
+        if (session) session->DestroyWindow();
+        session.reset();
+        InstallFltkMessageBox();
+        SetActiveNotifier(nullptr);
+        CKIVUVCControl::DestroyInstance();
+        CKIVUVCControl::SetCameraFactory({});
+    }
+
+    // The camera's value of control `name` (-1 when it has none).
+    std::int64_t CameraValue(const char* name) {
+        const std::vector<CameraControl> all = platform->CameraControls()->List();
+        const CameraControl* control = FindControl(all, name);
+        return control ? control->value : -1;
+    }
+
+    kivtest::ScopedEnv script{"KIVDS_UI_SCRIPT", "frame;settings"};
+    sim::SimConfig config;
+    sim::SimVideoPlatform* platform = nullptr;  // owned by the camera
+    CountingManager manager;
+    std::mutex mutex;
+    std::string ownerTitle;
+    bool ownerShown = false;
+    std::unique_ptr<IDialogSession> session;
+    std::string settings;  // its X window
+};
+
+// The camera's loss shows the message over the settings window, closes it,
+// then the dialog asks once to be closed.
+TEST_F(FltkSettingsTest, CameraLossWhileOpenIsReportedOverTheSettingsWhichCloseThenTheDialogAsksOnce) {
+    platform->Unplug();
+    EXPECT_TRUE(WaitUntil([&] { return manager.closeRequests.load() > 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return !WindowThere(kBoxTitle); })) << "the settings window stayed open";
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        EXPECT_EQ(ownerTitle, "Orvan Document Camera");
+        EXPECT_TRUE(ownerShown) << "the message came after the settings window was closed";
+    }
+    EXPECT_EQ(manager.closeRequests.load(), 1);
+}
+
+// Keys as a person presses them: the first row has the keyboard, Right moves
+// its slider a step, Tab goes to the next row, Esc closes the window and the
+// capture dialog goes on.
+TEST_F(FltkSettingsTest, TabMovesBetweenRowsArrowsMoveTheSliderEscCloses) {
+    ASSERT_EQ(CameraValue("Brightness"), 0);
+    ASSERT_EQ(CameraValue("Contrast"), 32);
+    const auto keys = [&](const char* sequence) {
+        const std::string command = "xdotool key --window " + settings + " --delay 100 " + sequence;
+        (void)std::system((command + " >/dev/null 2>&1").c_str());
+    };
+    keys("Right");
+    EXPECT_TRUE(WaitUntil([&] { return CameraValue("Brightness") == 1; })) << CameraValue("Brightness");
+    keys("Tab Right Right");
+    EXPECT_TRUE(WaitUntil([&] { return CameraValue("Contrast") == 34; })) << CameraValue("Contrast");
+    EXPECT_EQ(CameraValue("Brightness"), 1);
+    keys("Escape");
+    EXPECT_TRUE(WaitUntil([&] { return !WindowThere(kBoxTitle); })) << "Esc left the settings window open";
+    EXPECT_TRUE(WindowThere(kDialogTitle));
+    EXPECT_EQ(manager.closeRequests.load(), 0) << "closing the settings is not closing the dialog";
 }
 
 }  // namespace

@@ -432,6 +432,7 @@ TEST_F(Dialog, SettingsSetByTheScriptShowInTheNextStill) {
     const int opened = shown.IndexOf("settings-open Orvan Document Camera");
     ASSERT_GE(opened, 0);
     EXPECT_LT(shown.IndexOf("press 2008"), opened);
+    EXPECT_GT(shown.IndexOf("settings-buttons Defaults|Close"), opened);
     EXPECT_EQ(18, std::count_if(shown.lines.begin(), shown.lines.end(),
                                 [](const std::string& l) { return l.rfind("settings-row ", 0) == 0; }));
     // Refused while autofocus owned it, the window staying open; taken (and
@@ -443,6 +444,21 @@ TEST_F(Dialog, SettingsSetByTheScriptShowInTheNextStill) {
     EXPECT_GE(shown.IndexOf("settings-change Focus, Absolute [range] 0..250 step 5 default 0 value 250"), manual);
     EXPECT_TRUE(shown.Has("settings-error Zoom: no such control"));
     EXPECT_LT(shown.IndexOf("settings-close"), shown.IndexOf("press 2009"));
+    EXPECT_TRUE(shown.messages.empty());
+    EXPECT_EQ(0u, host.CountNotifications(MSG_CLOSEDSREQ));
+    EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());
+}
+
+// A camera that lists no controls: the settings button opens a window that
+// says so, with Close alone, and the dialog stays open.
+TEST_F(Dialog, SettingsOfACameraWithoutControlsSaySoAndTheDialogStaysOpen) {
+    kivtest::SetEnv("KIVDS_SIM", "caps=yuy2:320x240;controls=none");
+    DsHost host;
+    OpenAndEnable(host, "frame;settings;close-settings");
+    ASSERT_TRUE(WaitJournal([](const Shown& s) { return s.Has("settings-close"); }));
+    const Shown shown = Journal();
+    EXPECT_GE(shown.IndexOf("settings-none This camera has no settings."), 0);
+    EXPECT_GE(shown.IndexOf("settings-buttons Close"), 0);
     EXPECT_TRUE(shown.messages.empty());
     EXPECT_EQ(0u, host.CountNotifications(MSG_CLOSEDSREQ));
     EXPECT_EQ(TWRC_SUCCESS, host.DisableDS());

@@ -178,6 +178,19 @@ protected:
         camera = std::make_unique<CCameraLogic>(std::move(p));
     }
 
+    // The emulated camera `config` plugged in, and a camera object opened on it.
+    void OpenCamera(const UvcEmulCamera& config) {
+        emul.add(&config);
+        MakeCamera();
+        ASSERT_EQ(camera->Open(), 1);
+    }
+
+    // The emulated camera `config` plugged in, and a bare backend bound to it.
+    std::unique_ptr<V4l2VideoPlatform> BoundTo(const UvcEmulCamera& config) {
+        emul.add(&config);
+        return Bound();
+    }
+
     // A bare backend, bound to the listed device at index.
     std::unique_ptr<V4l2VideoPlatform> Bound(std::size_t index = 0) {
         auto p = std::make_unique<V4l2VideoPlatform>();
@@ -280,10 +293,7 @@ TEST_F(V4l2Test, TheCameraLogicBindsTheMakersCameraWithItsModelName) {
     other.vendor = 0x046d;
     std::snprintf(other.port, sizeof other.port, "1-1");
     emul.add(&other);
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     std::unique_ptr<CUVCDeviceInfo> info;
     ASSERT_EQ(camera->GetDeviceInfo(info), 1);
     EXPECT_EQ(info->friendlyName, L"ORVAN KIVCAMB");
@@ -427,9 +437,7 @@ TEST_F(V4l2Test, MjpegFramesDecodeLazilyAndTheTrimApplies) {
 }
 
 TEST_F(V4l2Test, TheSoftwarePreviewIsFedOnlyWhileVisible) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    auto p = Bound();
+    auto p = BoundTo(ModelB());
     StreamCaps caps;
     ASSERT_EQ(p->ReadStreamCaps(caps), PlatformResult::Ok);
     ASSERT_EQ(p->SetStreamFormat(MediaSubtypeMJPG, 320, 240), PlatformResult::Ok);
@@ -552,10 +560,7 @@ TEST_F(V4l2Test, ANewFormatWhileStreamingStopsAndFreesTheBuffersFirst) {
 // -- busy and unplug ---------------------------------------------------------------------
 
 TEST_F(V4l2Test, ADeviceInUseIsBusy) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     emul.setBusy(0, 1);
     EXPECT_EQ(camera->Run(), 0);
     EXPECT_EQ(LastCameraError, CAMERA_ERR_BUSY);
@@ -808,9 +813,7 @@ TEST_F(V4l2Test, ModelAButtonsZoomThroughTheDriversControlLengths) {
 }
 
 TEST_F(V4l2Test, HostileDescriptorFilesFindNoUnit) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    auto p = Bound();
+    auto p = BoundTo(ModelB());
     ASSERT_EQ(p->FindExtensionUnit(kExtensionUnitModelB), PlatformResult::Ok);
     // The real file cut short in the middle of the extension unit.
     const std::vector<std::uint8_t> cut = {18,   1,    0,    2, 0xEF, 2,  1,    64,   0x3c, 0x1a, 0x21,
@@ -829,10 +832,7 @@ TEST_F(V4l2Test, HostileDescriptorFilesFindNoUnit) {
 }
 
 TEST_F(V4l2Test, SettingsPagesFailCleanly) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     EXPECT_EQ(camera->ShowPropertyPages(nullptr, L"Settings"), 0);
     camera->Close();
 }
@@ -851,10 +851,7 @@ const CameraControl& Named(const std::vector<CameraControl>& controls, const cha
 }  // namespace
 
 TEST_F(V4l2Test, ControlsAreListedInTheirGroupsWithoutClassHeadersCompoundsOrMenuHoles) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     EXPECT_EQ(camera->HasPropertyPages(), 1);
     ICameraControls* controls = camera->CameraControls();
     ASSERT_NE(controls, nullptr);
@@ -880,10 +877,7 @@ TEST_F(V4l2Test, ControlsAreListedInTheirGroupsWithoutClassHeadersCompoundsOrMen
 }
 
 TEST_F(V4l2Test, ControlsAreClampedSteppedAndRefusedWithTheirReasons) {
-    UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     ICameraControls& controls = *camera->CameraControls();
     std::vector<std::string> heard;
     controls.SetListener([&](const CameraControl& c) { heard.push_back(c.name + (c.inactive ? " inactive" : "")); });
@@ -931,26 +925,47 @@ TEST_F(V4l2Test, ControlsAreClampedSteppedAndRefusedWithTheirReasons) {
     camera->Close();
 }
 
-TEST_F(V4l2Test, WhatTheCameraChangesItselfArrivesAsControlEventsAndDefaultsRestoreTheRest) {
+// An integer menu's entries are the numbers VIDIOC_QUERYMENU answers in
+// `value`; a user picks one by its number, the driver gets its index.
+TEST_F(V4l2Test, IntegerMenuEntriesAreTheDriversValues) {
     UvcEmulCamera b = ModelB();
-    emul.add(&b);
-    MakeCamera();
-    ASSERT_EQ(camera->Open(), 1);
+    b.integerMenu = 1;
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(b));
+    ICameraControls& controls = *camera->CameraControls();
+    const CameraControl bias = Named(controls.List(), "Auto Exposure, Bias");
+    EXPECT_EQ(bias.kind, CameraControlKind::IntegerMenu);
+    std::vector<std::string> entries;
+    for (const ControlMenuEntry& e : bias.menu) entries.push_back(std::to_string(e.index) + "=" + e.name);
+    EXPECT_EQ(entries, (std::vector<std::string>{"0=-2000", "1=-1000", "3=1000", "4=2000"}));
+    EXPECT_EQ(FormatControlValue(bias, bias.value), "1000");
+    ASSERT_TRUE(SetControlByName(controls, "Auto Exposure, Bias", "-1000").Ok());
+    EXPECT_EQ(emul.cameraControl(0, kEmulIntegerMenuId), 1);
+    camera->Close();
+}
+
+TEST_F(V4l2Test, WhatTheCameraChangesItselfArrivesAsControlEventsAndDefaultsRestoreTheRest) {
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(ModelB()));
     ICameraControls& controls = *camera->CameraControls();
     const CameraControl focus = Named(controls.List(), "Focus, Absolute");
     const CameraControl automatic = Named(controls.List(), "Focus, Automatic Continuous");
     EXPECT_FALSE(controls.Refresh());  // nothing happened
 
+    // Heard at once, on the backend's thread: nobody calls Refresh.
+    std::mutex mutex;
     std::vector<CameraControl> heard;
-    controls.SetListener([&](const CameraControl& c) { heard.push_back(c); });
+    controls.SetListener([&](const CameraControl& c) {
+        std::lock_guard<std::mutex> lock(mutex);
+        heard.push_back(c);
+    });
+    const auto heardFocusAt = [&](std::int64_t value) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::any_of(heard.begin(), heard.end(),
+                           [&](const CameraControl& c) { return c.id == focus.id && !c.inactive && c.value == value; });
+    };
     ASSERT_EQ(emul.setCameraControl(0, automatic.id, 0), 0);  // another program
     ASSERT_EQ(emul.setCameraControl(0, focus.id, 120), 0);
-    EXPECT_TRUE(controls.Refresh());
-    ASSERT_EQ(heard.size(), 2u);
-    EXPECT_EQ(heard[0].id, focus.id);
-    EXPECT_FALSE(heard[0].inactive);
-    EXPECT_EQ(heard[0].value, 120);
-    EXPECT_FALSE(controls.Refresh());
+    EXPECT_TRUE(WaitFor([&] { return heardFocusAt(120); }));
+    EXPECT_FALSE(controls.Refresh());  // taken in already
 
     ASSERT_TRUE(SetControlByName(controls, "Brightness", "-20").Ok());
     const ControlOutcome reset = controls.ResetToDefaults();

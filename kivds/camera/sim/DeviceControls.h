@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "kivds/camera/CameraControls.h"
@@ -44,6 +45,9 @@ public:
     // In the driver's order: the user controls, then the camera controls.
     const std::vector<CameraControl>& All() const { return m_controls; }
     const CameraControl* Find(std::uint32_t id) const;
+    // One control more, after the others: a test device may list a kind the
+    // standard controls have not (an integer menu).
+    void Add(CameraControl control) { m_controls.push_back(std::move(control)); }
     // Sets a control as a driver would (AdjustControlValue) and applies the
     // rules; `changed` gets every control whose value or flags changed.
     Answer Set(std::uint32_t id, std::int64_t value, std::vector<std::uint32_t>& changed);

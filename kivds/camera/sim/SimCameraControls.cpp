@@ -8,7 +8,7 @@ namespace sim {
 std::vector<CameraControl> SimCameraControls::ReadControls() {
     std::lock_guard<std::mutex> lock(m_deviceMutex);
     const VirtualDevice* device = m_bound();
-    if (!device) return {};
+    if (!device || !device->Description().controls) return {};
     return device->Controls().All();
 }
 

@@ -196,6 +196,9 @@ bool ParseDevice(const std::string& text, SimDevice& device, std::string& badFie
             else ok = false;
         } else if (SameKeyword(key, "buttons")) {
             ok = ParseButtons(value, device.buttons);
+        } else if (SameKeyword(key, "controls")) {
+            device.controls = SameKeyword(value, "standard");
+            ok = device.controls || SameKeyword(value, "none");
         } else if (SameKeyword(key, "fps")) {
             std::uint64_t n = 0;
             ok = ParseUnsigned(value, kMaxFps, n) && n > 0;

@@ -8,6 +8,7 @@
 //             | "fail=" OP ":" KIND *( "," OP ":" KIND )
 //             | "lose=" N | "xu=" ("a" | "b" | "none")
 //             | "buttons=" HEX *( "," HEX ) | "fps=" N
+//             | "controls=" ("standard" | "none")   (none: it lists no controls)
 //
 // Keywords are matched without regard to ASCII case. When KIVDS_SIM is not
 // set at all, one device with every default is simulated.
@@ -96,6 +97,7 @@ struct SimDevice {
     SimUnit unit = SimUnit::A;
     std::vector<std::uint8_t> buttons;  // successive status bytes, the last repeating
     unsigned fps = 30;
+    bool controls = true;  // the standard controls (DeviceControls.h), or none
 
     PlatformResult Failure(SimOp op) const { return failures[static_cast<std::size_t>(op)]; }
 };

@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "kivds/camera/v4l2/Errno.h"
-#include "kivds/camera/v4l2/UniqueFd.h"
 
 namespace kiv {
 namespace v4l2 {
@@ -44,7 +46,18 @@ ControlStatus StatusOf(int error) {
 
 }  // namespace
 
+V4l2Controls::V4l2Controls(int fd, std::string node)
+    : m_fd(fd), m_node(std::move(node)), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (m_wake.Valid()) m_watcher = std::thread([this] { WatchEvents(); });
+    else ErrnoFailure("v4l2.controls", "eventfd", m_node, errno);
+}
+
 V4l2Controls::~V4l2Controls() {
+    if (m_watcher.joinable()) {
+        const std::uint64_t one = 1;
+        if (::write(m_wake.Get(), &one, sizeof one) < 0) ErrnoFailure("v4l2.controls", "eventfd", m_node, errno);
+        m_watcher.join();
+    }
     for (std::uint32_t id : m_subscribed) {
         v4l2_event_subscription sub;
         std::memset(&sub, 0, sizeof sub);
@@ -145,6 +158,21 @@ CameraControlsBase::WriteResult V4l2Controls::WriteControl(const CameraControl& 
     const int error = errno;
     ErrnoFailure("v4l2.controls", "VIDIOC_S_EXT_CTRLS", m_node, error);
     return {StatusOf(error), ErrnoName(error)};
+}
+
+void V4l2Controls::WatchEvents() {
+    for (;;) {
+        pollfd fds[2] = {{m_fd, POLLPRI, 0}, {m_wake.Get(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            ErrnoFailure("v4l2.controls", "poll", m_node, errno);
+            return;
+        }
+        if (fds[1].revents) return;
+        // A node that is gone or broken has nothing more to say.
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
+        if (fds[0].revents & POLLPRI) Refresh();  // takes the events; the listener hears
+    }
 }
 
 bool V4l2Controls::TakeDeviceChanges() {

@@ -22,6 +22,7 @@
 #include "kivds/ui/UiScript.h"
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkSettings.h"
+#include "kivds/ui/fltk/FltkStyle.h"
 #include "kivds/ui/fltk/FltkView.h"
 
 namespace kiv {
@@ -191,7 +192,6 @@ void ShowOnThisThread(const ShownMessage& message) {
     std::lock_guard<std::recursive_mutex> fltk(FltkLock());
     if (!FltkAttachDisplay()) return;
     constexpr int kMargin = 14, kSign = 32, kTextWidth = 380, kButtonW = 80, kButtonH = 26;
-    constexpr int kTextSize = 12;
     fl_font(FL_HELVETICA, kTextSize);
     int textW = kTextWidth, textH = 0;
     fl_measure(message.text.c_str(), textW, textH, 0);

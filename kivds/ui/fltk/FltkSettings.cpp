@@ -13,34 +13,44 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "kivds/platform/AsciiCase.h"
+#include "kivds/ui/Strings.h"
+#include "kivds/ui/fltk/FltkStyle.h"
 
 namespace kiv {
 namespace {
 
-constexpr int kTextSize = 12;
-constexpr int kMinTextSize = 8;
 constexpr int kMargin = 10;
 constexpr int kRowHeight = 26;
 constexpr int kNameWidth = 210;
 constexpr int kValueWidth = 240;
-constexpr int kButtonWidth = 90;
+constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 26;
 constexpr int kMaxVisibleRows = 16;
 // The modal loop's passes between two looks at the camera's own changes.
 constexpr int kRefreshPasses = 10;
 
-// The label's font shrunk until the text fits the widget.
-void FitLabel(Fl_Widget* widget) {
-    for (int size = kTextSize; size >= kMinTextSize; --size) {
-        widget->labelsize(size);
-        fl_font(widget->labelfont(), size);
-        int w = 0, h = 0;
-        fl_measure(widget->label(), w, h, 0);
-        if (w <= widget->w()) return;
+// A menu row: Left and Right choose the entry before or after, as they move
+// a slider (Up and Down stay with the window: the row above or below).
+class ArrowChoice final : public Fl_Choice {
+public:
+    using Fl_Choice::Fl_Choice;
+    int handle(int event) override {
+        if (event == FL_KEYBOARD && !(Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META))) {
+            const int key = Fl::event_key();
+            const int step = key == FL_Left ? -1 : key == FL_Right ? 1 : 0;
+            const int next = value() + step;
+            if (step != 0 && value() >= 0 && next >= 0 && next < size() - 1) {
+                value(next);
+                do_callback();
+                return 1;
+            }
+        }
+        return Fl_Choice::handle(event);
     }
-}
+};
 
 }  // namespace
 
@@ -53,9 +63,15 @@ struct FltkSettingsWindow::Row {
 };
 
 FltkSettingsWindow::FltkSettingsWindow(ICameraControls& controls, const std::string& caption, Fl_Window* owner)
-    : m_controls(controls), m_caption(caption), m_owner(owner) {
+    : m_controls(controls), m_caption(caption), m_owner(owner), m_thread(std::this_thread::get_id()) {
     Build(m_controls.List(), owner);
-    m_controls.SetListener([this](const CameraControl& control) { ShowControl(control); });
+    m_controls.SetListener([this](const CameraControl& control) {
+        // The camera's own changes may come from the backend's thread: they
+        // wait for the next pass of the window's loop.
+        if (std::this_thread::get_id() == m_thread) return ShowControl(control);
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.push_back(control);
+    });
 }
 
 FltkSettingsWindow::~FltkSettingsWindow() {
@@ -76,21 +92,23 @@ void FltkSettingsWindow::Build(const std::vector<CameraControl>& controls, Fl_Wi
     const int visible = std::min(lines, kMaxVisibleRows);
     const int width = kMargin * 3 + kNameWidth + kValueWidth + Fl::scrollbar_size();
     const int scrollHeight = visible * kRowHeight + 4;
-    const int height = kMargin * 4 + scrollHeight + kRowHeight + kButtonHeight;
+    // The rows, then one line: the status at the left, the buttons at the right.
+    const int height = kMargin * 3 + scrollHeight + kButtonHeight;
     m_window = std::make_unique<Fl_Double_Window>(width, height);
     m_window->copy_label(m_caption.c_str());
     m_window->begin();
 
     auto* scroll = new Fl_Scroll(kMargin, kMargin, width - 2 * kMargin, scrollHeight);
+    m_scroll = scroll;
     scroll->type(Fl_Scroll::VERTICAL);
     scroll->box(FL_DOWN_FRAME);
     scroll->begin();
     int y = kMargin + 2;
     const int nameX = kMargin * 2, valueX = kMargin * 2 + kNameWidth;
     if (controls.empty()) {
-        auto* none = new Fl_Box(nameX, y, kNameWidth + kValueWidth - kMargin, kRowHeight,
-                                "This camera has no settings.");
-        none->labelsize(kTextSize);
+        auto* none = new Fl_Box(nameX, y, kNameWidth + kValueWidth - kMargin, kRowHeight);
+        none->copy_label(LoadLocalisedString(IDS_SETTINGS_NONE).c_str());
+        FitLabelSize(none);
         none->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
         m_labels.push_back(none);
     }
@@ -113,7 +131,7 @@ void FltkSettingsWindow::Build(const std::vector<CameraControl>& controls, Fl_Wi
             auto* name = new Fl_Box(nameX, y, kNameWidth - kMargin, kRowHeight);
             name->copy_label(c.name.c_str());
             name->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-            FitLabel(name);
+            FitLabelSize(name);
             m_labels.push_back(name);
         }
         const int wy = y + 2, wh = kRowHeight - 4;
@@ -135,7 +153,7 @@ void FltkSettingsWindow::Build(const std::vector<CameraControl>& controls, Fl_Wi
             }
             case CameraControlKind::Menu:
             case CameraControlKind::IntegerMenu: {
-                auto* choice = new Fl_Choice(valueX, wy, kValueWidth - kMargin, wh);
+                auto* choice = new ArrowChoice(valueX, wy, kValueWidth - kMargin, wh);
                 choice->textsize(kTextSize);
                 for (const ControlMenuEntry& entry : c.menu) row->texts.push_back(entry.name);
                 row->items.resize(row->texts.size() + 1);
@@ -154,7 +172,7 @@ void FltkSettingsWindow::Build(const std::vector<CameraControl>& controls, Fl_Wi
             case CameraControlKind::Button: {
                 auto* button = new Fl_Button(nameX, wy, kNameWidth - kMargin, wh);
                 button->copy_label(c.name.c_str());
-                FitLabel(button);
+                FitLabelSize(button);
                 m_labels.push_back(button);
                 row->widget = button;
                 break;
@@ -167,23 +185,31 @@ void FltkSettingsWindow::Build(const std::vector<CameraControl>& controls, Fl_Wi
     }
     scroll->end();
 
-    const int statusY = kMargin * 2 + scrollHeight;
-    m_status = new Fl_Box(kMargin, statusY, width - 2 * kMargin, kRowHeight);
+    const int buttonsY = height - kMargin - kButtonHeight;
+    const int closeX = width - kMargin - kButtonWidth;
+    // A camera without controls has nothing to set back.
+    const int buttonsX = controls.empty() ? closeX : closeX - kMargin - kButtonWidth;
+    if (!controls.empty()) {
+        auto* defaults = new Fl_Button(buttonsX, buttonsY, kButtonWidth, kButtonHeight);
+        defaults->copy_label(LoadLocalisedString(IDS_SETTINGS_DEFAULTS).c_str());
+        FitLabelSize(defaults);
+        defaults->callback([](Fl_Widget*, void* self) { static_cast<FltkSettingsWindow*>(self)->Defaults(); }, this);
+        m_labels.push_back(defaults);
+    }
+    auto* close = new Fl_Button(closeX, buttonsY, kButtonWidth, kButtonHeight);
+    close->copy_label(LoadLocalisedString(IDS_SETTINGS_CLOSE).c_str());
+    FitLabelSize(close);
+    close->callback([](Fl_Widget*, void* self) { static_cast<FltkSettingsWindow*>(self)->Close(); }, this);
+    m_labels.push_back(close);
+    // The status line: a refusal in words, wrapped when one line is too short.
+    m_status = new Fl_Box(kMargin, buttonsY, buttonsX - 2 * kMargin, kButtonHeight);
     m_status->labelsize(kTextSize);
     m_status->labelcolor(fl_rgb_color(170, 30, 20));
-    m_status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-
-    const int buttonsY = height - kMargin - kButtonHeight;
-    auto* defaults = new Fl_Button(width - 2 * (kMargin + kButtonWidth), buttonsY, kButtonWidth, kButtonHeight,
-                                   "Defaults");
-    defaults->labelsize(kTextSize);
-    defaults->callback([](Fl_Widget*, void* self) { static_cast<FltkSettingsWindow*>(self)->Defaults(); }, this);
-    auto* close = new Fl_Button(width - kMargin - kButtonWidth, buttonsY, kButtonWidth, kButtonHeight, "Close");
-    close->labelsize(kTextSize);
-    close->callback([](Fl_Widget*, void* self) { static_cast<FltkSettingsWindow*>(self)->Close(); }, this);
-    m_labels.push_back(defaults);
-    m_labels.push_back(close);
+    m_status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP | FL_ALIGN_WRAP);
     m_window->end();
+    // Taller, the window shows more rows; the line below stays at the bottom.
+    m_window->resizable(scroll);
+    m_window->size_range(width, kMargin * 3 + kRowHeight + 4 + kButtonHeight, width, 0);
     m_window->set_modal();
     // Esc and the close box.
     m_window->callback([](Fl_Widget*, void* self) { static_cast<FltkSettingsWindow*>(self)->Close(); }, this);
@@ -197,6 +223,10 @@ void FltkSettingsWindow::Show() {
         Fl::first_window(m_owner);
     }
     m_window->show();
+    // The keyboard starts at the first row that takes it.
+    for (const auto& row : m_rows) {
+        if (row->widget->take_focus()) break;
+    }
 }
 
 bool FltkSettingsWindow::Shown() const { return m_window && m_window->shown(); }
@@ -208,9 +238,28 @@ void FltkSettingsWindow::Close() {
 Fl_Window* FltkSettingsWindow::Window() const { return m_window.get(); }
 
 void FltkSettingsWindow::RefreshWhenDue() {
+    std::vector<CameraControl> pending;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        pending.swap(m_pending);
+    }
+    for (const CameraControl& control : pending) ShowControl(control);
+    KeepFocusInView();
     if (++m_passes < kRefreshPasses) return;
     m_passes = 0;
     m_controls.Refresh();  // the listener shows what changed
+}
+
+void FltkSettingsWindow::KeepFocusInView() {
+    Fl_Widget* focus = Fl::focus();
+    if (!m_scroll || !focus || focus->parent() != m_scroll) return;
+    // Tab and the arrows move the focus to rows that may be scrolled away.
+    const int top = m_scroll->y() + Fl::box_dy(m_scroll->box());
+    const int bottom = m_scroll->y() + m_scroll->h() - Fl::box_dh(m_scroll->box()) + Fl::box_dy(m_scroll->box());
+    int to = m_scroll->yposition();
+    if (focus->y() < top) to -= top - focus->y() + 2;
+    else if (focus->y() + focus->h() > bottom) to += focus->y() + focus->h() - bottom + 2;
+    if (to != m_scroll->yposition()) m_scroll->scroll_to(m_scroll->xposition(), std::max(0, to));
 }
 
 void FltkSettingsWindow::OnWidget(Fl_Widget* widget, void* data) {
@@ -243,6 +292,14 @@ void FltkSettingsWindow::Apply(Row& row, std::int64_t value) {
 void FltkSettingsWindow::ShowOutcome(const ControlOutcome& outcome) {
     m_statusText = outcome.Ok() ? std::string() : outcome.message;
     m_status->copy_label(m_statusText.c_str());
+    // Wrapped into the box beside the buttons, smaller while it is too tall.
+    for (int size = kTextSize; size >= kMinTextSize; --size) {
+        m_status->labelsize(size);
+        fl_font(m_status->labelfont(), size);
+        int w = m_status->w(), h = 0;
+        fl_measure(m_status->label(), w, h, 0);
+        if (h <= m_status->h()) break;
+    }
     m_status->redraw();
 }
 

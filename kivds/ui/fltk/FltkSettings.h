@@ -15,7 +15,9 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kivds/camera/CameraControls.h"
@@ -23,6 +25,7 @@
 class Fl_Box;
 class Fl_Button;
 class Fl_Double_Window;
+class Fl_Scroll;
 class Fl_Widget;
 class Fl_Window;
 
@@ -42,8 +45,9 @@ public:
     void Close();
     Fl_Window* Window() const;
 
-    // Takes in the camera's own changes, at most every few passes of the
-    // modal loop (each pass may call it).
+    // Shows the camera's changes that came from another thread, keeps the
+    // focused row in view, and takes in the camera's own changes at most
+    // every few passes of the modal loop (each pass calls it).
     void RefreshWhenDue();
 
     // The actions of a user, for scripts and tests: the row of control
@@ -62,6 +66,7 @@ private:
     void Apply(Row& row, std::int64_t value);
     void ShowControl(const CameraControl& control);
     void ShowOutcome(const ControlOutcome& outcome);
+    void KeepFocusInView();
     static void OnWidget(Fl_Widget* widget, void* row);
 
     ICameraControls& m_controls;
@@ -70,9 +75,13 @@ private:
     std::unique_ptr<Fl_Double_Window> m_window;
     std::vector<std::unique_ptr<Row>> m_rows;
     std::vector<Fl_Widget*> m_labels;  // owned by the window
+    Fl_Scroll* m_scroll = nullptr;     // owned by the window
     Fl_Box* m_status = nullptr;
     std::string m_statusText;
     int m_passes = 0;
+    std::thread::id m_thread;  // the window's
+    std::mutex m_pendingMutex;
+    std::vector<CameraControl> m_pending;  // changes heard on another thread
 };
 
 }  // namespace kiv

@@ -23,12 +23,11 @@
 #include "kivds/ui/fltk/FltkDisplay.h"
 #include "kivds/ui/fltk/FltkPictograms.h"
 #include "kivds/ui/fltk/FltkSettings.h"
+#include "kivds/ui/fltk/FltkStyle.h"
 
 namespace kiv {
 namespace {
 
-constexpr int kTextSize = 12;
-constexpr int kMinTextSize = 8;
 constexpr int kIconSize = 48;
 // How long a modal loop's pass waits for the display.
 constexpr double kModalWait = 0.01;
@@ -134,18 +133,10 @@ private:
     int iconId_ = 0;
 };
 
-// Sets the label and shrinks its font until it fits the control: the
-// template's sizes were made for another font, and some languages' fonts run
-// wider. A line's leading may reach into the gap below a static.
+// Sets the label and shrinks its font until it fits the control.
 void SetFittedLabel(Fl_Widget* widget, const std::string& text) {
     widget->copy_label(text.c_str());
-    for (int size = kTextSize; size >= kMinTextSize; --size) {
-        widget->labelsize(size);
-        fl_font(widget->labelfont(), size);
-        int w = 0, h = 0;
-        fl_measure(widget->label(), w, h, 0);
-        if (w <= widget->w() && fl_height() <= widget->h() + 4) break;
-    }
+    FitLabelSize(widget);
     widget->redraw();
 }
 

@@ -6,6 +6,7 @@
 
 #include "kivds/camera/CameraControls.h"
 #include "kivds/ui/DialogThread.h"
+#include "kivds/ui/Strings.h"
 #include "kivds/ui/headless/HeadlessView.h"
 
 namespace kiv {
@@ -21,7 +22,15 @@ HeadlessSettings::HeadlessSettings(HeadlessView& view, ICameraControls& controls
     JournalLine("settings-open " + caption);
     const std::vector<CameraControl> rows = m_controls.List();
     for (const CameraControl& control : rows) JournalLine("settings-row " + DescribeControl(control));
-    if (rows.empty()) JournalLine("settings-none");
+    // Its texts in the user's language; a camera without controls has
+    // nothing to set back, so only Close.
+    const std::string close = LoadLocalisedString(IDS_SETTINGS_CLOSE);
+    if (rows.empty()) {
+        JournalLine("settings-none " + LoadLocalisedString(IDS_SETTINGS_NONE));
+        JournalLine("settings-buttons " + close);
+    } else {
+        JournalLine("settings-buttons " + LoadLocalisedString(IDS_SETTINGS_DEFAULTS) + "|" + close);
+    }
     m_controls.SetListener(
         [](const CameraControl& control) { JournalLine("settings-change " + DescribeControl(control)); });
 }

@@ -5,14 +5,17 @@
 // dialog's camera-loss rule finds and closes it.
 //
 //   settings-open CAPTION      opened; one settings-row line a control
-//   settings-row DESCRIPTION   (DescribeControl), or settings-none without any
+//   settings-row DESCRIPTION   (DescribeControl), or settings-none TEXT without
+//                              any (the window's sentence in the user's language)
+//   settings-buttons TEXTS     the buttons' texts: Defaults|Close, or Close alone
 //   settings-set NAME VALUE    a user's change; settings-change DESCRIPTION for
 //                              every control it (or the camera) changed
 //   settings-error MESSAGE     a change the window refused, and why
 //   settings-defaults          the Defaults button
 //   settings-close             closed
 //
-// Threads: the dialog's thread.
+// Threads: the dialog's thread; the camera's changes may be journalled from
+// the backend's.
 #pragma once
 
 #include <chrono>

@@ -312,6 +312,26 @@ TEST_F(CameraTest, OperationsBeforeOpenFail) {
     EXPECT_TRUE(fake->calls.empty());
 }
 
+// A camera whose driver lists no controls still has its settings window,
+// which says so: the button works instead of failing or staying off.
+TEST_F(CameraTest, ACameraWithoutControlsShowsItsEmptySettingsWindow) {
+    struct NoControls final : CameraControlsBase {
+        std::vector<CameraControl> ReadControls() override { return {}; }
+        WriteResult WriteControl(const CameraControl&, std::int64_t) override { return {}; }
+        bool TakeDeviceChanges() override { return false; }
+    } none;
+    fake->controls = &none;
+    FakeWindowBridge bridge;
+    ScopedBridge installed(bridge);
+    ASSERT_EQ(camera->Open(), 1);
+    EXPECT_EQ(camera->HasPropertyPages(), 1);
+    EXPECT_EQ(camera->ShowPropertyPages(Window(1), L"Orvan Document Camera"), 1);
+    ASSERT_EQ(bridge.shownControls.size(), 1u);
+    EXPECT_EQ(bridge.shownControls[0].first, L"Orvan Document Camera");
+    EXPECT_EQ(bridge.shownControls[0].second, 0u);
+    camera->Close();
+}
+
 TEST_F(CameraTest, TeardownReleasesTheGraphAndTheThreadOnce) {
     ASSERT_EQ(camera->Open(), 1);
     const auto calls = fake->sharedCalls;

@@ -7,8 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "kivds/camera/CameraControls.h"
 #include "kivds/camera/IVideoPlatform.h"
 #include "kivds/camera/IWindowBridge.h"
 
@@ -24,6 +26,7 @@ public:
     std::deque<GraphEvent> events;
     VideoFrame frame;  // GetLatestFrame fails while frame.bytes is null
     SourceRect source;
+    ICameraControls* controls = nullptr;  // the backend's controls model (null: none)
 
     // -- record --------------------------------------------------------------
     std::vector<std::string> calls;
@@ -129,6 +132,7 @@ public:
         return result;
     }
     PlatformResult ShowPropertyPages(WindowHandle, const std::wstring&) override { return Result("ShowPropertyPages"); }
+    ICameraControls* CameraControls() override { return controls; }
     PlatformResult OpenDevicePath(const std::wstring&) override { return Result("OpenDevicePath"); }
     PlatformResult FindExtensionUnit(const Guid&) override { return Result("FindExtensionUnit"); }
     PlatformResult ExtensionUnitGet(const Guid&, std::uint32_t, std::uint8_t*, std::size_t) override {
@@ -180,6 +184,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return framesArrived.size();
     }
+    bool ShowCameraControls(WindowHandle, const std::wstring& caption, ICameraControls& controls) override {
+        shownControls.push_back({caption, controls.List().size()});
+        return true;
+    }
+    std::vector<std::pair<std::wstring, std::size_t>> shownControls;  // caption, rows
     std::size_t GraphNotifies() {
         std::lock_guard<std::mutex> lock(mutex);
         return graphNotifies.size();

@@ -10,8 +10,9 @@
 namespace kiv {
 namespace {
 
-const unsigned kLocalisedBases[] = {IDS_VERSIONMENU, IDS_VERSIONTITLE, IDS_ERR_INUSE,  IDS_ERR_DISCONNECTED,
-                                    IDS_ERR_OTHER,   IDS_LABEL_FORMAT, IDS_LABEL_SIZE, IDS_OK};
+const unsigned kLocalisedBases[] = {IDS_VERSIONMENU,       IDS_VERSIONTITLE,   IDS_ERR_INUSE,    IDS_ERR_DISCONNECTED,
+                                    IDS_ERR_OTHER,         IDS_LABEL_FORMAT,   IDS_LABEL_SIZE,   IDS_OK,
+                                    IDS_SETTINGS_DEFAULTS, IDS_SETTINGS_CLOSE, IDS_SETTINGS_NONE};
 
 TEST(StringTable, ShortTextsOfEveryLanguage) {
     const char* size[kLanguageCount] = {"Size:", "サイズ:", "Taille:", "Größe:",   "Dimens.:", "Tamaño:", "Tamanho:",

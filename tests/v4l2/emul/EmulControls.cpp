@@ -208,3 +208,8 @@ void EmulControls::Closed(int fd) {
     m_subscribed.erase(fd);
     m_pending.erase(fd);
 }
+
+bool EmulControls::Pending(int fd) const {
+    auto it = m_pending.find(fd);
+    return it != m_pending.end() && !it->second.empty();
+}

@@ -24,6 +24,8 @@ public:
     // Another program set control `id`: the events every subscriber gets.
     int SetFromElsewhere(kiv::sim::DeviceControls& device, std::uint32_t id, std::int64_t value);
     void Closed(int fd);
+    // Events wait for descriptor `fd` (poll reports POLLPRI).
+    bool Pending(int fd) const;
 
 private:
     void Queue(const kiv::sim::DeviceControls& device, const std::vector<std::uint32_t>& changed, int origin);

@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -654,13 +655,17 @@ int MetadataIoctl(Camera& c, unsigned long request, void* arg) {
     return 0;
 }
 
-short EmulatedRevents(const Camera& c, bool metadata, short events) {
+// As a V4L2 node answers poll: POLLPRI while control events wait for the
+// descriptor; the buffer queue's answer only when POLLIN is asked for.
+short EmulatedRevents(const Camera& c, int fd, bool metadata, short events) {
     if (c.unplugged) {
         if (!metadata && c.unplugHow == kEmulUnplugBuffers && !c.queue.empty()) return POLLIN & events;
         return POLLERR | POLLHUP;
     }
-    if (metadata || !c.streaming) return POLLERR;
-    return FrameReady(c) ? (POLLIN & events) : 0;
+    const short pri = !metadata && c.controls.Pending(fd) ? (POLLPRI & events) : 0;
+    if (!(events & POLLIN)) return pri;
+    if (metadata || !c.streaming) return static_cast<short>(POLLERR | pri);
+    return static_cast<short>((FrameReady(c) ? (POLLIN & events) : 0) | pri);
 }
 
 }  // namespace
@@ -810,7 +815,7 @@ EMUL_EXPORT int poll(pollfd* fds, nfds_t count, int timeoutMs) {
                     continue;
                 }
                 const Camera& c = *g_cameras[static_cast<std::size_t>(it->second.camera)];
-                fds[i].revents = EmulatedRevents(c, it->second.metadata, fds[i].events);
+                fds[i].revents = EmulatedRevents(c, fds[i].fd, it->second.metadata, fds[i].events);
                 if (fds[i].revents) ++ready;
             }
         }
@@ -824,7 +829,10 @@ EMUL_EXPORT int poll(pollfd* fds, nfds_t count, int timeoutMs) {
         }
         if (ready > 0) return ready;
         if (timeoutMs >= 0 && Clock::now() >= deadline) return 0;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        // Frames come every few milliseconds; a wait for events alone may idle longer.
+        bool frames = false;
+        for (nfds_t i = 0; i < count; ++i) frames = frames || (emulated[i] && (fds[i].events & POLLIN));
+        std::this_thread::sleep_for(std::chrono::microseconds(frames ? 200 : 2000));
     }
 }
 
@@ -874,6 +882,19 @@ EMUL_EXPORT int uvcemul_add(const UvcEmulCamera* config) {
         c->metadataNode = g_nextNode++;
     }
     c->device = MakeDevice(*config);
+    if (config->integerMenu) {
+        kiv::CameraControl bias;
+        bias.id = kEmulIntegerMenuId;
+        bias.name = "Auto Exposure, Bias";
+        bias.kind = kiv::CameraControlKind::IntegerMenu;
+        bias.maximum = static_cast<std::int64_t>(std::size(kEmulIntegerMenuValues)) - 1;
+        bias.defaultValue = bias.value = 3;
+        for (std::int64_t i = 0; i <= bias.maximum; ++i) {
+            if (i != 2) bias.menu.push_back({i, std::to_string(kEmulIntegerMenuValues[i])});
+        }
+        bias.group = "Camera Controls";
+        c->device->Controls().Add(std::move(bias));
+    }
     c->descriptors = MakeDescriptors(*c);
     g_cameras.push_back(std::move(c));
     RebuildSysfs();

@@ -33,7 +33,14 @@ struct UvcEmulCamera {
     std::uint32_t yuyvRowPadding = 0;  // bytes added to each YUYV row (bytesperline)
     std::uint32_t frameIntervalUs = 2000;
     int metadataFirst = 0;  // the metadata node gets the lower number
+    // One control more: an exposure bias as an integer menu, as sensor
+    // drivers list it (uvcvideo maps no UVC control to one).
+    int integerMenu = 0;
 };
+
+// The integer menu's id and its entries' values (index 2 is a hole).
+constexpr std::uint32_t kEmulIntegerMenuId = 0x009a0913;  // V4L2_CID_AUTO_EXPOSURE_BIAS
+constexpr std::int64_t kEmulIntegerMenuValues[] = {-2000, -1000, 0, 1000, 2000};
 
 enum UvcEmulFrameMode {
     kEmulFramesGood = 0,
