@@ -22,6 +22,7 @@ CSoftwarePreview::~CSoftwarePreview() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_stop = true;
     m_pending = VideoFrame();
+    m_pendingPayload.reset();
     m_wake.notify_all();
     std::thread worker = std::move(m_thread);
     lock.unlock();
@@ -31,8 +32,14 @@ CSoftwarePreview::~CSoftwarePreview() {
 void CSoftwarePreview::Interrupt(std::unique_lock<std::mutex>& lock) {
     ++m_generation;
     m_pending = VideoFrame();
+    m_pendingPayload.reset();
     if (m_thread.joinable() && std::this_thread::get_id() == m_thread.get_id()) return;
+    // The delivery loop takes no new frame while an interrupt waits: without
+    // that, a stream that keeps offering frames could keep it busy forever.
+    ++m_interrupting;
     m_idle.wait(lock, [this] { return !m_busy; });
+    --m_interrupting;
+    if (m_interrupting == 0 && Pending()) m_wake.notify_one();
 }
 
 void CSoftwarePreview::Reset(std::int32_t frameWidth, std::int32_t frameHeight) {
@@ -93,6 +100,19 @@ void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
     if (m_stop || !Shown()) return;
     if (!IsWellFormed(frame) || frame.width != m_settings.frameWidth || frame.height != m_settings.frameHeight) return;
     m_pending = frame;  // replaces a frame that was not drawn yet
+    m_pendingPayload.reset();
+    Wake();
+}
+
+void CSoftwarePreview::OnPayload(std::shared_ptr<IPreviewPayload> payload) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stop || !Shown() || !payload) return;
+    m_pendingPayload = std::move(payload);  // replaces one that was not reduced yet
+    m_pending = VideoFrame();
+    Wake();
+}
+
+void CSoftwarePreview::Wake() {
     if (!m_thread.joinable()) m_thread = std::thread(&CSoftwarePreview::DeliveryLoop, this);
     m_wake.notify_one();
 }
@@ -100,17 +120,23 @@ void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
 void CSoftwarePreview::DeliveryLoop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || m_pending.bytes; });
+        m_wake.wait(lock, [this] { return m_stop || (Pending() && m_interrupting == 0); });
         if (m_stop) break;
         VideoFrame frame = std::move(m_pending);
         m_pending = VideoFrame();
+        std::shared_ptr<IPreviewPayload> payload = std::move(m_pendingPayload);
+        m_pendingPayload.reset();
         if (!Shown()) continue;
         const Settings settings = m_settings;
         const std::uint64_t generation = m_generation;
         m_busy = true;
         lock.unlock();
-        std::shared_ptr<const PreviewPicture> picture = Render(frame, settings);
+        SourceRect part = settings.source;
+        std::shared_ptr<const PreviewPicture> picture;
+        if (!payload || payload->Reduce(settings.source, settings.width, settings.height, frame, part))
+            picture = Render(frame, part, settings);
         frame = VideoFrame();  // the backend may reuse the frame's buffer
+        payload.reset();
         lock.lock();
         if (picture && generation == m_generation && Shown() && !m_stop) {
             const WindowHandle owner = m_settings.owner;
@@ -142,8 +168,8 @@ std::shared_ptr<PreviewPicture> CSoftwarePreview::FreeBuffer() {
     return replaced;
 }
 
-std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame& frame, const Settings& settings) {
-    const SourceRect& src = settings.source;
+std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame& frame, const SourceRect& src,
+                                                               const Settings& settings) {
     const std::int32_t width = settings.width;
     const std::int32_t height = settings.height;
     if (!IsWellFormed(frame) || !Inside(src, frame.width, frame.height)) return nullptr;
@@ -151,10 +177,9 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
 
     if (m_columnsLeft != src.left || m_columnsWidth != src.width || m_columnsOut != width) {
         m_columns.resize(static_cast<std::size_t>(width));
-        for (std::int32_t dx = 0; dx < width; ++dx) {
-            const std::int64_t sx = src.left + static_cast<std::int64_t>(dx) * src.width / width;
-            m_columns[static_cast<std::size_t>(dx)] = static_cast<std::uint32_t>(sx * 3);
-        }
+        for (std::int32_t dx = 0; dx < width; ++dx)
+            m_columns[static_cast<std::size_t>(dx)] =
+                static_cast<std::uint32_t>(NearestSource(src.left, src.width, width, dx)) * 3u;
         m_columnsLeft = src.left;
         m_columnsWidth = src.width;
         m_columnsOut = width;
@@ -176,7 +201,7 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
     // the top, comes from frame row src.top + y * src.height / height.
     for (std::int32_t row = 0; row < height; ++row) {
         const std::int32_t y = height - 1 - row;
-        const std::int64_t sy = src.top + static_cast<std::int64_t>(y) * src.height / height;
+        const std::int32_t sy = NearestSource(src.top, src.height, height, y);
         const std::uint8_t* in = source + static_cast<std::size_t>(frame.height - 1 - sy) *
                                               static_cast<std::size_t>(frame.stride);
         std::uint8_t* out = target + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);

@@ -44,7 +44,7 @@ std::vector<std::uint8_t> ReadSmallFile(const std::string& file) {
 }  // namespace
 
 V4l2VideoPlatform::V4l2VideoPlatform() {
-    m_previewSink = [this](const VideoFrame& frame) { m_software.OnFrame(frame); };
+    m_previewSink = [this](const std::shared_ptr<IPreviewPayload>& payload) { m_software.OnPayload(payload); };
 }
 
 V4l2VideoPlatform::~V4l2VideoPlatform() { StopStream(); }
@@ -286,10 +286,12 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
     if (!copy || copy.use_count() != 1) copy = std::make_shared<std::vector<std::uint8_t>>();
     copy->assign(data, data + size);
 
-    // Only a shown preview costs a conversion per frame.
+    // Only a shown preview is handed the payload; it reduces it to its
+    // picture's scale on its own thread, and a still decodes it in full.
     const bool shown = m_software.Current().visible;
     WindowHandle frameTarget = nullptr;
     PreviewSink sink;
+    std::shared_ptr<const std::vector<std::uint8_t>> current = copy;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_spare = std::move(m_payload);
@@ -299,8 +301,9 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
         if (shown) sink = m_previewSink;
     }
     if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
-    VideoFrame frame;
-    if (sink && ConvertLatest(frame)) sink(frame);
+    if (sink) {
+        sink(std::make_shared<PreviewPayload>(std::move(current), format, m_previewReducer));
+    }
 }
 
 void V4l2VideoPlatform::OnDeviceLost() {
