@@ -1,5 +1,6 @@
 #include "kivds/camera/SoftwarePreview.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,8 @@ namespace {
 
 // A placement larger than any screen is a mistake, not a picture to allocate.
 constexpr std::int32_t kMaxPictureSide = 16384;
+// How often a view that has not taken the last picture is asked again.
+constexpr std::chrono::milliseconds kViewPoll{4};
 
 bool Inside(const SourceRect& rect, std::int32_t frameWidth, std::int32_t frameHeight) {
     return rect.left >= 0 && rect.top >= 0 && rect.width > 0 && rect.height > 0 &&
@@ -122,6 +125,12 @@ void CSoftwarePreview::DeliveryLoop() {
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || (Pending() && m_interrupting == 0); });
         if (m_stop) break;
+        // The view has not taken the last picture: the waiting frame is not
+        // drawn yet, so that newer ones replace it before it costs anything.
+        if (Shown() && !WindowBridge().PreviewTaken(m_settings.owner)) {
+            m_wake.wait_for(lock, kViewPoll);
+            continue;
+        }
         VideoFrame frame = std::move(m_pending);
         m_pending = VideoFrame();
         std::shared_ptr<IPreviewPayload> payload = std::move(m_pendingPayload);

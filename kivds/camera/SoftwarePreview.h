@@ -10,8 +10,9 @@
 // frames are handed in from the backend's streaming thread. Scaling and
 // delivery run on a thread of the preview's own (started with the first frame
 // that is to be shown), so the streaming thread never waits for a view: while
-// a picture is being made or delivered, newer frames replace the waiting one
-// and the frames in between are dropped, never queued.
+// a picture is being made or delivered, or the view has not taken the last
+// one (IWindowBridge::PreviewTaken), newer frames replace the waiting one and
+// the frames in between are dropped, never queued nor drawn.
 //
 // Frames come converted (OnFrame) or as the camera sent them (OnPayload): a
 // payload is reduced on the delivery thread to only what the picture needs,

@@ -227,6 +227,7 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     {
         std::lock_guard<std::mutex> convertLock(m_convertMutex);  // before m_mutex, as ConvertLatest
         m_lastFrame = VideoFrame();
+        m_lastBytes.reset();
         m_lastFrameSeq = 0;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -322,7 +323,10 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         format = m_format;
     }
     if (payload && seq != m_lastFrameSeq) {
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+        // The buffer of the frame before the last one, unless a still still
+        // shares it: a frame handed out is never written.
+        std::shared_ptr<std::vector<std::uint8_t>> bytes = std::move(m_spareFrame);
+        if (!bytes || bytes.use_count() != 1) bytes = std::make_shared<std::vector<std::uint8_t>>();
         VideoFrame converted;
         bool ok = false;
         if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
@@ -340,7 +344,9 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         }
         m_lastFrameSeq = seq;  // a payload that failed is not tried again
         if (ok) {
-            converted.bytes = std::move(bytes);
+            converted.bytes = bytes;
+            m_spareFrame = std::move(m_lastBytes);
+            m_lastBytes = std::move(bytes);
             m_lastFrame = std::move(converted);
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_converted;
