@@ -39,7 +39,9 @@ const WindowHandle kWindow = reinterpret_cast<WindowHandle>(0x4242);
 double ProcessCpu() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -50,8 +52,8 @@ const char* FormatName(std::uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_MJP
 // CPU seconds per second while the preview is shown, and while instead every
 // payload is converted at full size (what the preview cost before it
 // decoded at its own scale), and with the stream only, in alternating thirds.
-double PreviewRatio(kivbench::Emulator& emul, std::uint32_t fourcc, std::uint32_t w, std::uint32_t h,
-                    double seconds, double& gross) {
+double PreviewRatio(kivbench::Emulator& emul, std::uint32_t fourcc, std::uint32_t w, std::uint32_t h, double seconds,
+                    double& gross) {
     gross = -1;
     emul.reset();
     const UvcEmulCamera camera = kivbench::StreamingCamera(fourcc, w, h, 30);
@@ -61,8 +63,8 @@ double PreviewRatio(kivbench::Emulator& emul, std::uint32_t fourcc, std::uint32_
     StreamCaps caps;
     const Guid& subtype = fourcc == V4L2_PIX_FMT_MJPEG ? MediaSubtypeMJPG : MediaSubtypeYUY2;
     if (!Ok(p.InitializeThread()) || !Ok(p.CreateGraph()) || !Ok(p.ListDevices(devices)) || !Ok(p.BindDevice(0)) ||
-        !Ok(p.ReadStreamCaps(caps)) || !Ok(p.SetStreamFormat(subtype, static_cast<std::int32_t>(w),
-                                                             static_cast<std::int32_t>(h))) ||
+        !Ok(p.ReadStreamCaps(caps)) ||
+        !Ok(p.SetStreamFormat(subtype, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h))) ||
         !Ok(p.ConnectGraph()) || !Ok(p.AttachPreview(kWindow)) || !Ok(p.SetPreviewPosition(0, 0, 405, 226)) ||
         !Ok(p.Run()))
         return -1;
@@ -171,8 +173,8 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         double gross = 0;
         const double ratio = PreviewRatio(emul, c.fourcc, c.w, c.h, seconds, gross);
-        std::printf("preview/%s/%ux%u cpu_ratio=%.3f gross=%.3f target=%.2f\n", FormatName(c.fourcc), c.w, c.h,
-                    ratio, gross, c.target);
+        std::printf("preview/%s/%ux%u cpu_ratio=%.3f gross=%.3f target=%.2f\n", FormatName(c.fourcc), c.w, c.h, ratio,
+                    gross, c.target);
         if (ratio < 0) ++failures;
     }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes = {{1920, 1080}};

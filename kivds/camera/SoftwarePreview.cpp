@@ -186,9 +186,10 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
 
     if (m_columnsLeft != src.left || m_columnsWidth != src.width || m_columnsOut != width) {
         m_columns.resize(static_cast<std::size_t>(width));
-        for (std::int32_t dx = 0; dx < width; ++dx)
-            m_columns[static_cast<std::size_t>(dx)] =
-                static_cast<std::uint32_t>(NearestSource(src.left, src.width, width, dx)) * 3u;
+        for (std::int32_t dx = 0; dx < width; ++dx) {
+            const std::int32_t sx = NearestSource(src.left, src.width, width, dx);
+            m_columns[static_cast<std::size_t>(dx)] = static_cast<std::uint32_t>(sx) * 3u;
+        }
         m_columnsLeft = src.left;
         m_columnsWidth = src.width;
         m_columnsOut = width;

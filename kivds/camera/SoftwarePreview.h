@@ -115,9 +115,10 @@ private:
     Settings m_settings;
     std::uint64_t m_generation = 0;  // bumped by every change that voids a picture in the making
     VideoFrame m_pending;            // the newest frame not yet drawn
-    std::shared_ptr<IPreviewPayload> m_pendingPayload;  // or the newest payload
-    bool m_busy = false;             // the delivery thread is drawing or delivering
-    int m_interrupting = 0;          // Interrupt calls waiting for m_busy to fall: no new delivery starts
+    // Or the newest payload not yet drawn.
+    std::shared_ptr<IPreviewPayload> m_pendingPayload;
+    bool m_busy = false;     // the delivery thread is drawing or delivering
+    int m_interrupting = 0;  // Interrupt calls waiting for m_busy to fall: no new delivery starts
     bool m_stop = false;
     std::thread m_thread;
 

@@ -196,9 +196,8 @@ private:
 
 // The preview's picture of `source` at 405 x 226 drawn from the full-size
 // frame and from the payload reduced at the preview's scale.
-void BothPictures(const std::vector<std::uint8_t>& payload, const v4l2::PayloadFormat& format,
-                  const VideoFrame& full, const SourceRect& source, std::vector<std::uint8_t>& fromFull,
-                  std::vector<std::uint8_t>& reduced) {
+void BothPictures(const std::vector<std::uint8_t>& payload, const v4l2::PayloadFormat& format, const VideoFrame& full,
+                  const SourceRect& source, std::vector<std::uint8_t>& fromFull, std::vector<std::uint8_t>& reduced) {
     PictureCatcher catcher;
     SetWindowBridge(&catcher);
     {
@@ -234,8 +233,8 @@ TEST(PreviewReduction, DctScaledMjpegLooksLikeTheFullDecodeAndSampledYuyvIsExact
               convert::DecodeResult::Ok);
     full.bytes = bytes;
     // The whole frame, a 2x zoom, and an odd rectangle near a corner.
-    for (const SourceRect source : {SourceRect{0, 1, 1920, 1078}, SourceRect{480, 270, 960, 540},
-                                    SourceRect{1213, 701, 707, 379}}) {
+    for (const SourceRect source :
+         {SourceRect{0, 1, 1920, 1078}, SourceRect{480, 270, 960, 540}, SourceRect{1213, 701, 707, 379}}) {
         SCOPED_TRACE(source.left);
         std::vector<std::uint8_t> a, b;
         BothPictures(jpeg, {V4L2_PIX_FMT_MJPEG, 1920, 1080, 0}, full, source, a, b);
@@ -250,7 +249,7 @@ TEST(PreviewReduction, DctScaledMjpegLooksLikeTheFullDecodeAndSampledYuyvIsExact
             if (e > 24) ++far;
         }
         EXPECT_LT(total / a.size(), 2.0);  // measured 1.0 to 1.2
-        EXPECT_LT(far, a.size() / 50);  // measured at most 0.7%
+        EXPECT_LT(far, a.size() / 50);     // measured at most 0.7%
     }
 
     // YUYV: the same bytes, zoomed or not.

@@ -53,8 +53,7 @@ bool YuyvSampleToBgr24BottomUp(const std::uint8_t* src, std::size_t srcSize, std
     // whole-frame conversion gives it.
     std::vector<std::uint32_t> columns(static_cast<std::size_t>(outWidth));
     for (std::int32_t dx = 0; dx < outWidth; ++dx)
-        columns[static_cast<std::size_t>(dx)] =
-            static_cast<std::uint32_t>(NearestSource(left, width, outWidth, dx));
+        columns[static_cast<std::size_t>(dx)] = static_cast<std::uint32_t>(NearestSource(left, width, outWidth, dx));
     std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(outWidth) * 4);
     std::vector<std::uint8_t> argb(static_cast<std::size_t>(outWidth) * 8);
     const std::size_t pad = static_cast<std::size_t>(dstStride) - static_cast<std::size_t>(outWidth) * 3;

@@ -140,8 +140,8 @@ private:
     convert::MjpegDecoder m_decoder;
     convert::MjpegDecoder m_headerReader;  // streaming thread only
     VideoFrame m_lastFrame;                // the last converted frame
-    std::shared_ptr<std::vector<std::uint8_t>> m_lastBytes;   // its bytes
-    std::shared_ptr<std::vector<std::uint8_t>> m_spareFrame;  // the frame before's, reused when no still holds it
+    // Its bytes, and those of the frame before (reused when no still holds them).
+    std::shared_ptr<std::vector<std::uint8_t>> m_lastBytes, m_spareFrame;
     std::uint64_t m_lastFrameSeq = 0;
 };
 

@@ -143,8 +143,7 @@ TEST(SoftwarePreviewTest, PictureIsTheSourceRectangleScaledIntoThePlacement) {
 class CountingPayload : public IPreviewPayload {
 public:
     explicit CountingPayload(std::atomic<int>& count) : m_count(count) {}
-    bool Reduce(const SourceRect& source, std::int32_t, std::int32_t, VideoFrame& reduced,
-                SourceRect& part) override {
+    bool Reduce(const SourceRect& source, std::int32_t, std::int32_t, VideoFrame& reduced, SourceRect& part) override {
         ++m_count;
         reduced = PatternFrame(50, 40);
         part = source;
