@@ -43,15 +43,23 @@ void BM_YuyvToBgr24BottomUp(benchmark::State& state) {
         [&] { return base.Run(); });
 }
 
-void BM_MjpegDecode(benchmark::State& state) {
-    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+std::vector<std::uint8_t> PatternJpeg(int w, int h) {
     const std::vector<std::uint8_t> rgb = PatternRgb(w, h);
     tjhandle encoder = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
     tjCompress2(encoder, rgb.data(), w, 0, h, TJPF_RGB, &jpeg, &jpegSize, TJSAMP_422, 85, 0);
     tjDestroy(encoder);
+    std::vector<std::uint8_t> bytes(jpeg, jpeg + jpegSize);
+    tjFree(jpeg);
+    return bytes;
+}
 
+void BM_MjpegDecode(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const std::vector<std::uint8_t> stream = PatternJpeg(w, h);
+    const unsigned char* jpeg = stream.data();
+    const unsigned long jpegSize = static_cast<unsigned long>(stream.size());
     kiv::convert::MjpegDecoder decoder;
     std::vector<std::uint8_t> out;
     std::int32_t ow = 0, oh = 0, os = 0;
@@ -70,7 +78,29 @@ void BM_MjpegDecode(benchmark::State& state) {
             return Seconds(t0, Clock::now());
         });
     tjDestroy(plain);
-    tjFree(jpeg);
+}
+
+// The preview's decode: at the DCT scale that covers 405 x 226, against the
+// full-size decode of the same stream.
+void BM_MjpegPreviewDecode(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const std::vector<std::uint8_t> jpeg = PatternJpeg(w, h);
+    const kiv::convert::Scale scale = kiv::convert::PreviewScale(w, h, 405, 226);
+    kiv::convert::MjpegDecoder decoder;
+    std::vector<std::uint8_t> scaled, full;
+    std::int32_t ow = 0, oh = 0, os = 0;
+    Measure(
+        state,
+        [&] {
+            decoder.Decode(jpeg.data(), jpeg.size(), scaled, ow, oh, os, scale);
+            benchmark::ClobberMemory();
+        },
+        [&] {
+            const auto t0 = Clock::now();
+            decoder.Decode(jpeg.data(), jpeg.size(), full, ow, oh, os);
+            benchmark::ClobberMemory();
+            return Seconds(t0, Clock::now());
+        });
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
@@ -82,5 +112,6 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_YuyvToBgr24BottomUp)->Apply(Sizes);
 BENCHMARK(BM_MjpegDecode)->Apply(Sizes);
+BENCHMARK(BM_MjpegPreviewDecode)->Apply(Sizes);
 
 BENCHMARK_MAIN();

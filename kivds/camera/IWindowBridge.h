@@ -63,6 +63,14 @@ public:
         (void)picture;
     }
 
+    // False while the window has not taken the picture presented last (the
+    // software preview then makes no new one yet). Any thread; must not
+    // block. The default: always taken.
+    virtual bool PreviewTaken(WindowHandle window) {
+        (void)window;
+        return true;
+    }
+
     // Shows the camera's controls in a settings window with `caption`, modal
     // to the dialog window `owner`, and returns when it is closed (true), or
     // false at once when no window can be shown for that owner. Called on the

@@ -1,5 +1,6 @@
 #include "kivds/camera/SoftwarePreview.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,8 @@ namespace {
 
 // A placement larger than any screen is a mistake, not a picture to allocate.
 constexpr std::int32_t kMaxPictureSide = 16384;
+// How often a view that has not taken the last picture is asked again.
+constexpr std::chrono::milliseconds kViewPoll{4};
 
 bool Inside(const SourceRect& rect, std::int32_t frameWidth, std::int32_t frameHeight) {
     return rect.left >= 0 && rect.top >= 0 && rect.width > 0 && rect.height > 0 &&
@@ -22,6 +25,7 @@ CSoftwarePreview::~CSoftwarePreview() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_stop = true;
     m_pending = VideoFrame();
+    m_pendingPayload.reset();
     m_wake.notify_all();
     std::thread worker = std::move(m_thread);
     lock.unlock();
@@ -31,13 +35,14 @@ CSoftwarePreview::~CSoftwarePreview() {
 void CSoftwarePreview::Interrupt(std::unique_lock<std::mutex>& lock) {
     ++m_generation;
     m_pending = VideoFrame();
+    m_pendingPayload.reset();
     if (m_thread.joinable() && std::this_thread::get_id() == m_thread.get_id()) return;
-    // The stream goes on meanwhile: without the pause the delivery thread
-    // would start on the next frame before this caller got the lock back.
+    // The delivery loop takes no new frame while an interrupt waits: without
+    // that, a stream that keeps offering frames could keep it busy forever.
     ++m_interrupting;
     m_idle.wait(lock, [this] { return !m_busy; });
     --m_interrupting;
-    m_wake.notify_all();
+    if (m_interrupting == 0 && Pending()) m_wake.notify_one();
 }
 
 void CSoftwarePreview::Reset(std::int32_t frameWidth, std::int32_t frameHeight) {
@@ -98,6 +103,19 @@ void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
     if (m_stop || !Shown()) return;
     if (!IsWellFormed(frame) || frame.width != m_settings.frameWidth || frame.height != m_settings.frameHeight) return;
     m_pending = frame;  // replaces a frame that was not drawn yet
+    m_pendingPayload.reset();
+    Wake();
+}
+
+void CSoftwarePreview::OnPayload(std::shared_ptr<IPreviewPayload> payload) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stop || !Shown() || !payload) return;
+    m_pendingPayload = std::move(payload);  // replaces one that was not reduced yet
+    m_pending = VideoFrame();
+    Wake();
+}
+
+void CSoftwarePreview::Wake() {
     if (!m_thread.joinable()) m_thread = std::thread(&CSoftwarePreview::DeliveryLoop, this);
     m_wake.notify_one();
 }
@@ -105,17 +123,29 @@ void CSoftwarePreview::OnFrame(const VideoFrame& frame) {
 void CSoftwarePreview::DeliveryLoop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || (m_pending.bytes && m_interrupting == 0); });
+        m_wake.wait(lock, [this] { return m_stop || (Pending() && m_interrupting == 0); });
         if (m_stop) break;
+        // The view has not taken the last picture: the waiting frame is not
+        // drawn yet, so that newer ones replace it before it costs anything.
+        if (Shown() && !WindowBridge().PreviewTaken(m_settings.owner)) {
+            m_wake.wait_for(lock, kViewPoll);
+            continue;
+        }
         VideoFrame frame = std::move(m_pending);
         m_pending = VideoFrame();
+        std::shared_ptr<IPreviewPayload> payload = std::move(m_pendingPayload);
+        m_pendingPayload.reset();
         if (!Shown()) continue;
         const Settings settings = m_settings;
         const std::uint64_t generation = m_generation;
         m_busy = true;
         lock.unlock();
-        std::shared_ptr<const PreviewPicture> picture = Render(frame, settings);
+        SourceRect part = settings.source;
+        std::shared_ptr<const PreviewPicture> picture;
+        if (!payload || payload->Reduce(settings.source, settings.width, settings.height, frame, part))
+            picture = Render(frame, part, settings);
         frame = VideoFrame();  // the backend may reuse the frame's buffer
+        payload.reset();
         lock.lock();
         if (picture && generation == m_generation && Shown() && !m_stop) {
             const WindowHandle owner = m_settings.owner;
@@ -147,8 +177,8 @@ std::shared_ptr<PreviewPicture> CSoftwarePreview::FreeBuffer() {
     return replaced;
 }
 
-std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame& frame, const Settings& settings) {
-    const SourceRect& src = settings.source;
+std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame& frame, const SourceRect& src,
+                                                               const Settings& settings) {
     const std::int32_t width = settings.width;
     const std::int32_t height = settings.height;
     if (!IsWellFormed(frame) || !Inside(src, frame.width, frame.height)) return nullptr;
@@ -157,8 +187,8 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
     if (m_columnsLeft != src.left || m_columnsWidth != src.width || m_columnsOut != width) {
         m_columns.resize(static_cast<std::size_t>(width));
         for (std::int32_t dx = 0; dx < width; ++dx) {
-            const std::int64_t sx = src.left + static_cast<std::int64_t>(dx) * src.width / width;
-            m_columns[static_cast<std::size_t>(dx)] = static_cast<std::uint32_t>(sx * 3);
+            const std::int32_t sx = NearestSource(src.left, src.width, width, dx);
+            m_columns[static_cast<std::size_t>(dx)] = static_cast<std::uint32_t>(sx) * 3u;
         }
         m_columnsLeft = src.left;
         m_columnsWidth = src.width;
@@ -181,7 +211,7 @@ std::shared_ptr<const PreviewPicture> CSoftwarePreview::Render(const VideoFrame&
     // the top, comes from frame row src.top + y * src.height / height.
     for (std::int32_t row = 0; row < height; ++row) {
         const std::int32_t y = height - 1 - row;
-        const std::int64_t sy = src.top + static_cast<std::int64_t>(y) * src.height / height;
+        const std::int32_t sy = NearestSource(src.top, src.height, height, y);
         const std::uint8_t* in = source + static_cast<std::size_t>(frame.height - 1 - sy) *
                                               static_cast<std::size_t>(frame.stride);
         std::uint8_t* out = target + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);

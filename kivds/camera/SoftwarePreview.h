@@ -10,8 +10,13 @@
 // frames are handed in from the backend's streaming thread. Scaling and
 // delivery run on a thread of the preview's own (started with the first frame
 // that is to be shown), so the streaming thread never waits for a view: while
-// a picture is being made or delivered, newer frames replace the waiting one
-// and the frames in between are dropped, never queued.
+// a picture is being made or delivered, or the view has not taken the last
+// one (IWindowBridge::PreviewTaken), newer frames replace the waiting one and
+// the frames in between are dropped, never queued nor drawn.
+//
+// Frames come converted (OnFrame) or as the camera sent them (OnPayload): a
+// payload is reduced on the delivery thread to only what the picture needs,
+// so one that is replaced while it waits costs nothing.
 //
 // Buffers: the column map is kept while the geometry stays; pictures are
 // drawn into one of two reused buffers unless the view still holds both.
@@ -28,6 +33,18 @@
 #include "kivds/camera/IWindowBridge.h"
 
 namespace kiv {
+
+// A frame not converted yet (a compressed or raw camera payload).
+class IPreviewPayload {
+public:
+    virtual ~IPreviewPayload() = default;
+    // Makes a bottom-up BGR24 frame from which the nearest-neighbour picture
+    // of `source` (in full-frame pixels) at width x height is drawn from the
+    // rectangle `part` of it; `part` has at least width x height pixels where
+    // the frame has them. False: nothing to draw. Delivery thread only.
+    virtual bool Reduce(const SourceRect& source, std::int32_t width, std::int32_t height, VideoFrame& reduced,
+                        SourceRect& part) = 0;
+};
 
 class CSoftwarePreview {
 public:
@@ -73,11 +90,18 @@ public:
     // reference to the frame when the preview is shown and wakes the delivery
     // thread; malformed frames and frames of another size are ignored.
     void OnFrame(const VideoFrame& frame);
+    // Offers a payload of a frame of the preview's size; as cheap as OnFrame.
+    void OnPayload(std::shared_ptr<IPreviewPayload> payload);
 
 private:
-    // Draws frame into a picture of the settings' placement; null when there
-    // is nothing to draw. Delivery thread only.
-    std::shared_ptr<const PreviewPicture> Render(const VideoFrame& frame, const Settings& settings);
+    // Draws the rectangle part of frame (settings.source of the full frame)
+    // into a picture of the settings' placement; null when there is nothing
+    // to draw. Delivery thread only.
+    std::shared_ptr<const PreviewPicture> Render(const VideoFrame& frame, const SourceRect& part,
+                                                 const Settings& settings);
+    // Converted or not, one pending frame (the lock held).
+    bool Pending() const { return m_pending.bytes || m_pendingPayload; }
+    void Wake();
     std::shared_ptr<PreviewPicture> FreeBuffer();
     void DeliveryLoop();
     bool Shown() const { return m_settings.owner && m_settings.visible; }
@@ -91,8 +115,10 @@ private:
     Settings m_settings;
     std::uint64_t m_generation = 0;  // bumped by every change that voids a picture in the making
     VideoFrame m_pending;            // the newest frame not yet drawn
-    bool m_busy = false;             // the delivery thread is drawing or delivering
-    int m_interrupting = 0;          // callers waiting in Interrupt: no delivery starts
+    // Or the newest payload not yet drawn.
+    std::shared_ptr<IPreviewPayload> m_pendingPayload;
+    bool m_busy = false;     // the delivery thread is drawing or delivering
+    int m_interrupting = 0;  // Interrupt calls waiting for m_busy to fall: no new delivery starts
     bool m_stop = false;
     std::thread m_thread;
 

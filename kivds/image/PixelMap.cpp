@@ -1,9 +1,40 @@
 #include "kivds/image/PixelMap.h"
 
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <utility>
 
 namespace kiv {
+namespace {
+
+// The column plans of the geometries used last. Stills of one camera repeat
+// their zoom and image frame from one transfer to the next: each plan is
+// built once and looked up (a comparison of the columns) afterwards.
+std::shared_ptr<const pixel::StretchColumns> SharedPlan(const std::vector<std::uint32_t>& columns, bool shuffle,
+                                                        bool rgb) {
+    struct Entry {
+        std::vector<std::uint32_t> columns;
+        bool shuffle, rgb;
+        std::shared_ptr<const pixel::StretchColumns> plan;
+    };
+    constexpr std::size_t kEntries = 8;
+    static std::mutex mutex;
+    static std::deque<Entry> entries;  // the newest first
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const Entry& e : entries)
+            if (e.shuffle == shuffle && e.rgb == rgb && e.columns == columns) return e.plan;
+    }
+    auto plan = std::make_shared<pixel::StretchColumns>();
+    if (!pixel::BuildStretchColumns(columns, shuffle, rgb, *plan)) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    entries.push_front(Entry{columns, shuffle, rgb, plan});
+    if (entries.size() > kEntries) entries.pop_back();
+    return plan;
+}
+
+}  // namespace
 
 bool PixelMap::InitIdentity(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return false;
@@ -46,11 +77,12 @@ bool PixelMap::Cut(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t 
 bool PixelMap::Rebuild(std::vector<std::int32_t> rows, std::vector<std::uint32_t> columns, bool zeroPadding) {
     bool contiguous = true;
     for (std::size_t i = 1; i < columns.size() && contiguous; ++i) contiguous = columns[i] == columns[0] + i * 3;
-    pixel::StretchColumns bgr, rgb;
+    std::shared_ptr<const pixel::StretchColumns> bgr, rgb;
     if (!contiguous) {
         const bool shuffle = pixel::BestKernels().stretchNeedsShuffle;
-        if (!pixel::BuildStretchColumns(columns, shuffle, false, bgr)) return false;
-        if (!pixel::BuildStretchColumns(columns, shuffle, true, rgb)) return false;
+        bgr = SharedPlan(columns, shuffle, false);
+        rgb = SharedPlan(columns, shuffle, true);
+        if (!bgr || !rgb) return false;
     }
     m_rows = std::move(rows);
     m_columns = std::move(columns);

@@ -6,7 +6,8 @@
 // in its own buffer, the still keeps the frame and a PixelMap: for every row
 // of the still the frame row it shows, for every column the frame pixel. A
 // stretch that keeps the full width (the trim) is a row map only and costs
-// nothing beyond the copy; other stretches use a column plan (PixelKernels).
+// nothing beyond the copy; other stretches use a column plan (PixelKernels),
+// built once per geometry and shared by the maps that have it.
 //
 // Images are bottom-up BGR buffers of rows of `stride` bytes; "picture row"
 // counts from the top of the picture. Not thread-safe: one owner at a time,
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "kivds/image/PixelKernels.h"
@@ -57,7 +59,8 @@ public:
     // Padding bytes of the rows are zero (after a cut); otherwise they are
     // those of the source row at the same place in the buffer.
     bool ZeroPadding() const { return m_zeroPadding; }
-    const pixel::StretchColumns& Plan(bool rgb) const { return rgb ? m_rgb : m_bgr; }
+    // The column plan; only when the columns are not contiguous.
+    const pixel::StretchColumns& Plan(bool rgb) const { return rgb ? *m_rgb : *m_bgr; }
 
 private:
     bool Rebuild(std::vector<std::int32_t> rows, std::vector<std::uint32_t> columns, bool zeroPadding);
@@ -66,7 +69,10 @@ private:
     std::vector<std::uint32_t> m_columns;  // source byte offset per column
     bool m_contiguous = true;
     bool m_zeroPadding = false;
-    pixel::StretchColumns m_bgr, m_rgb;  // built only when the columns are not contiguous
+    // Only when the columns are not contiguous; shared with every map of the
+    // same columns (SharedPlan in PixelMap.cpp), so a camera's stills of one
+    // geometry build them once.
+    std::shared_ptr<const pixel::StretchColumns> m_bgr, m_rgb;
 };
 
 // The one pass: writes picture rows of an image `width` pixels wide, `stride`

@@ -317,6 +317,7 @@ TW_UINT16 CKIVTwainMgr::EnableDS(TW_USERINTERFACE* pUi) {
 }
 
 TW_UINT16 CKIVTwainMgr::DisableDS(TW_USERINTERFACE*) {
+    m_stopAtEndXfer = false;  // stopped here
     if (m_camera) m_camera->Stop();
     if (m_dialog) {
         m_dialog->DestroyWindow();

@@ -61,6 +61,7 @@ public:
     virtual twain::TW_UINT16 EndXfer(twain::TW_PENDINGXFERS* pPending);
     virtual twain::TW_UINT16 GetPendingXfers(twain::TW_PENDINGXFERS* pPending);
     virtual twain::TW_UINT16 ResetPendingXfers(twain::TW_PENDINGXFERS* pPending);
+    void StopCameraAfterXfer();
     virtual twain::TW_UINT16 NativeXfer(twain::TW_MEMREF pData);
     virtual twain::TW_UINT16 FileXfer();
     virtual twain::TW_UINT16 MemXfer(twain::TW_IMAGEMEMXFER* pXfer);
@@ -107,6 +108,9 @@ private:
     std::uint32_t m_rowsDone = 0;
     bool m_imageTopDown = false;  // m_image already converted (else converted strip by strip)
     KivRect m_imageFrame;         // the image frame m_image was cut to
+    // A memory transfer without the dialog grabbed its still: the camera
+    // stops at MSG_ENDXFER (or MSG_RESET) rather than during the strips.
+    bool m_stopAtEndXfer = false;
     std::unique_ptr<DynamicLibrary> m_dsmModule;
 };
 

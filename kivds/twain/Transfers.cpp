@@ -173,7 +173,14 @@ TW_UINT16 CKIVTwainMgr::GetPendingXfers(TW_PENDINGXFERS* pPending) {
     return TWRC_SUCCESS;
 }
 
+void CKIVTwainMgr::StopCameraAfterXfer() {
+    if (!m_stopAtEndXfer) return;
+    m_stopAtEndXfer = false;
+    if (m_camera) m_camera->Stop();
+}
+
 TW_UINT16 CKIVTwainMgr::EndXfer(TW_PENDINGXFERS* pPending) {
+    StopCameraAfterXfer();
     if (m_dialog) m_dialog->SendXferDone();
     if (m_pendingXfers.Count == 0xFFFF || m_pendingXfers.Count == 0) m_pendingXfers.Count = 0;
     else --m_pendingXfers.Count;
@@ -183,6 +190,7 @@ TW_UINT16 CKIVTwainMgr::EndXfer(TW_PENDINGXFERS* pPending) {
 }
 
 TW_UINT16 CKIVTwainMgr::ResetPendingXfers(TW_PENDINGXFERS* pPending) {
+    StopCameraAfterXfer();
     m_pendingXfers.Count = 0;
     m_pendingXfers.EOJ = 0;
     std::memcpy(pPending, &m_pendingXfers, sizeof(TW_PENDINGXFERS));
@@ -337,7 +345,9 @@ TW_UINT16 CKIVTwainMgr::MemXfer(TW_IMAGEMEMXFER* pXfer) {
         // are served; any other strip geometry needs the whole image converted.
         m_imageTopDown = bytesPerRow64 != static_cast<std::uint64_t>(image->BytesPerLine());
         if (m_imageTopDown && !image->FlipToTopDownRgb()) return FailWithMessage(TWCC_LOWMEMORY);
-        if (!m_dialog) m_camera->Stop();
+        // Without a dialog the stream ends with the transfer (MSG_ENDXFER),
+        // not while its strips are served.
+        if (!m_dialog) m_stopAtEndXfer = true;
         m_image = std::move(image);
         m_imageFrame = m_frame;
         m_rowsDone = 0;

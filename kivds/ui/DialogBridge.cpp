@@ -121,6 +121,13 @@ void DialogBridge::PresentPreview(WindowHandle window, std::shared_ptr<const Pre
     if (repaint) repaint();
 }
 
+bool DialogBridge::PreviewTaken(WindowHandle window) {
+    Impl& s = State();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    auto it = s.windows.find(window);
+    return it == s.windows.end() || !it->second.waiting;
+}
+
 bool DialogBridge::ShowCameraControls(WindowHandle owner, const std::wstring& caption, ICameraControls& controls) {
     std::function<bool(const std::wstring&, ICameraControls&)> show;
     {

@@ -53,6 +53,7 @@ public:
     // dialog (the dialog's thread may be stopping the camera, which joins it).
     void SendFrameArrived(WindowHandle window) override;
     void PresentPreview(WindowHandle window, std::shared_ptr<const PreviewPicture> picture) override;
+    bool PreviewTaken(WindowHandle window) override;
     bool ShowCameraControls(WindowHandle owner, const std::wstring& caption, ICameraControls& controls) override;
 
 private:

@@ -3,16 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <vector>
+
+#include <linux/videodev2.h>
 
 #include <turbojpeg.h>
 
 #include "kivds/camera/ExtensionUnit.h"
+#include "kivds/camera/IWindowBridge.h"
+#include "kivds/camera/SoftwarePreview.h"
 #include "kivds/camera/convert/FrameConvert.h"
 #include "kivds/camera/v4l2/DeviceList.h"
+#include "kivds/camera/v4l2/PreviewPayload.h"
 #include "kivds/camera/v4l2/UvcDescriptors.h"
 #include "support/SimPattern.h"
 
@@ -148,6 +157,114 @@ TEST(MjpegConvert, TruncatedStreamsAreUsableGarbageIsNot) {
     EXPECT_EQ(decoder.Decode(garbage.data(), garbage.size(), out, w, h, stride), convert::DecodeResult::Failed);
     EXPECT_EQ(decoder.Decode(jpeg.data(), 10, out, w, h, stride), convert::DecodeResult::Failed);
     EXPECT_EQ(decoder.Decode(nullptr, 0, out, w, h, stride), convert::DecodeResult::Failed);
+}
+
+// -- the preview at its own scale --------------------------------------------------
+
+namespace {
+
+// Keeps the newest picture the preview delivers.
+class PictureCatcher : public IWindowBridge {
+public:
+    bool GetClientSize(WindowHandle, int&, int&) override { return false; }
+    void PostGraphNotify(WindowHandle) override {}
+    void SendFrameArrived(WindowHandle) override {}
+    void PresentPreview(WindowHandle, std::shared_ptr<const PreviewPicture> picture) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_last = std::move(picture);
+        ++m_count;
+        m_changed.notify_all();
+    }
+    // The picture made from what `offer` hands the preview.
+    template <typename Offer>
+    std::vector<std::uint8_t> Next(Offer offer) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const std::size_t before = m_count;
+        lock.unlock();
+        offer();
+        lock.lock();
+        if (!m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_count > before; })) return {};
+        return m_last->pixels;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_count = 0;
+    std::shared_ptr<const PreviewPicture> m_last;
+};
+
+// The preview's picture of `source` at 405 x 226 drawn from the full-size
+// frame and from the payload reduced at the preview's scale.
+void BothPictures(const std::vector<std::uint8_t>& payload, const v4l2::PayloadFormat& format, const VideoFrame& full,
+                  const SourceRect& source, std::vector<std::uint8_t>& fromFull, std::vector<std::uint8_t>& reduced) {
+    PictureCatcher catcher;
+    SetWindowBridge(&catcher);
+    {
+        CSoftwarePreview preview;
+        preview.Reset(format.width, format.height);
+        preview.SetOwner(reinterpret_cast<WindowHandle>(0x77));
+        preview.SetPlacement(0, 0, 405, 226);
+        preview.SetVisible(true);
+        ASSERT_TRUE(preview.SetSourceRect(source));
+        fromFull = catcher.Next([&] { preview.OnFrame(full); });
+        auto shared = std::make_shared<const std::vector<std::uint8_t>>(payload);
+        auto reducer = std::make_shared<v4l2::PreviewReducer>();
+        reduced = catcher.Next(
+            [&] { preview.OnPayload(std::make_shared<v4l2::PreviewPayload>(shared, format, reducer)); });
+    }
+    SetWindowBridge(nullptr);
+    ASSERT_FALSE(fromFull.empty());
+    ASSERT_EQ(reduced.size(), fromFull.size());
+}
+
+}  // namespace
+
+TEST(PreviewReduction, DctScaledMjpegLooksLikeTheFullDecodeAndSampledYuyvIsExact) {
+    EXPECT_EQ(convert::PreviewScale(1920, 1080, 405, 226).denom, 4);  // 480 x 270
+    EXPECT_EQ(convert::PreviewScale(3840, 2160, 405, 226).denom, 8);
+    EXPECT_EQ(convert::PreviewScale(300, 200, 405, 226).denom, 1);  // never above full size
+
+    const std::vector<std::uint8_t> jpeg = PatternJpeg(1920, 1080);
+    convert::MjpegDecoder decoder;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    VideoFrame full;
+    ASSERT_EQ(decoder.Decode(jpeg.data(), jpeg.size(), *bytes, full.width, full.height, full.stride),
+              convert::DecodeResult::Ok);
+    full.bytes = bytes;
+    // The whole frame, a 2x zoom, and an odd rectangle near a corner.
+    for (const SourceRect source :
+         {SourceRect{0, 1, 1920, 1078}, SourceRect{480, 270, 960, 540}, SourceRect{1213, 701, 707, 379}}) {
+        SCOPED_TRACE(source.left);
+        std::vector<std::uint8_t> a, b;
+        BothPictures(jpeg, {V4L2_PIX_FMT_MJPEG, 1920, 1080, 0}, full, source, a, b);
+        if (testing::Test::HasFatalFailure()) return;
+        // The DCT scaling averages where nearest neighbour picks one pixel:
+        // the pattern's 255-to-0 steps differ, the rest stays within a few.
+        double total = 0;
+        std::size_t far = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const int e = std::abs(a[i] - b[i]);
+            total += e;
+            if (e > 24) ++far;
+        }
+        EXPECT_LT(total / a.size(), 2.0);  // measured 1.0 to 1.2
+        EXPECT_LT(far, a.size() / 50);     // measured at most 0.7%
+    }
+
+    // YUYV: the same bytes, zoomed or not.
+    const int w = 640, h = 480, pitch = w * 2 + 16;
+    std::mt19937 random(11);
+    std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(pitch) * h);
+    for (auto& v : yuyv) v = static_cast<std::uint8_t>(random());
+    auto converted = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(Bgr24Stride(w)) * h);
+    ASSERT_TRUE(convert::YuyvToBgr24BottomUp(yuyv.data(), yuyv.size(), pitch, w, h, converted->data(), Bgr24Stride(w)));
+    const VideoFrame raw{w, h, Bgr24Stride(w), converted};
+    for (const SourceRect source : {SourceRect{0, 0, w, h}, SourceRect{161, 121, 319, 239}}) {
+        std::vector<std::uint8_t> a, b;
+        BothPictures(yuyv, {V4L2_PIX_FMT_YUYV, w, h, pitch}, raw, source, a, b);
+        EXPECT_TRUE(a == b) << source.left;
+    }
 }
 
 // -- extension units in the descriptors --------------------------------------------

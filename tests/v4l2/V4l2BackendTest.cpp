@@ -432,6 +432,15 @@ TEST_F(V4l2Test, MjpegFramesDecodeLazilyAndTheTrimApplies) {
     ASSERT_EQ(camera->GrabStill(still), 1);
     EXPECT_EQ(still->Width(), 640);
     EXPECT_EQ(still->Height(), 480);
+    // Shown, the preview decodes at its own scale: a full-size decode is for
+    // a still only.
+    ASSERT_EQ(platform->ShowPreview(true), PlatformResult::Ok);
+    const std::uint64_t full = platform->FramesConverted();
+    const std::uint64_t received = platform->PayloadsReceived();
+    ASSERT_TRUE(WaitFor([&] { return platform->PayloadsReceived() >= received + 10; }));
+    EXPECT_EQ(platform->FramesConverted(), full);
+    ASSERT_EQ(camera->GrabStill(still), 1);
+    EXPECT_EQ(platform->FramesConverted(), full + 1);
     EXPECT_EQ(camera->Stop(), 1);
     camera->Close();
 }
@@ -444,7 +453,10 @@ TEST_F(V4l2Test, TheSoftwarePreviewIsFedOnlyWhileVisible) {
     ASSERT_EQ(p->ConnectGraph(), PlatformResult::Ok);
     std::mutex mutex;
     std::vector<VideoFrame> shown;
-    p->SetPreviewSink([&](const VideoFrame& frame) {
+    p->SetPreviewSink([&](const std::shared_ptr<IPreviewPayload>& payload) {
+        VideoFrame frame;
+        SourceRect part;
+        if (!payload->Reduce(SourceRect{0, 0, 320, 240}, 320, 240, frame, part)) return;
         std::lock_guard<std::mutex> lock(mutex);
         shown.push_back(frame);
     });

@@ -44,7 +44,7 @@ std::vector<std::uint8_t> ReadSmallFile(const std::string& file) {
 }  // namespace
 
 V4l2VideoPlatform::V4l2VideoPlatform() {
-    m_previewSink = [this](const VideoFrame& frame) { m_software.OnFrame(frame); };
+    m_previewSink = [this](const std::shared_ptr<IPreviewPayload>& payload) { m_software.OnPayload(payload); };
 }
 
 V4l2VideoPlatform::~V4l2VideoPlatform() { StopStream(); }
@@ -227,6 +227,7 @@ PlatformResult V4l2VideoPlatform::ConnectGraph() {
     {
         std::lock_guard<std::mutex> convertLock(m_convertMutex);  // before m_mutex, as ConvertLatest
         m_lastFrame = VideoFrame();
+        m_lastBytes.reset();
         m_lastFrameSeq = 0;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -286,10 +287,12 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
     if (!copy || copy.use_count() != 1) copy = std::make_shared<std::vector<std::uint8_t>>();
     copy->assign(data, data + size);
 
-    // Only a shown preview costs a conversion per frame.
+    // Only a shown preview is handed the payload; it reduces it to its
+    // picture's scale on its own thread, and a still decodes it in full.
     const bool shown = m_software.Current().visible;
     WindowHandle frameTarget = nullptr;
     PreviewSink sink;
+    std::shared_ptr<const std::vector<std::uint8_t>> current = copy;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_spare = std::move(m_payload);
@@ -299,8 +302,9 @@ void V4l2VideoPlatform::OnPayload(const std::uint8_t* data, std::size_t size) {
         if (shown) sink = m_previewSink;
     }
     if (frameTarget) WindowBridge().SendFrameArrived(frameTarget);
-    VideoFrame frame;
-    if (sink && ConvertLatest(frame)) sink(frame);
+    if (sink) {
+        sink(std::make_shared<PreviewPayload>(std::move(current), format, m_previewReducer));
+    }
 }
 
 void V4l2VideoPlatform::OnDeviceLost() {
@@ -319,7 +323,10 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         format = m_format;
     }
     if (payload && seq != m_lastFrameSeq) {
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+        // The buffer of the frame before the last one, unless a still still
+        // shares it: a frame handed out is never written.
+        std::shared_ptr<std::vector<std::uint8_t>> bytes = std::move(m_spareFrame);
+        if (!bytes || bytes.use_count() != 1) bytes = std::make_shared<std::vector<std::uint8_t>>();
         VideoFrame converted;
         bool ok = false;
         if (format.pixelFormat == V4L2_PIX_FMT_MJPEG) {
@@ -337,7 +344,9 @@ bool V4l2VideoPlatform::ConvertLatest(VideoFrame& frame) {
         }
         m_lastFrameSeq = seq;  // a payload that failed is not tried again
         if (ok) {
-            converted.bytes = std::move(bytes);
+            converted.bytes = bytes;
+            m_spareFrame = std::move(m_lastBytes);
+            m_lastBytes = std::move(bytes);
             m_lastFrame = std::move(converted);
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_converted;

@@ -1,12 +1,13 @@
 // The Linux camera backend: an IVideoPlatform over V4L2 (uvcvideo). Devices
 // come from sysfs (DeviceList.h), formats from ENUM_FMT / ENUM_FRAMESIZES,
 // frames from memory-mapped streaming (CaptureStream.h). The streaming thread
-// only keeps a copy of the newest payload; it is converted to the bottom-up
-// BGR24 frame when someone asks for it (GetLatestFrame, or the software
-// preview's sink), so a compressed stream costs no decoding while nobody
-// looks. There is no renderer: the preview calls go to the portable software
-// preview, which holds what a renderer would (Preview, Source) and draws the
-// frames the preview sink hands it while the preview is shown.
+// only keeps a copy of the newest payload; it is converted to the full-size
+// bottom-up BGR24 frame only when someone asks for it (GetLatestFrame: a
+// still), so a compressed stream costs no decoding while nobody looks. There
+// is no renderer: the preview calls go to the portable software preview,
+// which holds what a renderer would (Preview, Source) and, while it is shown,
+// reduces the payloads the preview sink hands it to its picture's scale
+// (PreviewPayload.h) on its own thread.
 //
 // The IVideoPlatform calls come from the camera's owner thread; the preview
 // accessors below may be called from any thread.
@@ -25,6 +26,7 @@
 #include "kivds/camera/convert/FrameConvert.h"
 #include "kivds/camera/v4l2/CaptureStream.h"
 #include "kivds/camera/v4l2/DeviceList.h"
+#include "kivds/camera/v4l2/PreviewPayload.h"
 #include "kivds/camera/v4l2/UniqueFd.h"
 #include "kivds/camera/v4l2/V4l2Controls.h"
 #include "kivds/camera/v4l2/XuControls.h"
@@ -78,13 +80,14 @@ public:
     using PreviewState = CSoftwarePreview::Settings;
     PreviewState Preview() const;
     SourceRect Source() const;
-    // Called on the streaming thread with each new frame, converted, while the
-    // preview is visible; it must not block. Null: no preview sink.
-    using PreviewSink = std::function<void(const VideoFrame& frame)>;
+    // Called on the streaming thread with each new payload while the preview
+    // is visible; it must not block. Null: no preview sink.
+    using PreviewSink = std::function<void(const std::shared_ptr<IPreviewPayload>& payload)>;
     void SetPreviewSink(PreviewSink sink);
     // Payloads received since the graph was connected (good buffers only).
     std::uint64_t PayloadsReceived() const;
-    // Frames converted since the graph was connected (the lazy decoding at work).
+    // Full-size frames converted since the graph was connected (the lazy
+    // decoding at work: the preview's reductions do not count).
     std::uint64_t FramesConverted() const;
 
 private:
@@ -93,11 +96,7 @@ private:
         std::uint32_t pixelFormat = 0;
     };
     // The stream's format, fixed when the graph is connected.
-    struct StreamFormat {
-        std::uint32_t pixelFormat = 0;
-        std::int32_t width = 0, height = 0;
-        std::int32_t bytesPerLine = 0;
-    };
+    using StreamFormat = PayloadFormat;
 
     void OnPayload(const std::uint8_t* data, std::size_t size) override;
     void OnDeviceLost() override;
@@ -119,6 +118,9 @@ private:
     std::unique_ptr<V4l2Controls> m_controls;  // the V4L2 controls of m_fd
     std::vector<FormatEntry> m_formats;        // as read from the device below
     std::wstring m_formatsPath;
+    // The preview's decoder: used on the preview's thread; shared with the
+    // payloads on their way to it.
+    std::shared_ptr<PreviewReducer> m_previewReducer = std::make_shared<PreviewReducer>();
     // The preview a renderer would draw: fed through the preview sink, it
     // hands scaled pictures to the window bridge on a thread of its own.
     CSoftwarePreview m_software;
@@ -138,6 +140,8 @@ private:
     convert::MjpegDecoder m_decoder;
     convert::MjpegDecoder m_headerReader;  // streaming thread only
     VideoFrame m_lastFrame;                // the last converted frame
+    // Its bytes, and those of the frame before (reused when no still holds them).
+    std::shared_ptr<std::vector<std::uint8_t>> m_lastBytes, m_spareFrame;
     std::uint64_t m_lastFrameSeq = 0;
 };
 

@@ -3,6 +3,7 @@
 // after the preview was hidden, in reused buffers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "kivds/camera/CameraLogic.h"
 #include "kivds/camera/SoftwarePreview.h"
@@ -135,6 +137,48 @@ TEST(SoftwarePreviewTest, PictureIsTheSourceRectangleScaledIntoThePlacement) {
     EXPECT_EQ(picture->stride, 124);
     ExpectPictureOf(*picture, src);
     EXPECT_EQ(bridge.Owners(), std::set<WindowHandle>{kWindow});
+}
+
+// A payload that counts how often it is reduced (to a pattern frame).
+class CountingPayload : public IPreviewPayload {
+public:
+    explicit CountingPayload(std::atomic<int>& count) : m_count(count) {}
+    bool Reduce(const SourceRect& source, std::int32_t, std::int32_t, VideoFrame& reduced, SourceRect& part) override {
+        ++m_count;
+        reduced = PatternFrame(50, 40);
+        part = source;
+        return true;
+    }
+
+private:
+    std::atomic<int>& m_count;
+};
+
+TEST(SoftwarePreviewTest, PayloadsAreNotDrawnWhileTheViewHasNotTakenTheLastPicture) {
+    struct BehindView : RecordingBridge {
+        std::atomic<bool> taken{true};
+        bool PreviewTaken(WindowHandle) override { return taken; }
+    } bridge;
+    test::ScopedBridge scoped(bridge);
+    CSoftwarePreview preview;
+    preview.Reset(50, 40);
+    preview.SetOwner(kWindow);
+    preview.SetPlacement(0, 0, 20, 16);
+    preview.SetVisible(true);
+    std::atomic<int> reduced{0};
+    preview.OnPayload(std::make_shared<CountingPayload>(reduced));
+    ASSERT_TRUE(bridge.WaitForPictures(1));
+    bridge.taken = false;
+    for (int i = 0; i < 20; ++i) {
+        preview.OnPayload(std::make_shared<CountingPayload>(reduced));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(reduced, 1) << "payloads were decoded for a view that is behind";
+    bridge.taken = true;  // the newest one only is drawn then
+    ASSERT_TRUE(bridge.WaitForPictures(2));
+    EXPECT_EQ(reduced, 2);
+    ExpectPictureOf(*bridge.Last(), SourceRect{0, 0, 50, 40});
 }
 
 TEST(SoftwarePreviewTest, RectanglesOutsideTheFrameAndForeignFramesAreRefused) {

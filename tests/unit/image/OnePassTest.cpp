@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,14 +21,35 @@ using namespace kivtest;
 
 namespace {
 
+// A directory of this run's own under the system's temporary directory, so
+// that trees testing side by side never share a file; removed at exit.
+class TempDirectory {
+public:
+    TempDirectory() {
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            const std::filesystem::path candidate = base / ("kivds_onepass_" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) m_path = candidate;
+        }
+    }
+    ~TempDirectory() {
+        std::error_code error;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, error);
+    }
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
 std::string TempPath(const std::string& name) {
-    const char* dir = std::getenv("TMPDIR");
-#ifdef _WIN32
-    if (!dir) dir = std::getenv("TEMP");
-    return std::string(dir ? dir : ".") + "\\kivds_onepass_" + name;
-#else
-    return std::string(dir ? dir : "/tmp") + "/kivds_onepass_" + name;
-#endif
+    static TempDirectory directory;
+    EXPECT_FALSE(directory.Path().empty()) << "no temporary directory";
+    return (directory.Path() / name).string();
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
