@@ -141,7 +141,8 @@ removed() {
     [ -d "$c/windows/twain_64" ] || { echo "twain_64, which was there before, is gone"; left=1; }
     reg_query "$uninstall_key" /reg:64 >/dev/null && { echo "left: $uninstall_key"; left=1; }
     for key in 'HKCR\KIVSVC.KIVSVCAccess.1' 'HKCR\KIVSVC.KIVSVCAccess' "HKCR\\CLSID\\$clsid" "HKCR\\AppID\\$appid" \
-        'HKCR\AppID\KIVSVC.EXE'; do
+        'HKCR\AppID\KIVSVC.EXE' 'HKCR\TypeLib\{479C96F9-FF99-4D80-9EC9-BF89F437E60B}' \
+        'HKCR\Interface\{23A5366E-1BA8-4BC2-9618-3DC243960039}'; do
         for view in 32 64; do
             reg_query "$key" /reg:$view >/dev/null && { echo "left: $key ($view-bit view)"; left=1; }
         done
