@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Cross-builds a static libtiff for the Windows x64 build from Debian's source
+# Cross-builds a static libtiff for the Windows builds from Debian's source
 # package, with every optional codec off, built-in ones included (the data
 # source writes uncompressed RGB strips only).
 #
-#   scripts/build-libtiff-mingw.sh [prefix]
+#   scripts/build-libtiff-mingw.sh [--triple x86_64-w64-mingw32|i686-w64-mingw32] [prefix]
 #
-# prefix defaults to build/deps/tiff-x86_64-w64-mingw32 in the repository (the
-# place cmake/KivTiff.cmake looks by default). Does nothing when the prefix
+# The triple defaults to x86_64-w64-mingw32; prefix to build/deps/tiff-TRIPLE in
+# the repository (the place cmake/KivTiff.cmake looks by default). Does nothing when the prefix
 # already holds the library. Needs root (or sudo) only to add the deb-src
 # entry and install the packaging tools when they are missing.
 set -euo pipefail
 
 TRIPLE=x86_64-w64-mingw32
+if [[ "${1:-}" == "--triple" ]]; then
+    TRIPLE=$2
+    shift 2
+fi
+case "$TRIPLE" in
+x86_64-w64-mingw32) cross_gcc_pkg=gcc-mingw-w64-x86-64-posix ;;
+i686-w64-mingw32) cross_gcc_pkg=gcc-mingw-w64-i686-posix ;;
+*) echo "unknown triple $TRIPLE" >&2; exit 1 ;;
+esac
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PREFIX="${1:-$ROOT/build/deps/tiff-$TRIPLE}"
 WORK="$ROOT/build/deps/tiff-src"
@@ -39,7 +48,7 @@ fi
 
 need=()
 command -v dpkg-source >/dev/null || need+=(dpkg-dev)
-command -v "$TRIPLE-gcc-posix" >/dev/null || need+=(gcc-mingw-w64-x86-64-posix)
+command -v "$TRIPLE-gcc-posix" >/dev/null || need+=("$cross_gcc_pkg")
 command -v make >/dev/null || need+=(make)
 # Debian's source tree carries no generated configure script.
 command -v autoreconf >/dev/null || need+=(autoconf)

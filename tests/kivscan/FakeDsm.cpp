@@ -1,15 +1,23 @@
 // A minimal TWAIN source manager for kivscan's --dsm tests, written from the
 // TWAIN standard's description of the manager: MSG_OPENDSM / MSG_CLOSEDSM,
 // DAT_ENTRYPOINT with its memory functions, a source list of one (the file
-// named by KIVSCAN_FAKEDSM_SOURCE), MSG_OPENDS / MSG_CLOSEDS, callback
+// named by KIVSCAN_FAKEDSM_SOURCE, or the first *.ds found under the folder it
+// names; unset on Windows, under %WINDIR%\twain_32 or twain_64 as the managers
+// search for sources), MSG_OPENDS / MSG_CLOSEDS, callback
 // registration, and the source's notifications passed to that callback.
 // Everything else addressed to the source is forwarded to its DS_Entry.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "kivds/platform/AsciiCase.h"
+#include "kivds/platform/Env.h"
 #include "kivds/platform/Library.h"
+#include "kivds/platform/Paths.h"
 #include "kivds/protocol/Twain.h"
 
 #if defined(_WIN32)
@@ -66,10 +74,34 @@ TW_UINT16 Fail(TW_UINT16 condition) {
     return TWRC_FAILURE;
 }
 
+// The first *.ds (any case) under `folder` and its subfolders, by path; empty when there is none.
+std::string FirstSourceUnder(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> found;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code fileError;
+        if (it->is_regular_file(fileError) && kiv::EqualsIgnoringAsciiCase(it->path().extension().u8string(), ".ds"))
+            found.push_back(it->path());
+    }
+    if (found.empty()) return {};
+    return std::min_element(found.begin(), found.end())->u8string();
+}
+
+std::string SourcePath() {
+    std::string where;
+    if (auto named = kiv::GetEnv("KIVSCAN_FAKEDSM_SOURCE")) where = *named;
+    else if (!kiv::WindowsDirectory().empty())
+        where = kiv::WindowsDirectory() + (sizeof(void*) == 8 ? "\\twain_64" : "\\twain_32");
+    std::error_code error;
+    if (where.empty() || !std::filesystem::is_directory(std::filesystem::u8path(where), error)) return where;
+    return FirstSourceUnder(std::filesystem::u8path(where));
+}
+
 bool LoadSource(TW_IDENTITY* app) {
     if (M().dsEntry) return true;
-    const char* path = std::getenv("KIVSCAN_FAKEDSM_SOURCE");
-    if (!path) return false;
+    const std::string path = SourcePath();
+    if (path.empty()) return false;
     M().library = kiv::DynamicLibrary::Open(path);
     if (!M().library) return false;
     M().dsEntry = reinterpret_cast<DsEntryProc>(M().library->Symbol("DS_Entry"));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "kivscan/ReadBack.h"
@@ -340,6 +341,31 @@ TEST_F(ScanRun, ThroughASourceManagerMemoryTransferIntoBmp) {
     const std::size_t at = missing.err.find(prefix);
     ASSERT_NE(std::string::npos, at) << missing.err;
     EXPECT_GT(missing.err.find('\n', at), at + prefix.size() + 3) << "no reason given: " << missing.err;
+}
+
+// A manager finds its sources by searching a folder tree for *.ds files (on
+// Windows %WINDIR%\twain_32 and twain_64): the source lies two folders deep,
+// beside files that are no source.
+TEST_F(ScanRun, ASourceManagerFindsTheSourceInAFolderTree) {
+    namespace fs = std::filesystem;
+    const fs::path tree = fs::u8path(TempPath("kivscan_twain_tree"));
+    std::error_code error;
+    fs::remove_all(tree, error);
+    fs::create_directories(tree / "a-notes", error);
+    fs::create_directories(tree / "b-vendor" / "kiv", error);
+    std::FILE* notes = std::fopen((tree / "a-notes" / "kivds.txt").u8string().c_str(), "w");
+    ASSERT_NE(nullptr, notes);
+    std::fclose(notes);
+    fs::copy_file(fs::u8path(kivtest::DataSourcePath()), tree / "b-vendor" / "kiv" / "KIVDS.DS", error);
+    ASSERT_FALSE(error) << error.message();
+    kivtest::SetEnv("KIVSCAN_FAKEDSM_SOURCE", tree.u8string().c_str());
+    const RunResult run = Scan({"--dsm", ExecutableDirectory() + KIVSCAN_FAKEDSM_NAME, "--virtual", "--caps"});
+    EXPECT_EQ(kExitOk, run.status) << run.out << run.err;
+    // A tree without a source (the one above stays loaded on Windows: it cannot be deleted).
+    kivtest::SetEnv("KIVSCAN_FAKEDSM_SOURCE", (tree / "a-notes").u8string().c_str());
+    const RunResult none = Scan({"--dsm", ExecutableDirectory() + KIVSCAN_FAKEDSM_NAME, "--virtual", "--caps"});
+    EXPECT_EQ(kExitFailure, none.status) << none.out;
+    fs::remove_all(tree, error);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ std::string DataSourcePath() {
     return kiv::scan::ExecutableDirectory() + "kivds.ds";
 }
 
-TW_HANDLE DsHost::Allocate(TW_UINT32 size) {
+TW_HANDLE KIV_TWAIN_CALL DsHost::Allocate(TW_UINT32 size) {
     std::lock_guard<std::mutex> guard(Rec().lock);
     ++Rec().memory.allocations;
     void* block = std::calloc(size ? size : 1, 1);
@@ -84,7 +84,7 @@ std::size_t DsHost::BlockSize(TW_HANDLE handle) {
     return found == Rec().sizes.end() ? 0 : found->second;
 }
 
-void DsHost::Free(TW_HANDLE handle) {
+void KIV_TWAIN_CALL DsHost::Free(TW_HANDLE handle) {
     {
         std::lock_guard<std::mutex> guard(Rec().lock);
         ++Rec().memory.frees;
@@ -93,13 +93,13 @@ void DsHost::Free(TW_HANDLE handle) {
     std::free(handle);
 }
 
-TW_MEMREF DsHost::Lock(TW_HANDLE handle) {
+TW_MEMREF KIV_TWAIN_CALL DsHost::Lock(TW_HANDLE handle) {
     std::lock_guard<std::mutex> guard(Rec().lock);
     ++Rec().memory.locks;
     return handle;
 }
 
-void DsHost::Unlock(TW_HANDLE) {
+void KIV_TWAIN_CALL DsHost::Unlock(TW_HANDLE) {
     std::lock_guard<std::mutex> guard(Rec().lock);
     ++Rec().memory.unlocks;
 }

@@ -124,10 +124,11 @@ public:
                         std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
 
     // Memory functions of the double, for tests that free what the source handed over.
-    static twain::TW_HANDLE Allocate(twain::TW_UINT32 size);
-    static void Free(twain::TW_HANDLE handle);
-    static twain::TW_MEMREF Lock(twain::TW_HANDLE handle);
-    static void Unlock(twain::TW_HANDLE handle);
+    // (The manager's calling convention: the source calls them through TW_ENTRYPOINT.)
+    static twain::TW_HANDLE KIV_TWAIN_CALL Allocate(twain::TW_UINT32 size);
+    static void KIV_TWAIN_CALL Free(twain::TW_HANDLE handle);
+    static twain::TW_MEMREF KIV_TWAIN_CALL Lock(twain::TW_HANDLE handle);
+    static void KIV_TWAIN_CALL Unlock(twain::TW_HANDLE handle);
     // The size a block was allocated with through Allocate (0 for others).
     static std::size_t BlockSize(twain::TW_HANDLE handle);
 

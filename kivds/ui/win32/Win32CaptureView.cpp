@@ -235,14 +235,12 @@ int Win32CaptureView::RunVersionDialog(const std::function<void(IVersionDialogVi
 IVersionDialogView* Win32CaptureView::VersionDialog() { return version_; }
 
 std::vector<WindowHandle> Win32CaptureView::OwnedWindowsWithText(const std::string& text) const {
+    // (A named CALLBACK function: a lambda would have the wrong calling convention on 32-bit Windows.)
     struct Search {
         HWND parent;
         std::wstring text;
         std::vector<WindowHandle> found;
-    } search{AsHwnd(dialog_), Utf8ToWide(text), {}};
-    if (!search.parent) return {};
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
+        static BOOL CALLBACK Visit(HWND window, LPARAM lParam) {
             auto* s = reinterpret_cast<Search*>(lParam);
             if (GetParent(window) != s->parent) return TRUE;
             wchar_t buffer[260] = {};
@@ -251,8 +249,10 @@ std::vector<WindowHandle> Win32CaptureView::OwnedWindowsWithText(const std::stri
                 std::wstring::npos)
                 s->found.push_back(window);
             return TRUE;  // the search always goes on
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{AsHwnd(dialog_), Utf8ToWide(text), {}};
+    if (!search.parent) return {};
+    EnumWindows(&Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -558,22 +558,21 @@ TEST(DShowBackend, PropertyFrameShowsTheCaptionAndTheCamerasPage) {
                 const std::wstring* caption;
                 HWND found;
                 std::wstring title;
+                static BOOL CALLBACK Visit(HWND window, LPARAM data) {
+                    auto& s = *reinterpret_cast<Search*>(data);
+                    wchar_t text[256] = {};
+                    // Reads the title without a message to the frame's thread.
+                    InternalGetWindowText(window, text, 256);
+                    if (GetWindowThreadProcessId(window, nullptr) != s.thread || !IsWindowVisible(window) ||
+                        std::wstring(text).find(*s.caption) == std::wstring::npos)
+                        return TRUE;
+                    s.found = window;
+                    s.title = text;
+                    return FALSE;
+                }
             } search{frameThread, &caption, nullptr, {}};
             for (int i = 0; i < 1500 && !finished; ++i) {
-                EnumWindows(
-                    [](HWND window, LPARAM data) -> BOOL {
-                        auto& s = *reinterpret_cast<Search*>(data);
-                        wchar_t text[256] = {};
-                        // Reads the title without a message to the frame's thread.
-                        InternalGetWindowText(window, text, 256);
-                        if (GetWindowThreadProcessId(window, nullptr) != s.thread || !IsWindowVisible(window) ||
-                            std::wstring(text).find(*s.caption) == std::wstring::npos)
-                            return TRUE;
-                        s.found = window;
-                        s.title = text;
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&search));
+                EnumWindows(&Search::Visit, reinterpret_cast<LPARAM>(&search));
                 if (search.found) {
                     title = search.title;
                     PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Wine integration tests of kivsvc.exe (x64 build of the mingw preset).
-#   run-tests.sh MINGW_BUILD_DIR [MINGW32_BUILD_DIR]
-# The i686 kivsvc.exe (default: the mingw32 build beside MINGW_BUILD_DIR) is
-# checked for its imports when it exists.
+# Wine integration tests of kivsvc.exe of one build: x64 (the mingw preset) or
+# i686 as shipped (mingw32), each with its own client.
+#   run-tests.sh BUILD_DIR [MINGW32_BUILD_DIR]
+# For an x64 BUILD_DIR the i686 kivsvc.exe (default: the mingw32 build beside
+# it) is checked for its imports when it exists.
 # Uses a fresh Wine prefix MINGW_BUILD_DIR/kivsvc-wine, runs the server's
 # command-line switches and the client kivsvc_wine_client.exe, and prints
 # "N passed, M failed" last. Exit 0 when all passed, 1 otherwise.
@@ -13,6 +14,7 @@ server=$build/kivsvc/kivsvc.exe
 build32=${2:-$(dirname "$build")/mingw32}
 server32=
 [ -f "$build32/kivsvc/kivsvc.exe" ] && server32=$build32/kivsvc/kivsvc.exe
+[ "$server32" = "$server" ] && server32=
 client=$build/kivsvc/wine-tests/kivsvc_wine_client.exe
 for f in "$server" "$client"; do
     if [ ! -f "$f" ]; then
@@ -189,7 +191,8 @@ check "a client call starts the stopped service through COM" client_run calls au
 check "/UnregServer removes everything but the AppID and CLSID parent keys" unregistration
 check "of two switches only the second one acts" two_switches
 
-check "kivsvc.exe (x86-64) imports only system DLLs" imports_system_only "$server"
+arch=$(x86_64-w64-mingw32-objdump -f "$server" | sed -n 's/.*file format pe-//p')
+check "kivsvc.exe (${arch:-unknown}) imports only system DLLs" imports_system_only "$server"
 if [ -n "$server32" ]; then
     check "kivsvc.exe (i686, as shipped) imports only system DLLs" imports_system_only "$server32"
 fi
