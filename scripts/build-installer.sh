@@ -7,8 +7,9 @@
 # (admin) is for the installer test, which builds a "user" one to see the refusal.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-mingw=${1:-$root/build/mingw}
-mingw32=${2:-$root/build/mingw32}
+# makensis resolves relative paths from the script's folder: make them absolute.
+mingw=$(cd "${1:-$root/build/mingw}" && pwd)
+mingw32=$(cd "${2:-$root/build/mingw32}" && pwd)
 version=$(head -n1 "$root/VERSION")
 if [[ ! $version =~ ^([0-9]+)\.([0-9][0-9])\.([0-9]{4})$ ]]; then
     echo "VERSION must read MAJOR.MM.BBBB, not '$version'" >&2
@@ -16,6 +17,7 @@ if [[ ! $version =~ ^([0-9]+)\.([0-9][0-9])\.([0-9]{4})$ ]]; then
 fi
 file_version=$((10#${BASH_REMATCH[1]})).$((10#${BASH_REMATCH[2]})).0.$((10#${BASH_REMATCH[3]}))
 out=${3:-$root/build/installer/kivds-setup-$version.exe}
+[[ $out = /* ]] || out=$PWD/$out
 level=${4:-admin}
 ds64=$mingw/kivds/kivds.ds
 ds32=$mingw32/kivds/kivds.ds

@@ -38,23 +38,9 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvanDoc
 appid='{545D53AD-737A-4A2F-8133-7458E2E4FCDC}'
 clsid='{6E51B66C-6160-439F-B14A-73B5AD727CB4}'
 
-passed=0
-failed=0
-log=$(mktemp)
+source "$root/tests/wine/checks.sh"
 out=$(mktemp -d)
-trap 'rm -rf "$log" "$out"; kiv_wine_stop' EXIT
-check() {
-    local name=$1
-    shift
-    if "$@" >"$log" 2>&1; then
-        passed=$((passed + 1))
-        say "PASS: $name"
-    else
-        failed=$((failed + 1))
-        say "FAIL: $name"
-        sed 's/^/    /' "$log"
-    fi
-}
+trap 'rm -rf "$check_log" "$out"; kiv_wine_stop' EXIT
 reg_query() { timeout 60 wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 # reg_value KEY NAME [VIEW]: the data of one value ("" when absent).
 reg_value() {
@@ -207,5 +193,4 @@ check "nothing of the installation is left: files, folders, keys, service" remov
 # without administrator rights cannot be seen here.
 say "not tested here: the refusal without administrator rights (Wine runs everything as an administrator)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -29,23 +29,7 @@ export KIV_WINEPREFIX=$build/kivsvc-wine
 source "$root/scripts/wine-env.sh"
 # The path kivsvc.exe registers for itself (Wine maps / to drive Z:).
 server_win="Z:${server//\//\\}"
-log=$(mktemp)
-
-passed=0
-failed=0
-# check NAME COMMAND...: one test; its output is shown when it fails.
-check() {
-    local name=$1
-    shift
-    if "$@" >"$log" 2>&1; then
-        passed=$((passed + 1))
-        echo "PASS: $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $name"
-        sed 's/^/    /' "$log"
-    fi
-}
+source "$root/tests/wine/checks.sh"
 
 server_run() { timeout 90 wine "$server" "$@"; }
 client_run() { timeout 90 wine "$client" "$@"; }
@@ -73,7 +57,7 @@ cleanup() {
     timeout 60 wine sc delete KIVSVC >/dev/null 2>&1
     wineserver -k >/dev/null 2>&1 || true
     if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; fi
-    rm -f "$log" "$svclog"
+    rm -f "$check_log" "$svclog"
 }
 trap cleanup EXIT
 
@@ -166,9 +150,9 @@ two_switches() {
 }
 
 echo "kivsvc Wine integration tests (prefix $WINEPREFIX)"
-if ! fresh_prefix >"$log" 2>&1; then
+if ! fresh_prefix >"$check_log" 2>&1; then
     echo "FAIL: fresh Wine prefix"
-    cat "$log"
+    cat "$check_log"
     echo "0 passed, 1 failed"
     exit 1
 fi
@@ -197,5 +181,4 @@ if [ -n "$server32" ]; then
     check "kivsvc.exe (i686, as shipped) imports only system DLLs" imports_system_only "$server32"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
