@@ -112,7 +112,11 @@ protected:
     void ExpectPreviewPattern(int shift, int width) {
         Fl_Widget* previewWidget = static_cast<Fl_Widget*>(view->ControlWindow(IDC_PREVIEW));
         std::shared_ptr<const PreviewPicture> picture;
+        // Taken as the dialog thread's idle pass takes it: the preview draws
+        // the next frame only once the view took the last one.
+        const auto take = [&] { DialogBridge::Instance().Take(previewWidget); };
         ASSERT_TRUE(Serve([&] {
+            take();
             picture = DialogBridge::Instance().Latest(previewWidget);
             return picture != nullptr;
         })) << "no preview picture arrived";
@@ -125,6 +129,7 @@ protected:
         // This test registers no repaint hook (the dialog thread's idle pass
         // does that in the data source): redraw the preview as that pass would.
         EXPECT_TRUE(Serve([&] {
+            take();
             previewWidget->redraw();
             return kivgui::PixelAt(Window(), screenX, screenY) == want;
         })) << std::hex
